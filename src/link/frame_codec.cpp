@@ -1,0 +1,137 @@
+#include "link/frame_codec.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ovix {
+namespace {
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+int HexValue(char c) {
+  if (IsDigit(c)) return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;
+}
+
+char DigitKey(char c) {
+  if (c == '0') return static_cast<char>(kZeroDigit);
+  if (c >= '1' && c <= '9') return static_cast<char>(c - '0');
+  return 0;
+}
+
+Bytes DigitKeys(std::string_view text) {
+  Bytes keys;
+  keys.reserve(text.size());
+  for (char c : text) keys.push_back(DigitKey(c));
+  return keys;
+}
+
+}  // namespace
+
+Bytes MakeFrameHead() {
+  return Bytes("\x10\x02\x00\x00\x00\x00", 6);
+}
+
+Bytes MakeFrameTail() {
+  return Bytes("\x10\x03", 2);
+}
+
+void FrameCommand(Bytes& commandText) {
+  const std::size_t headSize = std::min<std::size_t>(6, commandText.size());
+  const std::size_t restSize = commandText.size() - headSize;
+  const std::size_t bodySize = restSize >= 2 ? restSize - 2 : 0;
+  Bytes frame = commandText.substr(0, headSize);
+  frame.reserve(headSize + 2 * bodySize + 2);
+  for (std::size_t i = headSize; i < headSize + bodySize; ++i) {
+    frame.push_back(commandText[i]);
+    if (static_cast<unsigned char>(commandText[i]) == kDle) frame.push_back(commandText[i]);
+  }
+  frame.push_back(static_cast<char>(kDle));
+  frame.push_back(static_cast<char>(kEtx));
+  commandText = std::move(frame);
+}
+
+Bytes HexPairsToBytes(std::string_view hex) {
+  Bytes out;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = HexValue(hex[i]);
+    const int low = i + 1 < hex.size() ? HexValue(hex[i + 1]) : 0;
+    out.push_back(static_cast<char>(16 * high + low));
+  }
+  return out;
+}
+
+double DecimalReading(std::string_view twoChars) {
+  if (twoChars.empty() || !IsDigit(twoChars[0])) return 0;
+  const int first = twoChars[0] - '0';
+  if (twoChars.size() >= 2 && IsDigit(twoChars[1])) return 10 * first + (twoChars[1] - '0');
+  return first;
+}
+
+double LeadingNumber(std::string_view text) {
+  double value = 0;
+  double scale = 0;  // 0 while in the integer part, then the weight of the next decimal
+  bool negative = false;
+  bool signAllowed = true;
+  for (char c : text) {
+    if (c == ' ' || c == '\t') continue;
+    if (signAllowed && (c == '-' || c == '+')) {
+      negative = c == '-';
+      signAllowed = false;
+      continue;
+    }
+    signAllowed = false;
+    if (IsDigit(c)) {
+      if (scale == 0) {
+        value = value * 10 + (c - '0');
+      } else {
+        value += scale * (c - '0');
+        scale /= 10;
+      }
+    } else if (c == '.' && scale == 0) {
+      scale = 0.1;
+    } else {
+      break;
+    }
+  }
+  return negative ? -value : value;
+}
+
+double RoundHalfEven(double value) {
+  return std::nearbyint(value);
+}
+
+Bytes EncodeDigits(std::string_view text, bool padToThree) {
+  const std::size_t firstKept = text.find_first_not_of('0');
+  if (firstKept == std::string_view::npos) return Bytes(1, static_cast<char>(kZeroDigit));
+  Bytes keys = DigitKeys(text.substr(firstKept));
+  if (padToThree && keys.size() < 3) keys.insert(0, 3 - keys.size(), static_cast<char>(kZeroDigit));
+  return keys;
+}
+
+Bytes EncodeFraction(std::string_view text) {
+  if (LeadingNumber(text) == 0) return Bytes(1, static_cast<char>(kZeroDigit));
+  std::string kept(text);
+  if (kept.size() >= 3 && kept[2] == '0') {
+    kept.erase(2, 1);
+    if (kept[1] == '0') kept.erase(1, 1);
+  }
+  return DigitKeys(kept);
+}
+
+std::string ReplyHexOf(const Bytes& replyRaw) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string hex;
+  if (replyRaw.size() < 7) return hex;
+  for (std::size_t i = 4; i < replyRaw.size() - 2; ++i) {
+    const auto b = static_cast<unsigned char>(replyRaw[i]);
+    hex.push_back(kHex[b >> 4]);
+    hex.push_back(kHex[b & 0x0F]);
+  }
+  return hex;
+}
+
+}  // namespace ovix

@@ -1,0 +1,62 @@
+// Byte-level codec of the register protocol: command framing, digit encodings
+// of numbers for key commands, the hexadecimal rendering of reply data and the
+// readings of status fields. Pure functions; none fails or rejects input.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "link/platform.h"
+
+namespace ovix {
+
+inline constexpr unsigned char kDle = 0x10;
+inline constexpr unsigned char kStx = 0x02;
+inline constexpr unsigned char kEtx = 0x03;
+inline constexpr unsigned char kAck = 0x06;
+inline constexpr unsigned char kZeroDigit = 0x0A;
+
+// 10 02 00 00 00 00: the fixed head of every command.
+Bytes MakeFrameHead();
+// 10 03: the fixed tail of every command.
+Bytes MakeFrameTail();
+
+// Rewrites a composed command (6-byte head + body + 2-byte tail) in place into
+// its wire frame: the first six bytes stay as they are, every 0x10 of the body
+// is doubled, and the last two bytes are replaced by 10 03. A text shorter than
+// eight bytes is treated as head + empty body (its tail is replaced).
+void FrameCommand(Bytes& commandText);
+
+// One byte per pair of hexadecimal characters ("0"-"9", "A"-"F"; any other
+// character, and a missing partner at the end of an odd-length text, count 0).
+Bytes HexPairsToBytes(std::string_view hex);
+
+// Decimal reading of a two-character text (a packed-decimal byte rendered in
+// hex): 10*first+second when both are digits, the first alone when only it is,
+// else 0. Shorter texts read the same way ("" reads 0).
+double DecimalReading(std::string_view twoChars);
+
+// Numeric value of a text read as a decimal number: blanks anywhere are
+// ignored, an optional leading sign is taken, then digits with at most one
+// decimal point; reading stops at the first other character. No digits: 0.
+double LeadingNumber(std::string_view text);
+
+// Rounds to the nearest integer, a half to the even neighbour (2.5 -> 2, 3.5 -> 4).
+double RoundHalfEven(double value);
+
+// A whole number as digit keys: leading "0"s dropped; nothing left gives the
+// single byte 0x0A; otherwise "0" -> 0x0A, "1"-"9" -> 0x01-0x09, any other
+// character -> 0x00. With padToThree a result shorter than 3 bytes gets 0x0A
+// bytes in front up to 3; a longer result is never cut.
+Bytes EncodeDigits(std::string_view text, bool padToThree);
+
+// The up-to-three decimal places of a number as digit keys: a zero value gives
+// 0x0A; otherwise a "0" in the third place is dropped, and then a "0" in the
+// second place too; the rest is keyed as by EncodeDigits, without padding.
+Bytes EncodeFraction(std::string_view text);
+
+// Reply data of a collected reply record (4 leading bytes, data, 10 03) as
+// uppercase hex, two characters a byte. Fewer than 7 bytes: the empty text.
+std::string ReplyHexOf(const Bytes& replyRaw);
+
+}  // namespace ovix

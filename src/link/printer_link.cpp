@@ -1,0 +1,129 @@
+#include "link/printer_link.h"
+
+#include "link/frame_codec.h"
+
+namespace ovix {
+
+using std::chrono::nanoseconds;
+
+PrinterLink::PrinterLink(SerialPort& port, Clock& clock, EventPump& pump)
+    : FrameHead(MakeFrameHead()),
+      FrameTail(MakeFrameTail()),
+      port_(port),
+      clock_(clock),
+      pump_(pump) {}
+
+void PrinterLink::OnByte(std::uint8_t b) {
+  switch (ReceiveState) {
+    case kIdle:
+      return;
+    case kHuntDle:
+      if (b == kDle) ReceiveState = kExpectStx;
+      return;
+    case kExpectStx:
+      if (b == kStx) ReceiveState = kInFrame;
+      return;
+    default:
+      break;
+  }
+  if (b == kDle) {
+    if (DlePending == 0) {
+      ReplyRaw.push_back(static_cast<char>(b));
+      DlePending = 1;
+    } else {
+      DlePending = 0;
+    }
+  } else {
+    ReplyRaw.push_back(static_cast<char>(b));
+    if (b == kEtx && DlePending == 1) {
+      port_.Write(Bytes(1, static_cast<char>(kAck)));
+      ReceiveState = kHuntDle;
+      DlePending = 0;
+      ReplyHex = ReplyHexOf(ReplyRaw);
+      ReplyComplete = 1;
+      return;
+    }
+  }
+  if (ReplyRaw.size() > kMaxReplyRaw) {
+    ReceiveState = kHuntDle;
+    DlePending = 0;
+    ReplyRaw.clear();
+  }
+}
+
+bool PrinterLink::Wait(nanoseconds limit) {
+  // A pass may block until just past the limit, so that a silent register ends
+  // the wait without the pump spinning.
+  static constexpr nanoseconds kPastLimit = std::chrono::milliseconds(1);
+  const nanoseconds start = clock_.Now();
+  nanoseconds elapsed{0};
+  for (;;) {
+    pump_.RunPendingEvents(limit - elapsed + kPastLimit);
+    elapsed = clock_.Now() - start;
+    if (elapsed > limit) return true;
+    if (ReplyComplete == 1) return false;
+  }
+}
+
+void PrinterLink::SendQuery(char letter) {
+  ReceiveState = kHuntDle;
+  ReplyComplete = 0;
+  ReplyRaw.clear();
+  JobError = 0;
+  CommandText = FrameHead + letter + FrameTail;
+  port_.Write(CommandText);
+  if (Wait(kShortLimit)) JobError = 1;
+}
+
+void PrinterLink::SendCommand() {
+  ReplyComplete = 0;
+  ReplyRaw.clear();
+  FrameCommand(CommandText);
+  port_.Write(CommandText);
+  if (Wait(kShortLimit)) {
+    JobError = 2;
+    return;
+  }
+  if (JobError != 0) return;
+  SecondStatus = DecimalReading(ReplyHex.substr(std::min<std::size_t>(4, ReplyHex.size()), 2));
+  // A reply without a status byte cannot confirm that the command was carried out.
+  if (ReplyHex.size() < 4 || HasErrorBits(StatusByte(ReplyHex))) JobError = 2;
+}
+
+void PrinterLink::SendCommandLong() {
+  ReplyComplete = 0;
+  ReplyRaw.clear();
+  FrameCommand(CommandText);
+  port_.Write(CommandText);
+  Wait(kLongLimit);
+  JobError = 0;
+}
+
+void PrinterLink::Compose(std::string_view keys) {
+  CommandText = FrameHead;
+  CommandText += 'A';
+  CommandText += keys;
+  CommandText += FrameTail;
+}
+
+void PrinterLink::SendKeys(std::string_view keys) {
+  Compose(keys);
+  SendCommand();
+}
+
+void PrinterLink::SendKeysLong(std::string_view keys) {
+  Compose(keys);
+  SendCommandLong();
+}
+
+std::uint8_t StatusByte(std::string_view replyHex) {
+  const Bytes status =
+      HexPairsToBytes(replyHex.substr(std::min<std::size_t>(2, replyHex.size()), 2));
+  return status.empty() ? 0 : static_cast<std::uint8_t>(status[0]);
+}
+
+bool HasErrorBits(std::uint8_t status) {
+  return (status & 0x0C) != 0;
+}
+
+}  // namespace ovix

@@ -1,0 +1,100 @@
+// The request-and-reply link with the register on one serial line: the
+// receiver that collects reply frames byte by byte and acknowledges each, and
+// the three send-and-wait operations whose verdict lands in JobError.
+//
+// All members run on the one GUI thread. The link does not own its port, clock
+// or pump; they must outlive it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/platform.h"
+
+namespace ovix {
+
+// What the translation needs from the link: send one "A" key command and learn
+// whether a command of the job has failed. Lets tools replay the translation
+// without a register.
+class KeyCommandSink {
+ public:
+  virtual ~KeyCommandSink() = default;
+  // Sends "A" + keys as one command and waits for its reply (up to 5 s).
+  virtual void SendKeys(std::string_view keys) = 0;
+  // True once a command of the running job has failed (JobError is 2).
+  virtual bool CommandFailed() const = 0;
+};
+
+class PrinterLink : public KeyCommandSink {
+ public:
+  static constexpr std::chrono::seconds kShortLimit{5};
+  static constexpr std::chrono::seconds kLongLimit{9};
+  // A reply frame growing past this many bytes without its closing DLE ETX is
+  // dropped unacknowledged and the receiver hunts for the next frame.
+  static constexpr std::size_t kMaxReplyRaw = 1024;
+
+  // Receiver states.
+  static constexpr int kIdle = 0;       // no query sent yet: every byte ignored
+  static constexpr int kHuntDle = 1;    // waiting for the DLE that opens a frame
+  static constexpr int kExpectStx = 2;  // DLE seen, waiting for STX
+  static constexpr int kInFrame = 3;    // collecting the reply record
+
+  PrinterLink(SerialPort& port, Clock& clock, EventPump& pump);
+
+  // Feeds one received byte to the receiver. On a completed frame writes the
+  // ACK (0x06) to the port, rebuilds ReplyHex and sets ReplyComplete.
+  void OnByte(std::uint8_t b);
+
+  // Resets the receiver, clears JobError, writes FrameHead + letter + FrameTail
+  // unstuffed and waits up to 5 s; JobError = 1 on time-out. The reply is left
+  // undecoded in ReplyHex.
+  void SendQuery(char letter);
+
+  // Frames CommandText, writes it and waits up to 5 s. Time-out: JobError = 2.
+  // Otherwise, only when JobError was 0: SecondStatus from reply data byte 3,
+  // and JobError = 2 when the status byte (data byte 2) has bit 0x04 or 0x08 set
+  // or the reply has fewer than two data bytes. Never sets JobError to 0.
+  void SendCommand();
+
+  // As SendCommand with a 9 s limit; ends with JobError = 0 whatever happened.
+  void SendCommandLong();
+
+  // Composes CommandText = FrameHead + "A" + keys + FrameTail and sends it.
+  void SendKeys(std::string_view keys) override;
+  void SendKeysLong(std::string_view keys);
+  bool CommandFailed() const override { return JobError == 2; }
+
+  // Ends a running wait at once, as if a reply had come (used by the exit).
+  void ReleaseWait() { ReplyComplete = 1; }
+
+  // The shared link state, under the names the rest of the driver uses.
+  Bytes FrameHead;
+  Bytes FrameTail;
+  Bytes CommandText;
+  int ReceiveState = kIdle;
+  int DlePending = 0;
+  Bytes ReplyRaw;
+  std::string ReplyHex;
+  int ReplyComplete = 0;
+  int JobError = 0;
+  double SecondStatus = 0;
+
+ private:
+  // Pumps events until ReplyComplete or until more than `limit` has passed
+  // since the call; the time test comes first in each pass. True on time-out.
+  bool Wait(std::chrono::nanoseconds limit);
+  void Compose(std::string_view keys);
+
+  SerialPort& port_;
+  Clock& clock_;
+  EventPump& pump_;
+};
+
+// Status byte of a reply in hex: data byte 2 (characters 3-4 of replyHex).
+std::uint8_t StatusByte(std::string_view replyHex);
+// True when the status byte has an error bit (0x04 or 0x08) set.
+bool HasErrorBits(std::uint8_t status);
+
+}  // namespace ovix

@@ -1,0 +1,209 @@
+#include "shell/settings.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include "link/frame_codec.h"
+
+namespace ovix {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+std::string CutToMaxLength(std::string_view text) {
+  return std::string(text.substr(0, kMaxIniValueLength));
+}
+
+std::string ValueOf(std::string_view rawValue) {
+  std::string_view value = TrimBlanks(rawValue);
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return CutToMaxLength(value);
+}
+
+int ClampedWidth(std::string_view text) {
+  const double rounded = RoundHalfEven(LeadingNumber(text));
+  if (std::isnan(rounded)) return 0;
+  return static_cast<int>(std::clamp(rounded, double{INT_MIN}, double{INT_MAX}));
+}
+
+struct Key {
+  std::string_view name;
+  std::string DriverSettings::*field;
+};
+
+// Keys 1 to 19 of the INI file, in their reading order.
+constexpr std::array<Key, 19> kLeadingKeys = {{
+    {"OKDIR", &DriverSettings::OKDIR},
+    {"ERRDIR", &DriverSettings::ERRDIR},
+    {"BONDIR", &DriverSettings::BONDIR},
+    {"CHREDA", &DriverSettings::CHREDA},
+    {"CHREDAS", &DriverSettings::CHREDAS},
+    {"CHREDP", &DriverSettings::CHREDP},
+    {"CHREDPS", &DriverSettings::CHREDPS},
+    {"CHTOT", &DriverSettings::CHTOT},
+    {"CHCARD", &DriverSettings::CHCARD},
+    {"CHCREDIT", &DriverSettings::CHCREDIT},
+    {"CHBONVAL", &DriverSettings::CHBONVAL},
+    {"CHCEC", &DriverSettings::CHCEC},
+    {"CHLINE", &DriverSettings::CHLINE},
+    {"CHVALUTA", &DriverSettings::CHVALUTA},
+    {"CHPROGVAL", &DriverSettings::CHPROGVAL},
+    {"CHSUBTOTAL", &DriverSettings::CHSUBTOTAL},
+    {"CHPRINTPROG", &DriverSettings::CHPRINTPROG},
+    {"DESCRIERE", &DriverSettings::DESCRIERE},
+    {"PRET", &DriverSettings::PRET},
+}};
+
+// Keys 20 and 21, read after the width corrections.
+constexpr std::array<Key, 2> kTrailingKeys = {{
+    {"EXTENSIE", &DriverSettings::EXTENSIE},
+    {"COM", &DriverSettings::COM},
+}};
+
+}  // namespace
+
+IniFile IniFile::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return IniFile{};
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return Parse(text);
+}
+
+IniFile IniFile::Parse(std::string_view text) {
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+
+  IniFile ini;
+  Section* current = nullptr;
+  while (!text.empty()) {
+    // CR LF, LF and a lone CR all end a line; the empty "line" between the CR
+    // and LF of a pair is skipped like any empty line.
+    const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
+    const std::string_view line = TrimBlanks(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      if (close == std::string_view::npos) continue;
+      current = &ini.sections_.emplace_back(
+          Section{std::string(TrimBlanks(line.substr(1, close - 1))), {}});
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos || current == nullptr) continue;
+    current->entries.push_back(
+        {std::string(TrimBlanks(line.substr(0, equals))), ValueOf(line.substr(equals + 1))});
+  }
+  return ini;
+}
+
+std::optional<std::string> IniFile::Get(std::string_view section, std::string_view key) const {
+  const auto sectionIt = std::ranges::find_if(
+      sections_, [&](const Section& s) { return EqualsIgnoreCase(s.name, section); });
+  if (sectionIt == sections_.end()) return std::nullopt;
+  const auto entryIt = std::ranges::find_if(
+      sectionIt->entries, [&](const Entry& e) { return EqualsIgnoreCase(e.key, key); });
+  if (entryIt == sectionIt->entries.end()) return std::nullopt;
+  return entryIt->value;
+}
+
+std::string ReadIniKey(std::string_view section, std::string_view key,
+                       std::string_view defaultValue, const std::string& iniPath) {
+  if (auto value = IniFile::Load(iniPath).Get(section, key)) return std::move(*value);
+  while (!defaultValue.empty() && IsBlank(defaultValue.back())) defaultValue.remove_suffix(1);
+  return CutToMaxLength(defaultValue);
+}
+
+DriverSettings LoadDriverSettings(const std::string& iniPath) {
+  const IniFile ini = IniFile::Load(iniPath);
+  DriverSettings settings;
+  auto read = [&](const Key& key) {
+    if (auto value = ini.Get(kSettingsSection, key.name)) settings.*key.field = std::move(*value);
+  };
+
+  std::ranges::for_each(kLeadingKeys, read);
+  const double description = LeadingNumber(settings.DESCRIERE);
+  if (!(description > 0 && description <= 32)) settings.DESCRIERE = DriverSettings{}.DESCRIERE;
+  const double price = LeadingNumber(settings.PRET);
+  if (price <= 0 || price > 9) settings.PRET = DriverSettings{}.PRET;
+  std::ranges::for_each(kTrailingKeys, read);
+  return settings;
+}
+
+std::string ProgramIniPath(const std::string& programDir) {
+#ifdef _WIN32
+  return programDir + "\\OVIX.INI";
+#else
+  return programDir + "/OVIX.INI";
+#endif
+}
+
+int DescriptionWidth(const DriverSettings& settings) {
+  return ClampedWidth(settings.DESCRIERE);
+}
+
+int PriceWidth(const DriverSettings& settings) {
+  return ClampedWidth(settings.PRET);
+}
+
+std::optional<int> SerialPortNumber(std::string_view comText) {
+  const double port = RoundHalfEven(LeadingNumber(comText));
+  if (!(port >= INT16_MIN && port <= INT16_MAX)) return std::nullopt;
+  return static_cast<int>(port);
+}
+
+bool IsDevicePath(std::string_view comText) {
+  return comText.starts_with('/') || comText.starts_with("\\\\.\\");
+}
+
+std::string SerialDeviceName(std::string_view comText) {
+  if (IsDevicePath(comText)) return std::string(comText);
+  const std::optional<int> port = SerialPortNumber(comText);
+  if (!port || *port < 1) return {};
+#ifdef _WIN32
+  return "COM" + std::to_string(*port);
+#else
+  return "/dev/ttyS" + std::to_string(*port - 1);
+#endif
+}
+
+std::string NativeDirectory(std::string_view dirSetting) {
+#ifdef _WIN32
+  return std::string(dirSetting);
+#else
+  const bool hasDrive = dirSetting.size() >= 2 && dirSetting[1] == ':' &&
+                        AsciiLower(dirSetting[0]) >= 'a' && AsciiLower(dirSetting[0]) <= 'z';
+  if (hasDrive) dirSetting.remove_prefix(2);
+  std::string native(dirSetting);
+  std::ranges::replace(native, '\\', '/');
+  return native;
+#endif
+}
+
+}  // namespace ovix

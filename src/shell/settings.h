@@ -1,0 +1,133 @@
+// The driver's settings: the 21 values of OVIX.INI (section "DEFAULT"), the
+// INI reader that looks them up, and the readings of those values that the
+// other parts need (field widths, serial device, directories on this system).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ovix {
+
+// The settings record. Every value is the text as read from the INI file (or
+// the key's default when the key or the file is missing), except DESCRIERE and
+// PRET, which LoadDriverSettings replaces by their defaults when out of range.
+// Nothing is trimmed, upper-cased or validated beyond that. A default-
+// constructed record holds the 21 defaults.
+struct DriverSettings {
+  std::string OKDIR = "C:\\OVIX\\BONOK\\";    // receipts moved here after printing
+  std::string ERRDIR = "C:\\OVIX\\BONERR\\";  // receipts moved here when failed or given up
+  std::string BONDIR = "C:\\OVIX\\";          // spool directory, also holds LOG.OVX
+  // Leading control characters of the kinds of receipt line.
+  std::string CHREDA = "#";
+  std::string CHREDAS = "$";
+  std::string CHREDP = "%";
+  std::string CHREDPS = "!";
+  std::string CHTOT = "<";
+  std::string CHCARD = "@";
+  std::string CHCREDIT = "?";
+  std::string CHBONVAL = "[";
+  std::string CHCEC = "*";
+  std::string CHLINE = "=";
+  std::string CHVALUTA = "]";
+  std::string CHPROGVAL = "-";
+  std::string CHSUBTOTAL = "+";
+  std::string CHPRINTPROG = "1";
+  std::string DESCRIERE = "20";    // description field width of a sale-item line, (0, 32]
+  std::string PRET = "8";          // price field width of a sale-item line, (0, 9]
+  std::string EXTENSIE = "*.TXT";  // file mask of receipt files in the spool directory
+  std::string COM = "1";           // serial port number, or a device path
+
+  bool operator==(const DriverSettings&) const = default;
+};
+
+// The section every setting is read from.
+inline constexpr std::string_view kSettingsSection = "DEFAULT";
+// The longest value a lookup returns, in bytes; longer values are cut.
+inline constexpr std::size_t kMaxIniValueLength = 127;
+
+// A parsed INI file, answering lookups with the rules of the Windows profile
+// reader:
+//  - lines end with CR LF, LF or a lone CR; a UTF-8 byte order mark at the very
+//    start is skipped; otherwise text is bytes and is never converted;
+//  - a line whose first non-blank character is ';' is a comment; a line that
+//    is neither a section header "[name]" nor contains '=' is ignored, as are
+//    key lines before the first section header;
+//  - section and key names compare case-insensitively (ASCII); blanks (space,
+//    tab) around a section name, a key and a value are dropped; then one pair of
+//    matching enclosing quotes (" or ') is dropped from the value, and the value
+//    is cut to its first kMaxIniValueLength bytes;
+//  - the first section of a name is the one searched, and the first occurrence
+//    of a key in it wins.
+class IniFile {
+ public:
+  // Reads and parses the file. A missing or unreadable file gives an empty
+  // IniFile (every lookup misses); this never fails.
+  static IniFile Load(const std::string& path);
+  // Parses INI text held in memory.
+  static IniFile Parse(std::string_view text);
+
+  // The value of the key in the section; std::nullopt when the section or the
+  // key is missing. A present key with an empty value gives the empty text.
+  std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+
+ private:
+  struct Entry {
+    std::string key;
+    std::string value;
+  };
+  struct Section {
+    std::string name;
+    std::vector<Entry> entries;
+  };
+  std::vector<Section> sections_;
+};
+
+// One lookup in the file iniPath: the key's value in the section, or
+// defaultValue when the file, the section or the key is missing. As with the
+// profile reader's fixed buffer, the default is returned without trailing
+// blanks and cut to kMaxIniValueLength bytes too. Never fails.
+std::string ReadIniKey(std::string_view section, std::string_view key,
+                       std::string_view defaultValue, const std::string& iniPath);
+
+// Reads the 21 settings from section "DEFAULT" of the file iniPath (missing
+// file or keys: defaults). DESCRIERE becomes "20" unless its numeric value is
+// above 0 and at most 32; PRET becomes "8" unless its numeric value is above 0
+// and at most 9; in-range texts stay exactly as read ("12abc" stays).
+DriverSettings LoadDriverSettings(const std::string& iniPath);
+
+// The INI file of a program: programDir followed by the file name OVIX.INI,
+// joined with the system's directory separator.
+std::string ProgramIniPath(const std::string& programDir);
+
+// The field widths used in column arithmetic: the numeric value of DESCRIERE
+// (or PRET) rounded to the nearest integer, a half to the even
+// neighbour (12.5 -> 12). For a record from LoadDriverSettings these are 0..32
+// and 0..9; values beyond the range of int are clamped.
+int DescriptionWidth(const DriverSettings& settings);
+int PriceWidth(const DriverSettings& settings);
+
+// The serial port number of a COM text: its numeric value rounded to the
+// nearest integer, a half to the even neighbour (2.5 -> 2, 3.5 -> 4).
+// std::nullopt when that does not fit a 16-bit signed integer; the caller
+// reports that. Not otherwise validated (0 and negatives are returned).
+std::optional<int> SerialPortNumber(std::string_view comText);
+
+// Whether a COM text names a device directly rather than a port number: it
+// begins with "/" (a POSIX device path) or with "\\.\" (a Windows device path).
+bool IsDevicePath(std::string_view comText);
+
+// The device to open for a COM text: a device path as it stands; otherwise
+// port number n as "/dev/ttyS<n-1>" on POSIX and "COM<n>" on Windows. The empty
+// text when the port number does not fit 16 bits or is below 1.
+std::string SerialDeviceName(std::string_view comText);
+
+// A directory setting as used in file paths on this system. On POSIX every
+// backslash becomes '/' and a leading drive letter with its colon ("C:") is
+// dropped, so "C:\OVIX\BONOK\" is "/OVIX/BONOK/"; native paths come back as
+// they are. On Windows the text is returned unchanged. File paths are then the
+// plain concatenation of this text and the file name.
+std::string NativeDirectory(std::string_view dirSetting);
+
+}  // namespace ovix

@@ -1,0 +1,54 @@
+// The receipt file's line grammar: which kind a line is, by its first
+// character, and the fixed columns of a sale item line.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "shell/settings.h"
+
+namespace ovix {
+
+enum class LineKind {
+  Subtotal,
+  Total,
+  Card,
+  Credit,
+  Voucher,
+  Cheque,
+  ForeignCurrency,
+  PercentDiscount,
+  PercentDiscountOnSubtotal,
+  ValueDiscount,
+  ValueDiscountOnSubtotal,
+  FreeText,
+  SaleItem,
+};
+
+// Kind of a trimmed, non-empty receipt line: its first character compared
+// case-sensitively with the configured control characters, in a fixed order
+// (subtotal, total, card, credit, voucher, cheque, currency, % discount,
+// % discount on subtotal, value discount, value discount on subtotal, free
+// text); the first match wins. Only a one-character setting can match. No
+// match: a sale item.
+LineKind ClassifyReceiptLine(std::string_view line, const DriverSettings& settings);
+
+// Removes leading and trailing blanks (the space character only; tabs stay).
+std::string_view TrimSpaces(std::string_view line);
+
+// The fields of a sale item line, cut by the description width D and the price
+// width P. A field lying past the end of the line is empty or shorter.
+struct SaleItemFields {
+  std::string description;  // columns 1..D
+  std::string quantity;     // D+2..D+5
+  std::string fraction;     // D+7..D+9
+  std::string price;        // D+11..D+10+P
+  std::string department;   // D+12+P..D+13+P
+};
+SaleItemFields CutSaleItem(std::string_view line, int descriptionWidth, int priceWidth);
+
+// Characters `first`..`last` (1-based, inclusive) of text; whatever of that
+// range lies inside the text.
+std::string_view Columns(std::string_view text, int first, int last);
+
+}  // namespace ovix

@@ -1,0 +1,180 @@
+#include "link/printer_link.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace ovix {
+namespace {
+
+using namespace test;
+
+// Feeds wire bytes straight into the receiver, as the port's receive event does.
+void Feed(PrinterLink& link, const Bytes& wire) {
+  for (unsigned char b : wire) link.OnByte(b);
+}
+
+TEST(Receiver, IgnoresEverythingBeforeTheFirstQuery) {
+  LinkRig rig;
+  Feed(rig.link, H("10 02 00 00 00 00 41 00 07 10 03"));
+  EXPECT_EQ(rig.reg.acks, 0);
+  EXPECT_EQ(rig.link.ReplyComplete, 0);
+  EXPECT_EQ(rig.link.ReplyHex, "");
+}
+
+TEST(Receiver, CollectsFramesFromNoisyLines) {
+  const struct {
+    const char* wire;
+    const char* raw;  // ReplyRaw after the frame; ReplyHex follows from it
+    const char* hex;
+  } cases[] = {
+      {"10 02 00 00 00 00 41 00 07 10 03", "00 00 00 00 41 00 07 10 03", "410007"},
+      // Noise before the frame: 06 and 15 ignored, 41 ignored after the DLE.
+      {"06 15 10 41 02 00 00 00 00 41 0C 10 03", "00 00 00 00 41 0C 10 03", "410C"},
+      // A doubled DLE is one data byte; a lone ETX is data.
+      {"10 02 00 00 00 00 10 10 03 05 10 03", "00 00 00 00 10 03 05 10 03", "100305"},
+      // DLE then another byte: the byte is data and the DLE still awaits its partner.
+      {"10 02 00 00 00 00 41 10 02 03", "00 00 00 00 41 10 02 03", "4110"},
+      {"10 02 00 00 10 03", "00 00 10 03", ""},
+  };
+  for (const auto& c : cases) {
+    LinkRig rig;
+    rig.link.ReceiveState = PrinterLink::kHuntDle;
+    Feed(rig.link, H(c.wire));
+    EXPECT_EQ(rig.reg.acks, 1) << c.wire;
+    EXPECT_EQ(rig.link.ReplyComplete, 1) << c.wire;
+    EXPECT_EQ(Hex(rig.link.ReplyRaw), Hex(H(c.raw))) << c.wire;
+    EXPECT_EQ(rig.link.ReplyHex, c.hex) << c.wire;
+    EXPECT_EQ(rig.link.ReceiveState, PrinterLink::kHuntDle);
+    EXPECT_EQ(rig.link.DlePending, 0);
+  }
+}
+
+TEST(Receiver, DropsAnOverlongFrameAndFindsTheNextOne) {
+  LinkRig rig;
+  rig.link.ReceiveState = PrinterLink::kHuntDle;
+  Feed(rig.link, H("10 02") + Bytes(5000, 'x'));
+  EXPECT_LE(rig.link.ReplyRaw.size(), PrinterLink::kMaxReplyRaw);
+  EXPECT_EQ(rig.reg.acks, 0);
+  Feed(rig.link, H("10 02 00 00 00 00 41 00 10 03"));
+  EXPECT_EQ(rig.reg.acks, 1);
+  EXPECT_EQ(rig.link.ReplyHex, "4100");
+}
+
+TEST(SendQuery, WritesTheQueryUnframedAndLeavesTheReplyUndecoded) {
+  LinkRig rig;
+  rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(H("54 0C 12")); };
+  rig.link.JobError = 2;
+  rig.link.SendQuery('T');
+  EXPECT_EQ(Hex(rig.reg.frames.at(0)), "10 02 00 00 00 00 54 10 03");
+  EXPECT_EQ(rig.link.JobError, 0);  // no status test on a query reply
+  EXPECT_EQ(rig.link.ReplyHex, "540C12");
+  EXPECT_EQ(rig.reg.acks, 1);
+}
+
+TEST(SendCommand, DecidesJobErrorFromTheStatusByte) {
+  const struct {
+    unsigned char status;
+    int jobError;
+  } cases[] = {{0x00, 0}, {0x03, 0}, {0x10, 0}, {0xF3, 0}, {0x04, 2},
+               {0x08, 2}, {0x0C, 2}, {0x0A, 2}, {0xFF, 2}};
+  for (const auto& c : cases) {
+    LinkRig rig;
+    rig.reg.answer = [&](const Bytes&) { return std::optional<Bytes>(ReplyData(c.status, 0x12)); };
+    rig.link.SendQuery('S');
+    rig.link.SendKeys(H("0F"));
+    EXPECT_EQ(rig.link.JobError, c.jobError) << int(c.status);
+    EXPECT_EQ(rig.link.SecondStatus, 12) << int(c.status);
+    EXPECT_EQ(Hex(rig.reg.frames.back()), "10 02 00 00 00 00 41 0F 10 03");
+  }
+}
+
+TEST(SendCommand, TreatsAReplyWithoutStatusByteAsFailure) {
+  LinkRig rig;
+  rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(H("41")); };
+  rig.link.SendQuery('S');
+  rig.link.SendKeys(H("0F"));
+  EXPECT_EQ(rig.link.JobError, 2);
+}
+
+TEST(SendCommand, AfterAFailureStillSendsButNeitherDecodesNorClears) {
+  LinkRig rig;
+  rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(ReplyData(0x0C, 0x12)); };
+  rig.link.SendQuery('S');
+  rig.link.SendKeys(H("0F"));
+  ASSERT_EQ(rig.link.JobError, 2);
+  rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(ReplyData(0x00, 0x34)); };
+  rig.link.SendKeys(H("31"));
+  EXPECT_EQ(rig.reg.frames.size(), 3u);
+  EXPECT_EQ(rig.link.JobError, 2);
+  EXPECT_EQ(rig.link.SecondStatus, 12);
+}
+
+// A silent register, or one answering only after the limit: the wait ends
+// after more than the limit, and exactly the limit is not yet a time-out.
+TEST(Waits, EndAfterTheirLimitOnAMonotonicClock) {
+  enum Send { Query, Command, Long };
+  const struct {
+    Send send;
+    nanoseconds replyAfter;  // negative: never
+    int jobError;
+    bool timedOut;
+  } cases[] = {
+      {Query, -1ns, 1, true},   {Query, 5s, 0, false},   {Query, 5s + 1ns, 1, true},
+      {Command, -1ns, 2, true}, {Command, 5s, 0, false}, {Command, 5s + 1ns, 2, true},
+      {Long, -1ns, 0, true},    {Long, 9s, 0, false},    {Long, 9s + 1ns, 0, true},
+  };
+  for (const auto& c : cases) {
+    LinkRig rig;
+    rig.link.ReceiveState = PrinterLink::kHuntDle;
+    rig.reg.replyDelay = c.replyAfter;
+    if (c.replyAfter < 0ns) rig.reg.answer = [](const Bytes&) { return std::nullopt; };
+    const nanoseconds start = rig.reg.now;
+    switch (c.send) {
+      case Query:
+        rig.link.SendQuery('T');
+        break;
+      case Command:
+        rig.link.SendKeys(H("0F"));
+        break;
+      case Long:
+        rig.link.JobError = 2;
+        rig.link.SendKeysLong(H("11 45 31"));
+        break;
+    }
+    const nanoseconds limit = c.send == Long ? PrinterLink::kLongLimit : PrinterLink::kShortLimit;
+    const nanoseconds took = rig.reg.now - start;
+    EXPECT_EQ(rig.link.JobError, c.jobError) << c.send << " " << c.replyAfter.count();
+    if (c.timedOut) {
+      EXPECT_GT(took, limit);
+      EXPECT_LT(took, limit + 10ms);
+    } else {
+      EXPECT_EQ(took, c.replyAfter);
+    }
+  }
+}
+
+TEST(Waits, ReleaseEndsAWaitAtOnce) {
+  LinkRig rig;
+  rig.reg.answer = [](const Bytes&) { return std::nullopt; };
+  rig.reg.duringWait = [&] { rig.link.ReleaseWait(); };
+  const nanoseconds start = rig.reg.now;
+  rig.link.SendQuery('T');
+  EXPECT_EQ(rig.link.JobError, 0);
+  EXPECT_LT(rig.reg.now - start, 10ms);
+}
+
+TEST(SendCommand, ALateReplyEndsTheNextWait) {
+  LinkRig rig;
+  rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(ReplyData(0x08)); };
+  rig.reg.replyDelay = 6s;
+  rig.link.SendQuery('S');
+  EXPECT_EQ(rig.link.JobError, 1);
+  rig.reg.replyDelay = 7s;
+  rig.link.JobError = 0;
+  rig.link.SendKeys(H("0F"));  // the query's late reply (status 08) arrives in this wait
+  EXPECT_EQ(rig.link.JobError, 2);
+}
+
+}  // namespace
+}  // namespace ovix

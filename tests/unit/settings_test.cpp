@@ -1,0 +1,266 @@
+#include "shell/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace ovix {
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+// A fresh directory under the system's temp directory, removed afterwards.
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() /
+           ("ovix_settings_" + std::to_string(random()) + "_" + std::to_string(random()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string Write(const std::string& content, const std::string& name = "OVIX.INI") {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+
+  fs::path dir_;
+};
+
+struct KeyDefault {
+  const char* key;
+  std::string DriverSettings::*field;
+  const char* defaultText;
+};
+
+const std::vector<KeyDefault> kAllKeys = {
+    {"OKDIR", &DriverSettings::OKDIR, "C:\\OVIX\\BONOK\\"},
+    {"ERRDIR", &DriverSettings::ERRDIR, "C:\\OVIX\\BONERR\\"},
+    {"BONDIR", &DriverSettings::BONDIR, "C:\\OVIX\\"},
+    {"CHREDA", &DriverSettings::CHREDA, "#"},
+    {"CHREDAS", &DriverSettings::CHREDAS, "$"},
+    {"CHREDP", &DriverSettings::CHREDP, "%"},
+    {"CHREDPS", &DriverSettings::CHREDPS, "!"},
+    {"CHTOT", &DriverSettings::CHTOT, "<"},
+    {"CHCARD", &DriverSettings::CHCARD, "@"},
+    {"CHCREDIT", &DriverSettings::CHCREDIT, "?"},
+    {"CHBONVAL", &DriverSettings::CHBONVAL, "["},
+    {"CHCEC", &DriverSettings::CHCEC, "*"},
+    {"CHLINE", &DriverSettings::CHLINE, "="},
+    {"CHVALUTA", &DriverSettings::CHVALUTA, "]"},
+    {"CHPROGVAL", &DriverSettings::CHPROGVAL, "-"},
+    {"CHSUBTOTAL", &DriverSettings::CHSUBTOTAL, "+"},
+    {"CHPRINTPROG", &DriverSettings::CHPRINTPROG, "1"},
+    {"DESCRIERE", &DriverSettings::DESCRIERE, "20"},
+    {"PRET", &DriverSettings::PRET, "8"},
+    {"EXTENSIE", &DriverSettings::EXTENSIE, "*.TXT"},
+    {"COM", &DriverSettings::COM, "1"},
+};
+
+TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
+  const DriverSettings loaded = LoadDriverSettings((dir_ / "absent" / "OVIX.INI").string());
+  for (const auto& k : kAllKeys) EXPECT_EQ(loaded.*k.field, k.defaultText) << k.key;
+  EXPECT_EQ(loaded, DriverSettings{});
+}
+
+TEST_F(SettingsFileTest, EveryKeyIsReadIntoItsOwnField) {
+  std::string ini = "[DEFAULT]\r\n";
+  for (const auto& k : kAllKeys) ini += std::string(k.key) + "=" + k.key + "_v\r\n";
+  const DriverSettings loaded = LoadDriverSettings(Write(ini));
+  for (const auto& k : kAllKeys) {
+    const std::string key = k.key;
+    if (key == "DESCRIERE" || key == "PRET") continue;  // not numbers: corrected
+    EXPECT_EQ(loaded.*k.field, key + "_v");
+  }
+}
+
+TEST_F(SettingsFileTest, WindowsWrittenFileLoadsFromTheProgramDirectory) {
+  Write(
+      "; driver settings\r\n[Default]\r\nBONDIR=\r\nCHTOT=<<\r\nDESCRIERE=24\r\nPRET=7\r\n"
+      "COM=/dev/pts/3\r\n");
+  DriverSettings expected;
+  expected.BONDIR = "";
+  expected.CHTOT = "<<";
+  expected.DESCRIERE = "24";
+  expected.PRET = "7";
+  expected.COM = "/dev/pts/3";
+  EXPECT_EQ(LoadDriverSettings(ProgramIniPath(dir_.string())), expected);
+}
+
+TEST_F(SettingsFileTest, WidthCorrections) {
+  struct Row {
+    const char* key;
+    std::string text;
+    std::string expected;
+  };
+  const std::vector<Row> rows = {
+      {"DESCRIERE", "0", "20"},
+      {"DESCRIERE", "33", "20"},
+      {"DESCRIERE", "abc", "20"},
+      {"DESCRIERE", "", "20"},
+      {"DESCRIERE", "-5", "20"},
+      {"DESCRIERE", "32.01", "20"},
+      {"DESCRIERE", "32", "32"},
+      {"DESCRIERE", "1", "1"},
+      {"DESCRIERE", "12.5", "12.5"},
+      {"DESCRIERE", "12abc", "12abc"},
+      {"DESCRIERE", "0.4", "0.4"},
+      {"PRET", "0", "8"},
+      {"PRET", "10", "8"},
+      {"PRET", "-3", "8"},
+      {"PRET", "", "8"},
+      {"PRET", "9.5", "8"},
+      {"PRET", "9", "9"},
+      {"PRET", "1", "1"},
+      {"PRET", "\" 5 \"", " 5 "},
+  };
+  for (const auto& row : rows) {
+    const DriverSettings loaded =
+        LoadDriverSettings(Write("[DEFAULT]\n" + std::string(row.key) + "=" + row.text + "\n"));
+    const std::string& actual = std::string(row.key) == "PRET" ? loaded.PRET : loaded.DESCRIERE;
+    EXPECT_EQ(actual, row.expected) << row.key << "=" << row.text;
+  }
+}
+
+TEST_F(SettingsFileTest, LookupRules) {
+  const std::string longValue(200, 'v');
+  struct Row {
+    std::string file;
+    std::string expected;  // ReadIniKey("DEFAULT", "OKDIR", "dflt", ...)
+  };
+  const std::vector<Row> rows = {
+      {"[default]\nokdir=X\n", "X"},
+      {"[ DEFAULT ]\n\t OkDir \t=  X  Y \t\n", "X  Y"},
+      {"[DEFAULT]\nOKDIR=\"  X  \"\n", "  X  "},
+      {"[DEFAULT]\nOKDIR='X'\n", "X"},
+      {"[DEFAULT]\nOKDIR=\"X'\n", "\"X'"},
+      {"[DEFAULT]\nOKDIR=\"\n", "\""},
+      {"[DEFAULT]\nOKDIR=\"\"\n", ""},
+      {"[DEFAULT]\nOKDIR=\"\"X\"\"\n", "\"X\""},
+      {"[DEFAULT]\nOKDIR=\n", ""},
+      {"[DEFAULT]\nOKDIR=a=b\n", "a=b"},
+      {"[DEFAULT]\r\nOKDIR=X\r\nERRDIR=Y\r\n", "X"},
+      {"[DEFAULT]\rOKDIR=X\rERRDIR=Y", "X"},
+      {"\xEF\xBB\xBF[DEFAULT]\nOKDIR=X\n", "X"},
+      {"[DEFAULT]\nOKDIR=\xE9\x80\xFF\n", "\xE9\x80\xFF"},
+      {"[DEFAULT]\nOKDIR=A\nOKDIR=B\n", "A"},
+      {"[DEFAULT]\n;OKDIR=A\n  ; OKDIR=B\nOKDIR=C\n", "C"},
+      {"[DEFAULT]\nOKDIR\nOKDIR=X\n", "X"},
+      {"[DEFAULT]\nOKDIRX=X\nOK=X\n", "dflt"},
+      {"OKDIR=X\n[DEFAULT]\n", "dflt"},
+      {"[OTHER]\nOKDIR=X\n", "dflt"},
+      {"[OTHER]\nOKDIR=X\n[DEFAULT]\nOKDIR=Y\n", "Y"},
+      {"[DEFAULT]\nOKDIR=Y\n[OTHER]\nOKDIR=X\n", "Y"},
+      {"[DEFAULT]\nOKDIR=" + longValue + "\n", longValue.substr(0, 127)},
+      {"[DEFAULT]\nOKDIR=\"" + longValue + "\"\n", longValue.substr(0, 127)},
+      {"", "dflt"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", "dflt", Write(row.file)), row.expected)
+        << "file: " << row.file;
+  }
+}
+
+TEST_F(SettingsFileTest, DefaultPassesThroughTheSameBuffer) {
+  const std::string path = (dir_ / "none.ini").string();
+  EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", "", path), "");
+  EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", " d  \t", path), " d");
+  EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", std::string(200, 'd'), path), std::string(127, 'd'));
+}
+
+TEST(SettingsWidths, RoundHalfToEven) {
+  struct Row {
+    std::string text;
+    int expected;
+  };
+  const std::vector<Row> rows = {
+      {"20", 20}, {"12.5", 12}, {"13.5", 14}, {"12abc", 12}, {"0.4", 0}, {"8.5", 8}, {"9", 9},
+  };
+  for (const auto& row : rows) {
+    DriverSettings settings;
+    settings.DESCRIERE = row.text;
+    settings.PRET = row.text;
+    EXPECT_EQ(DescriptionWidth(settings), row.expected) << row.text;
+    EXPECT_EQ(PriceWidth(settings), row.expected) << row.text;
+  }
+  EXPECT_EQ(DescriptionWidth(DriverSettings{}), 20);
+  EXPECT_EQ(PriceWidth(DriverSettings{}), 8);
+}
+
+TEST(SettingsSerial, PortNumber) {
+  struct Row {
+    std::string com;
+    std::optional<int> expected;
+  };
+  const std::vector<Row> rows = {
+      {"1", 1},
+      {"2.5", 2},
+      {"3.5", 4},
+      {"abc", 0},
+      {"", 0},
+      {"-1", -1},
+      {"32767", 32767},
+      {"-32768", -32768},
+      {"-32768.5", -32768},
+      {"70000", std::nullopt},
+      {"32767.5", std::nullopt},
+      {"-32769", std::nullopt},
+  };
+  for (const auto& row : rows) EXPECT_EQ(SerialPortNumber(row.com), row.expected) << row.com;
+}
+
+TEST(SettingsSerial, DeviceName) {
+  struct Row {
+    std::string com;
+    bool isPath;
+    std::string expected;
+  };
+  const std::vector<Row> rows = {
+      {"1", false, kWindows ? "COM1" : "/dev/ttyS0"},
+      {"4", false, kWindows ? "COM4" : "/dev/ttyS3"},
+      {"2.5", false, kWindows ? "COM2" : "/dev/ttyS1"},
+      {"/dev/pts/3", true, "/dev/pts/3"},
+      {"\\\\.\\COM12", true, "\\\\.\\COM12"},
+      {"0", false, ""},
+      {"-2", false, ""},
+      {"70000", false, ""},
+      {"", false, ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(IsDevicePath(row.com), row.isPath) << row.com;
+    EXPECT_EQ(SerialDeviceName(row.com), row.expected) << row.com;
+  }
+}
+
+TEST(SettingsPaths, NativeDirectory) {
+  struct Row {
+    std::string setting;
+    std::string posix;
+  };
+  const std::vector<Row> rows = {
+      {"C:\\OVIX\\BONOK\\", "/OVIX/BONOK/"},    {"d:\\spool", "/spool"},      {"C:", ""},
+      {"/var/spool/ovix/", "/var/spool/ovix/"}, {"spool\\in\\", "spool/in/"}, {"", ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(NativeDirectory(row.setting), kWindows ? row.setting : row.posix) << row.setting;
+  }
+}
+
+}  // namespace
+}  // namespace ovix
