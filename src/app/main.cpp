@@ -1,0 +1,140 @@
+// The driver's start-up and orderly end: single instance, settings, port
+// selection, log with its start block, polling timer, port, tray icon; then
+// the event loop until the exit; then the stop line.
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include "link/printer_link.h"
+#include "link/qt_event_pump.h"
+#include "link/qt_serial_port.h"
+#include "shell/event_log.h"
+#include "shell/settings.h"
+#include "spool/receipt_spool.h"
+#include "ui/qt_driver_host.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace ovix {
+namespace {
+
+// Reports a start-up failure on standard error and, where a display exists, in
+// a message box.
+int FailStartup(const QString& message) {
+  std::fprintf(stderr, "ovixnova: %s\n", message.toLocal8Bit().constData());
+  if (QGuiApplication::platformName() != "offscreen" &&
+      QGuiApplication::platformName() != "minimal") {
+    QMessageBox::critical(nullptr, "OVIXNOVA", message);
+  }
+  return 1;
+}
+
+// The lock that keeps a second copy of the same executable from running. Two
+// copies in two program directories (two registers) both run.
+std::unique_ptr<QLockFile> TakeInstanceLock() {
+  QString dir = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
+                    ? QString()
+                    : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (dir.isEmpty()) dir = QDir::tempPath();
+  const QByteArray key = QCryptographicHash::hash(QCoreApplication::applicationFilePath().toUtf8(),
+                                                  QCryptographicHash::Sha1)
+                             .toHex()
+                             .left(16);
+  auto lock = std::make_unique<QLockFile>(dir + "/ovixnova-" + key + ".lock");
+  // A lock is stale only when its owner is gone, however old it is.
+  lock->setStaleLockTime(0);
+  if (!lock->tryLock(0)) return nullptr;
+  return lock;
+}
+
+#ifndef _WIN32
+int signalPipe[2] = {-1, -1};
+void OnStopSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+#endif
+
+int Run(int argc, char** argv) {
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  std::setlocale(LC_TIME, "");
+
+  const std::unique_ptr<QLockFile> instanceLock = TakeInstanceLock();
+  if (!instanceLock) return 0;
+
+  const DriverSettings settings =
+      LoadDriverSettings(ProgramIniPath(QCoreApplication::applicationDirPath().toStdString()));
+
+  const std::string device = SerialDeviceName(settings.COM);
+  if (device.empty()) {
+    return FailStartup(QString("Portul serial COM=%1 nu poate fi folosit: numar de port invalid.")
+                           .arg(QString::fromStdString(settings.COM)));
+  }
+
+  const EventLog log(NativeDirectory(settings.BONDIR) + std::string(kLogFileName));
+  log.RotateAtStartup();
+  std::string error;
+  if (!log.WriteLines(StartBlock(settings, LocalTimestampNow()), &error)) {
+    return FailStartup(QString("Jurnalul %1 nu poate fi scris: %2")
+                           .arg(QString::fromStdString(log.Path()), QString::fromStdString(error)));
+  }
+
+  QtSerialPort port;
+  SteadyClock clock;
+  QtEventPump pump;
+  PrinterLink link(port, clock, pump);
+  port.onByte = [&link](std::uint8_t b) { link.OnByte(b); };
+  QtDriverHost host;
+  ReceiptSpool spool(settings, link, log, host, [] { return LocalTimestampNow(); });
+  host.Attach(&spool);
+  host.StartTimer();
+
+  if (!port.Open(device, &error)) {
+    return FailStartup(QString("Portul serial %1 nu poate fi deschis: %2")
+                           .arg(QString::fromStdString(device), QString::fromStdString(error)));
+  }
+  host.AddTrayIcon();
+
+#ifndef _WIN32
+  std::unique_ptr<QSocketNotifier> stopNotifier;
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+    stopNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &host, [&host] {
+      char byte;
+      [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
+      host.RunExitSequence();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+  }
+#endif
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &host,
+                   [&host](QSessionManager&) { host.RunExitSequence(); });
+
+  app.exec();
+  if (host.MainUnloaded()) log.WriteLines(StopLines(LocalTimestampNow()));
+  return 0;
+}
+
+}  // namespace
+}  // namespace ovix
+
+int main(int argc, char** argv) {
+  return ovix::Run(argc, argv);
+}

@@ -1,0 +1,55 @@
+// The driver's plain-text event log: every line is appended with its own
+// open, write and close, ended by CR LF, so other programs may read or delete
+// the file between two writes.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/settings.h"
+
+namespace ovix {
+
+// Name of the log in the spool directory.
+inline constexpr std::string_view kLogFileName = "LOG.OVX";
+// A log larger than this many bytes is deleted at start-up.
+inline constexpr std::uintmax_t kLogSizeLimit = 1'000'000;
+
+class EventLog {
+ public:
+  // `path` is the native path of the log file.
+  explicit EventLog(std::string path) : path_(std::move(path)) {}
+  const std::string& Path() const { return path_; }
+
+  // Appends each line followed by CR LF in one opening of the file, creating it
+  // when missing. Returns false when the file cannot be opened or written, with
+  // the reason in *error; the caller decides whether that matters.
+  bool WriteLines(const std::vector<std::string>& lines, std::string* error = nullptr) const;
+  bool WriteLogLine(std::string_view line, std::string* error = nullptr) const {
+    return WriteLines({std::string(line)}, error);
+  }
+
+  // Start-up rotation: deletes the log when it is a regular file of more than
+  // kLogSizeLimit bytes. Nothing is kept of it.
+  void RotateAtStartup() const;
+
+ private:
+  std::string path_;
+};
+
+// The lines written at start-up: 60 asterisks, the start line, an empty line
+// and the configuration dump of the settings as loaded and corrected.
+std::vector<std::string> StartBlock(const DriverSettings& settings, std::string_view timestamp);
+
+// The lines written when the driver ends in order: the stop line and an empty line.
+std::vector<std::string> StopLines(std::string_view timestamp);
+
+// Local date in the short date format, " - ", local time in the long time
+// format (strftime %x and %X under the LC_TIME of the environment).
+std::string LocalTimestamp(std::time_t when);
+std::string LocalTimestampNow();
+
+}  // namespace ovix

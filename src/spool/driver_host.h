@@ -1,0 +1,34 @@
+// What the receipt spool needs from the program around it: the tray icon, the
+// polling timer, the operator's prompts and the ways the program ends. The Qt
+// layer implements it with real widgets; tests with a scripted operator.
+#pragma once
+
+namespace ovix {
+
+// Icon resource numbers of the tray pictures.
+inline constexpr int kIconIdle = 102;
+inline constexpr int kIconBusy = 103;
+inline constexpr int kIconError = 104;
+
+// The buttons of the printer-error dialog.
+enum class ErrorChoice { Retry, CancelReceipt, GiveUp };
+
+class DriverHost {
+ public:
+  virtual ~DriverHost() = default;
+  virtual void SetTrayIcon(int resource) = 0;
+  virtual void SetTimerEnabled(bool enabled) = 0;
+  // The no-answer message box, modal. True for OK (go on), false for Cancel.
+  virtual bool AskContinueWithoutRegister() = 0;
+  // Shows the printer-error dialog modally and returns once it is gone. While
+  // it is shown, its buttons call ReceiptSpool::OnErrorDialogButton; a dialog
+  // closed another way records no decision.
+  virtual void ShowPrintErrorDialog() = 0;
+  // Ends the process at once, without the orderly shut-down (no stop line).
+  virtual void EndProgramNow() = 0;
+  // Ends the program in order once the running tick has returned: the stop
+  // line is written as the main window goes away.
+  virtual void UnloadMain() = 0;
+};
+
+}  // namespace ovix

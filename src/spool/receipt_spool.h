@@ -1,0 +1,99 @@
+// The job runner: each tick of the 100 ms polling timer looks for one job file
+// in the spool directory and runs it to its end (print, file, recover), or,
+// when none waits, performs a requested clearing. Runs on the GUI thread; the
+// spool does not own the settings, link, log or host, which must outlive it.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "link/printer_link.h"
+#include "shell/event_log.h"
+#include "shell/settings.h"
+#include "spool/driver_host.h"
+
+namespace ovix {
+
+class ReceiptSpool {
+ public:
+  using Timestamp = std::function<std::string()>;
+
+  ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
+               DriverHost& host, Timestamp timestamp);
+
+  // One tick of the polling timer. Returns when the job it found is over.
+  void Tick();
+
+  // The clearing entry of the tray menu: asks for a clearing at the next idle tick.
+  void RequestClearing();
+
+  // A button of the printer-error dialog, pressed while the dialog is shown.
+  void OnErrorDialogButton(ErrorChoice choice);
+
+  // The exit was confirmed. A wait for the identification or status reply or a
+  // clearing command ends at once; a receipt whose lines are being sent is
+  // finished first. The program is unloaded by the running tick when it ends
+  // (UnloadMain), or by the caller when no tick runs (see TickRunning).
+  void RequestExit();
+  bool TickRunning() const { return phase_ != Phase::Idle; }
+
+  // Shared state, under the names the rest of the driver uses.
+  std::string JobFileName;
+  int OperatorDecision = 0;  // 0 none, 1 retry, 2 cancel the receipt
+  int NewFirmware = 0;
+  int ClearRequested = 0;
+  int ExitRequested = 0;
+
+ private:
+  enum class Phase { Idle, Queries, Lines, Clearing };
+  enum class PreJob { GoOn, Filed };
+
+  std::optional<std::string> Scan();
+  void RunJob(const std::string& name);
+  PreJob PreJobCheck();
+  void RunCurrencyJob(const std::vector<std::string>& lines);
+  void RunReceiptJob(const std::vector<std::string>& lines);
+  void FileAsPrinted();
+  void NoAnswer();
+  void PrintError();
+  void StopForExit();
+  void PerformClearing();
+  void CancelSequence();
+  void SendKey(char key);
+  void EndJob();
+  bool MoveJobTo(const std::string& dirSetting, std::string* error);
+  void Log(const std::string& line);
+  void ReportOnce(const std::string& name, const std::string& line);
+  std::string JobPathText() const { return settings_.BONDIR + JobFileName; }
+  std::string JobPath() const;
+
+  const DriverSettings& settings_;
+  PrinterLink& link_;
+  const EventLog& log_;
+  DriverHost& host_;
+  Timestamp timestamp_;
+  Phase phase_ = Phase::Idle;
+
+  // Size and modification time of a candidate at the tick that last saw it: a
+  // file is taken once they are the same on two consecutive ticks.
+  struct Stamp {
+    std::uintmax_t size;
+    std::filesystem::file_time_type modified;
+    bool operator==(const Stamp&) const = default;
+  };
+  std::map<std::string, Stamp> seen_;
+  // Files that failed to open or move: skipped until the time given.
+  std::map<std::string, std::chrono::steady_clock::time_point> deferred_;
+  // Files whose problem has been logged; logged again only after it went away.
+  std::set<std::string> reported_;
+  // Printed or cancelled receipts that could not be filed: never taken again by this run.
+  std::set<std::string> stuck_;
+};
+
+}  // namespace ovix

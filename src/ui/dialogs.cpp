@@ -1,0 +1,167 @@
+#include "ui/dialogs.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+
+#include "ovixnova_version.h"
+
+namespace ovix {
+namespace {
+
+constexpr Qt::WindowFlags kFixedDialog =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint;
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top, int width, int height,
+                  const QFont& font, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop) {
+  auto* label = new QLabel(text, parent);
+  label->setGeometry(Px(left), Px(top), Px(width), Px(height));
+  label->setFont(font);
+  label->setAlignment(alignment);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& text, int left,
+                        int top, int width, int height, const QFont& font) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setGeometry(Px(left), Px(top), Px(width), Px(height));
+  button->setFont(font);
+  button->setAutoDefault(false);
+  return button;
+}
+
+QFont Font(const char* family, double points) {
+  QFont font(family);
+  font.setPointSizeF(points);
+  return font;
+}
+
+void FixSize(QDialog* dialog, int width, int height) {
+  dialog->setFixedSize(Px(width), Px(height));
+  dialog->setWindowIcon(QIcon());
+}
+
+}  // namespace
+
+QString VersionText() {
+  return QStringLiteral("OVIXNOVA V%1.%2.%3")
+      .arg(OVIXNOVA_VERSION_MAJOR)
+      .arg(OVIXNOVA_VERSION_MINOR)
+      .arg(OVIXNOVA_VERSION_PATCH);
+}
+
+QString TooltipText() {
+  return QStringLiteral("OVIXNOVA V.%1%2%3")
+      .arg(OVIXNOVA_VERSION_MAJOR)
+      .arg(OVIXNOVA_VERSION_MINOR)
+      .arg(OVIXNOVA_VERSION_PATCH);
+}
+
+ExitConfirmation::ExitConfirmation(std::function<void()> onExit)
+    : QDialog(nullptr, kFixedDialog | Qt::WindowCloseButtonHint), onExit_(std::move(onExit)) {
+  setObjectName("Form1");
+  setWindowTitle("ATENTIE !!!");
+  setAttribute(Qt::WA_DeleteOnClose);
+  setFont(Font("Arial", 8.25));
+  FixSize(this, 3735, 1305);
+  auto* label1 =
+      MakeLabel(this, "IESIRE PROGRAM ???", 990, 180, 1755, 255, Font("MS Sans Serif", 8.25));
+  label1->setObjectName("Label1");
+  label1->setStyleSheet("color: black");
+  auto* command1 =
+      MakeButton(this, "Command1", "Anulare", 1020, 900, 1635, 375, Font("MS Sans Serif", 9.75));
+  auto* label2 = MakeLabel(this, "(Ctrl + Ins     -   IESIRE)", 1020, 420, 1695, 255, font());
+  label2->setObjectName("Label2");
+  connect(command1, &QPushButton::clicked, this, &QDialog::close);
+  command1->installEventFilter(this);
+  command1->setFocus();
+}
+
+bool ExitConfirmation::HandleKey(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Insert && (event->modifiers() & Qt::ControlModifier)) {
+    if (onExit_) onExit_();
+    return true;
+  }
+  // Esc and Enter must not close the form itself.
+  return event->key() == Qt::Key_Escape;
+}
+
+bool ExitConfirmation::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && HandleKey(static_cast<QKeyEvent*>(event))) return true;
+  return QDialog::eventFilter(watched, event);
+}
+
+void ExitConfirmation::keyPressEvent(QKeyEvent* event) {
+  if (!HandleKey(event) && event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+    QDialog::keyPressEvent(event);
+}
+
+AboutBox::AboutBox() : QDialog(nullptr, Qt::Dialog | Qt::FramelessWindowHint) {
+  setObjectName("About");
+  setAttribute(Qt::WA_DeleteOnClose);
+  FixSize(this, 3765, 975);
+  auto* picture1 = new QLabel(this);
+  picture1->setObjectName("Picture1");
+  picture1->setGeometry(Px(180), Px(180), Px(675), Px(615));
+  picture1->setPixmap(QIcon(":/icons/102.ico").pixmap(32, 32));
+  picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label1_ = MakeLabel(this, "    ", 960, 180, 2655, 255, font(), Qt::AlignHCenter | Qt::AlignTop);
+  label1_->setObjectName("Label1");
+  auto* label2 = MakeLabel(this, "ATELIERUL DE CASE DE MARCAT", 960, 540, 2655, 255, font(),
+                           Qt::AlignHCenter | Qt::AlignTop);
+  label2->setObjectName("Label2");
+  for (QWidget* child : {static_cast<QWidget*>(picture1), static_cast<QWidget*>(label1_),
+                         static_cast<QWidget*>(label2)})
+    child->installEventFilter(this);
+}
+
+void AboutBox::mousePressEvent(QMouseEvent*) {
+  close();
+}
+
+bool AboutBox::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress) {
+    close();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void AboutBox::paintEvent(QPaintEvent* event) {
+  QDialog::paintEvent(event);
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::Dark));
+  painter.drawLine(Px(60), 0, Px(3780), 0);
+  painter.drawLine(0, Px(960), Px(3780), Px(960));
+}
+
+PrintErrorDialog::PrintErrorDialog(std::function<void(int)> onButton)
+    : QDialog(nullptr, kFixedDialog) {
+  setObjectName("Erorno2");
+  setWindowTitle("ATENTIE !!");
+  FixSize(this, 5820, 1380);
+  auto* label1 = MakeLabel(this, "Eroare pe casa de marcat !!", 893, 300, 4035, 255,
+                           Font("Arial", 11.25), Qt::AlignHCenter | Qt::AlignTop);
+  label1->setObjectName("Label1");
+  label1->setToolTip("Reincearca tiparirea bonului");
+  const QFont buttonFont = Font("Arial", 8.25);
+  buttons_[0] = MakeButton(this, "cmdRetry", "Re-incearca", 180, 900, 1395, 375, buttonFont);
+  buttons_[1] = MakeButton(this, "cmdCancel", "Anuleaza bon", 2100, 900, 1635, 375, buttonFont);
+  buttons_[1]->setToolTip("Anuleaza bonul in curs");
+  buttons_[2] = MakeButton(this, "cmdAbort", "Renunta", 4260, 900, 1395, 375, buttonFont);
+  buttons_[2]->setToolTip("Renunta la operatiunea i curs");
+  for (int i = 0; i < 3; ++i) {
+    connect(buttons_[i], &QPushButton::clicked, this, [this, i, onButton] {
+      onButton(i);
+      accept();
+    });
+  }
+}
+
+void PrintErrorDialog::keyPressEvent(QKeyEvent* event) {
+  // Esc would close the dialog without a decision; the operator is to choose.
+  if (event->key() != Qt::Key_Escape) QDialog::keyPressEvent(event);
+}
+
+}  // namespace ovix

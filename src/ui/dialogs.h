@@ -1,0 +1,72 @@
+// The driver's three small windows: the exit confirmation (Form1), the About
+// box (About) and the printer-error dialog (Erorno2). Sizes come from the
+// original layouts in twips, 15 twips a pixel at 96 dpi.
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <functional>
+
+namespace ovix {
+
+// Twips to pixels at 96 dpi.
+constexpr int Px(int twips) {
+  return (twips + 7) / 15;
+}
+
+// Exit confirmation. Ctrl+Ins, whatever other modifiers are held and whichever
+// control has the focus, calls `onExit`; "Anulare" or the close button closes
+// the window and nothing else happens. Esc and Enter on the form do nothing.
+class ExitConfirmation : public QDialog {
+  Q_OBJECT
+ public:
+  explicit ExitConfirmation(std::function<void()> onExit);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  bool HandleKey(QKeyEvent* event);
+  std::function<void()> onExit_;
+};
+
+// About box: icon 102, the version text and the maker's name; any click in it
+// closes it.
+class AboutBox : public QDialog {
+  Q_OBJECT
+ public:
+  AboutBox();
+  void SetVersionText(const QString& text) { label1_->setText(text); }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QLabel* label1_;
+};
+
+// Printer-error dialog. Each button calls `onButton` with its index (0 retry,
+// 1 cancel receipt, 2 give up) and then closes the dialog.
+class PrintErrorDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit PrintErrorDialog(std::function<void(int)> onButton);
+  QPushButton* Button(int index) const { return buttons_[index]; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  QPushButton* buttons_[3];
+};
+
+// "OVIXNOVA V" + major.minor.revision, and the tray tooltip "OVIXNOVA V." +
+// the three numbers without separators.
+QString VersionText();
+QString TooltipText();
+
+}  // namespace ovix

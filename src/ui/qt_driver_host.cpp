@@ -1,0 +1,202 @@
+#include "ui/qt_driver_host.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdlib>
+
+#include "ui/dialogs.h"
+
+namespace ovix {
+
+// A scripted operator for end-to-end tests: when the environment names a file
+// in OVIXNOVA_TEST_OPERATOR, its lines are read as the operator's actions, one
+// at a time and in order, each carried out as soon as it applies: "ok" and
+// "cancel" answer the no-answer box, "retry", "cancel-receipt", "give-up" and
+// "close" the printer-error dialog (by clicking its button or closing it),
+// "clear" clicks the clearing menu entry, "exit" confirms the exit. The real
+// widgets are shown and used; only the clicks come from the file.
+class OperatorScript : public QObject {
+ public:
+  OperatorScript(QtDriverHost* host, QString path) : host_(host), path_(std::move(path)) {
+    connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
+    poll_.start(50);
+  }
+  std::function<bool(const QString&)> apply;
+
+ private:
+  void Poll() {
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    // A line counts once it is complete (ends with a newline).
+    if (done_ + 1 < lines.size() && apply(QString::fromUtf8(lines[done_]).trimmed())) ++done_;
+  }
+  QtDriverHost* host_;
+  QString path_;
+  QTimer poll_;
+  int done_ = 0;
+};
+
+QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
+  timer_.setInterval(100);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    if (spool_) spool_->Tick();
+  });
+
+  auto* stergere = popup_.addAction("&Stergere");
+  stergere->setObjectName("mnuStergere");
+  stergere->setVisible(false);
+  stergere->setEnabled(false);
+  connect(stergere, &QAction::triggered, this, [this] {
+    if (spool_) spool_->RequestClearing();
+  });
+  popup_.addSeparator()->setVisible(false);
+  auto* about = popup_.addAction("Info Aplicatie");
+  about->setObjectName("mnuAbout");
+  connect(about, &QAction::triggered, this, &QtDriverHost::OpenAbout);
+  popup_.addSeparator();
+  auto* exit = popup_.addAction("&Exit");
+  exit->setObjectName("mnuExit");
+  connect(exit, &QAction::triggered, this, &QtDriverHost::OpenExitConfirmation);
+
+  tray_.setIcon(IconFor(kIconIdle));
+  tray_.setToolTip(TooltipText());
+
+  if (const char* path = std::getenv("OVIXNOVA_TEST_OPERATOR"); path && *path) {
+    script_ = std::make_unique<OperatorScript>(this, QString::fromLocal8Bit(path));
+    script_->apply = [this](const QString& action) {
+      if (action == "clear") {
+        if (spool_) spool_->RequestClearing();
+        return true;
+      }
+      if (action == "exit") {
+        RunExitSequence();
+        return true;
+      }
+      if (noAnswerBox_ && (action == "ok" || action == "cancel")) {
+        noAnswerBox_->button(action == "ok" ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+        return true;
+      }
+      auto* dialog = qobject_cast<PrintErrorDialog*>(errorDialog_.data());
+      const QStringList buttons{"retry", "cancel-receipt", "give-up"};
+      if (dialog && buttons.contains(action)) {
+        dialog->Button(buttons.indexOf(action))->click();
+        return true;
+      }
+      if (dialog && action == "close") {
+        dialog->reject();
+        return true;
+      }
+      return false;
+    };
+  }
+}
+
+QtDriverHost::~QtDriverHost() = default;
+
+QIcon QtDriverHost::IconFor(int resource) {
+  return QIcon(QStringLiteral(":/icons/%1.ico").arg(resource));
+}
+
+void QtDriverHost::AddTrayIcon() {
+  if (!hook_) {
+    hook_ = connect(&tray_, &QSystemTrayIcon::activated, this, &QtDriverHost::OnTrayActivated);
+  }
+  tray_.show();
+}
+
+void QtDriverHost::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
+  // Only a right-button release over the icon opens the menu; Qt reports it as
+  // Context. Left clicks and double clicks do nothing.
+  if (reason == QSystemTrayIcon::Context) ShowPopupMenu();
+}
+
+void QtDriverHost::ShowPopupMenu() {
+  // The operator answers a failure first.
+  if (noAnswerBox_ || errorDialog_) return;
+  popup_.popup(QCursor::pos());
+}
+
+void QtDriverHost::OpenExitConfirmation() {
+  if (!exitConfirmation_) exitConfirmation_ = new ExitConfirmation([this] { RunExitSequence(); });
+  exitConfirmation_->show();
+  exitConfirmation_->raise();
+  exitConfirmation_->activateWindow();
+}
+
+void QtDriverHost::OpenAbout() {
+  if (!about_) {
+    auto* box = new AboutBox();
+    box->SetVersionText(VersionText());
+    about_ = box;
+  }
+  about_->show();
+  about_->raise();
+}
+
+void QtDriverHost::RunExitSequence() {
+  timer_.stop();
+  if (spool_) spool_->RequestExit();
+  disconnect(hook_);
+  hook_ = {};
+  tray_.hide();
+  if (exitConfirmation_) exitConfirmation_->close();
+  // A prompt that is still open would keep the running tick from ending.
+  if (noAnswerBox_) noAnswerBox_->done(QMessageBox::Ok);
+  if (errorDialog_) errorDialog_->reject();
+  if (!spool_ || !spool_->TickRunning()) UnloadMain();
+}
+
+void QtDriverHost::SetTrayIcon(int resource) {
+  tray_.setIcon(IconFor(resource));
+}
+
+void QtDriverHost::SetTimerEnabled(bool enabled) {
+  if (!enabled) {
+    timer_.stop();
+  } else if (!timer_.isActive()) {
+    timer_.start();
+  }
+}
+
+bool QtDriverHost::AskContinueWithoutRegister() {
+  QMessageBox box(QMessageBox::Critical, "OVIXNOVA",
+                  "Casa de marcat nu raspunde !!\nLIPSA HIRTIE SAU INCHISA !!\n\n"
+                  "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\n\nCONTINUARE APLICATIE ??",
+                  QMessageBox::Ok | QMessageBox::Cancel);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  noAnswerBox_ = &box;
+  const int answer = box.exec();
+  noAnswerBox_ = nullptr;
+  return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested == 1);
+}
+
+void QtDriverHost::ShowPrintErrorDialog() {
+  PrintErrorDialog dialog([this](int button) {
+    if (!spool_) return;
+    static constexpr ErrorChoice kChoices[] = {ErrorChoice::Retry, ErrorChoice::CancelReceipt,
+                                               ErrorChoice::GiveUp};
+    spool_->OnErrorDialogButton(kChoices[button]);
+  });
+  dialog.setWindowModality(Qt::ApplicationModal);
+  errorDialog_ = &dialog;
+  dialog.exec();
+  errorDialog_ = nullptr;
+}
+
+void QtDriverHost::EndProgramNow() {
+  std::_Exit(0);
+}
+
+void QtDriverHost::UnloadMain() {
+  mainUnloaded_ = true;
+  timer_.stop();
+  QCoreApplication::quit();
+}
+
+}  // namespace ovix

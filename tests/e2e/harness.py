@@ -1,0 +1,203 @@
+"""Runs the built driver against the register simulator over a pseudo-terminal.
+
+A Rig is one installation: a program directory holding a copy of the driver
+and its OVIX.INI, a spool, OK and error directory, a simulator with a byte
+trace, and an operator file through which the test clicks the driver's
+prompts. Everything lives in a temporary directory removed at the end.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+BUILD = os.environ.get("OVIX_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+DRIVER = os.path.join(BUILD, "ovixnova")
+SIMULATOR = os.path.join(BUILD, "ovix-regsim")
+TIMEOUT = float(os.environ.get("OVIX_E2E_TIMEOUT", "40"))
+
+ITEM = "PAINE ALBA           0002.500 00000450 01"
+
+
+def hexs(data):
+    return " ".join("%02X" % b for b in data)
+
+
+def description_keys(text):
+    return hexs(bytes([0x13, len(text)]) + text.encode("latin-1") + b"\x31")
+
+
+ITEM_KEYS_NEW = ["2A", description_keys("PAINE ALBA          "), "0A 0A 02 0D 05 1B", "04 0D 05 0A 4B"]
+ITEM_KEYS_OLD = ["2A", description_keys("PAINE ALBA          "), "02 0D 05 1B", "04 05 0A 4B"]
+
+
+def body_of(frame):
+    """Command body of a wire frame: head and tail removed, doubled DLE undone."""
+    body, i = bytearray(), 6
+    while i < len(frame) - 2:
+        body.append(frame[i])
+        i += 2 if frame[i] == 0x10 else 1
+    return bytes(body)
+
+
+class Rig:
+    def __init__(self, ini=None, simulator_args=(), make_dirs=("spool",)):
+        self.root = tempfile.mkdtemp(prefix="ovix-e2e-")
+        self.prog = os.path.join(self.root, "prog")
+        os.mkdir(self.prog)
+        for d in make_dirs:
+            os.mkdir(os.path.join(self.root, d))
+        self.spool = os.path.join(self.root, "spool") + "/"
+        self.ok = os.path.join(self.root, "ok") + "/"
+        self.err = os.path.join(self.root, "err") + "/"
+        self.trace_path = os.path.join(self.root, "trace.txt")
+        self.operator_path = os.path.join(self.root, "operator.txt")
+        open(self.operator_path, "w").close()
+        self.sim = subprocess.Popen([SIMULATOR, "--trace", self.trace_path, *simulator_args],
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.device = self.sim.stdout.readline().split()[1]
+        settings = {"COM": self.device, "BONDIR": self.spool, "OKDIR": self.ok, "ERRDIR": self.err}
+        settings.update(ini or {})
+        self.write_ini(settings)
+        shutil.copy2(DRIVER, self.prog)
+        self.driver = None
+        self.drivers = []
+
+    def write_ini(self, settings):
+        with open(os.path.join(self.prog, "OVIX.INI"), "w", newline="") as f:
+            f.write("[DEFAULT]\r\n" + "".join("%s=%s\r\n" % kv for kv in settings.items()))
+
+    # --- the two programs -------------------------------------------------
+    def start(self, wait_for_start=True):
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", OVIXNOVA_TEST_OPERATOR=self.operator_path)
+        self.driver = subprocess.Popen([os.path.join(self.prog, "ovixnova")], env=env,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.drivers.append(self.driver)
+        if wait_for_start:
+            self.wait(lambda: any(l.startswith("\t---") for l in self.log()), "the start block")
+        return self.driver
+
+    def stop(self):
+        """Stops the driver with SIGTERM and returns its exit status."""
+        if self.driver and self.driver.poll() is None:
+            self.driver.send_signal(signal.SIGTERM)
+        return self.wait_exit()
+
+    def wait_exit(self):
+        try:
+            return self.driver.wait(TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.driver.kill()
+            raise AssertionError("the driver did not end")
+
+    def close(self):
+        for driver in self.drivers:
+            if driver.poll() is None:
+                driver.kill()
+                driver.wait()
+        if self.sim.poll() is None:
+            self.sim.stdin.write("quit\n")
+            self.sim.stdin.flush()
+            try:
+                self.sim.wait(5)
+            except subprocess.TimeoutExpired:
+                self.sim.kill()
+        for process in (self.sim, *self.drivers):
+            for stream in (process.stdin, process.stdout, process.stderr):
+                if stream:
+                    stream.close()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def simulate(self, *lines):
+        """Sends control lines to the simulator and waits until each took effect."""
+        for line in lines:
+            self.sim.stdin.write(line + "\n")
+            self.sim.stdin.flush()
+            assert self.sim.stdout.readline().strip() == "OK", line
+
+    def operate(self, action):
+        with open(self.operator_path, "a") as f:
+            f.write(action + "\n")
+
+    # --- files --------------------------------------------------------------
+    def drop(self, name, *lines, end="\r\n"):
+        """Writes a job file under a hidden name, then renames it into the spool."""
+        temporary = os.path.join(self.spool, "." + name + ".part")
+        with open(temporary, "w", newline="", encoding="latin-1") as f:
+            f.write(end.join(lines) + (end if lines else ""))
+        os.rename(temporary, os.path.join(self.spool, name))
+
+    def where(self, name):
+        """The directory a job file is in: 'spool', 'ok', 'err' or None."""
+        for place, d in (("spool", self.spool), ("ok", self.ok), ("err", self.err)):
+            if os.path.exists(os.path.join(d, name)):
+                return place
+        return None
+
+    def log(self):
+        try:
+            with open(os.path.join(self.spool, "LOG.OVX"), "rb") as f:
+                data = f.read().decode("latin-1")
+        except FileNotFoundError:
+            return []
+        assert data == "" or data.endswith("\r\n"), "log line without CR LF"
+        return data.split("\r\n")[:-1]
+
+    def job_log(self):
+        """The log lines after the last start block."""
+        lines = self.log()
+        ends = [i for i, l in enumerate(lines) if l == "\t" + "-" * 35]
+        return lines[ends[-1] + 1:] if ends else lines
+
+    # --- the wire -------------------------------------------------------------
+    def trace(self):
+        with open(self.trace_path) as f:
+            return [l.rstrip("\n") for l in f]
+
+    def commands(self):
+        """Command bodies sent so far: 'T', 'S', or the hex of an A command's keys."""
+        out = []
+        for line in self.trace():
+            if line.startswith("C "):
+                body = body_of(bytes.fromhex(line[2:]))
+                out.append(body.decode() if body in (b"T", b"S") else hexs(body[1:]))
+        return out
+
+    def acks_follow_replies(self):
+        """Every reply frame the simulator sent was acknowledged before the next command."""
+        pending = 0
+        for line in self.trace():
+            if line.startswith("R "):
+                pending += 1
+            elif line == "K":
+                pending -= 1
+            elif line.startswith("C ") and pending:
+                return False
+        return True
+
+    def wait(self, predicate, what, timeout=TIMEOUT):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return
+            if self.driver and self.driver.poll() is not None and not predicate():
+                raise AssertionError("the driver ended (status %s) while waiting for %s; stderr: %s"
+                                     % (self.driver.returncode, what, self.driver.stderr.read()))
+            time.sleep(0.05)
+        raise AssertionError("timed out waiting for %s; log: %s; commands: %s"
+                             % (what, self.job_log(), self.commands()))
+
+    def wait_log(self, text, count=1):
+        self.wait(lambda: sum(text in l for l in self.job_log()) >= count, repr(text))
+
+
+class DriverTest(unittest.TestCase):
+    """A test with one or more rigs, all closed at the end."""
+
+    def rig(self, **kwargs):
+        rig = Rig(**kwargs)
+        self.addCleanup(rig.close)
+        return rig

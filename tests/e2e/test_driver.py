@@ -1,0 +1,215 @@
+"""End-to-end runs of the built driver: bytes on the wire, log text, where files go."""
+
+import os
+import signal
+import time
+import unittest
+
+from harness import DriverTest, ITEM, ITEM_KEYS_NEW, ITEM_KEYS_OLD, Rig, description_keys
+
+
+def printed(rig, name):
+    return ["-> Inceput tiparire: " + rig.spool + name,
+            "-> Sfirsit tiparire: %s%s; Mutare in directorul %s" % (rig.spool, name, rig.ok)]
+
+
+class Printing(DriverTest):
+    def test_receipts_in_both_firmware_modes(self):
+        cases = [("5.07", ITEM_KEYS_NEW, "05 0A 0D 0A 0A 31"), ("5.06", ITEM_KEYS_OLD, "05 0A 0A 0A 31")]
+        for firmware, item_keys, total_keys in cases:
+            with self.subTest(firmware=firmware):
+                rig = self.rig(simulator_args=["--firmware", firmware])
+                rig.start()
+                rig.drop("bon1.txt", "  " + ITEM + "  ", "", "<5000")
+                rig.wait_log("Sfirsit tiparire")
+                self.assertEqual(rig.commands(), ["T", "S"] + item_keys + [total_keys])
+                self.assertEqual(rig.job_log(), printed(rig, "bon1.txt"))
+                self.assertEqual(rig.where("bon1.txt"), "ok")
+                self.assertTrue(rig.acks_follow_replies())
+                self.assertEqual(rig.stop(), 0)
+                self.assertEqual(rig.log()[-2:], [rig.log()[-2], ""])
+                self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
+
+    def test_currency_credit_and_two_files(self):
+        rig = self.rig()
+        rig.start()
+        rig.drop("a.txt", "-", "2 0010000 USD", "")
+        rig.wait(lambda: rig.where("a.txt") is None, "the currency file to go")
+        rig.drop("b.txt", "?", ITEM)
+        rig.drop("c.txt", "+", "=Multumim")
+        rig.wait_log("Sfirsit tiparire", 2)
+        cmds = rig.commands()
+        self.assertEqual(cmds[:8], ["T", "S", "12", "08 45 31", "02 31 01 31", "01 0A 0A 0D 0A 0A 31",
+                                    "02 31", "13 03 55 53 44 31 32 32 32"])
+        rest = cmds[8:]
+        credit = ["T", "S", "32"]
+        text = ["T", "S", "45", "13 0A 03 02 4D 75 6C 74 75 6D 65 73 63 38".replace("65 73 63", "69 6D")]
+        self.assertIn(rest, (credit + text, text + credit))
+        self.assertEqual(rig.job_log()[0], "-> Programare Valute: ")
+        self.assertEqual({rig.where(n) for n in ("b.txt", "c.txt")}, {"ok"})
+
+    def test_status_checks_before_the_receipt(self):
+        cases = [  # simulator state, commands between the status query and the receipt
+            (["status 00", "byte6 1"], []),
+            (["status 00", "byte6 0"], ["0F"]),
+            (["status 08", "second 0"], ["00", "0F"]),
+            (["status 0C", "second 12"], ["00", "0F", "00", "3A", "31"]),
+        ]
+        rig = self.rig()
+        rig.start()
+        for i, (state, before) in enumerate(cases):
+            with self.subTest(state=state):
+                rig.simulate(*state)
+                start = len(rig.commands())
+                rig.drop("s%d.txt" % i, "<")
+                rig.wait(lambda: rig.where("s%d.txt" % i) == "ok", "the receipt")
+                self.assertEqual(rig.commands()[start:], ["T", "S"] + before + ["31"])
+
+
+class Failures(DriverTest):
+    def test_silent_register_then_ok_then_cancel(self):
+        rig = self.rig(simulator_args=["--silent"])
+        rig.start()
+        rig.drop("a.txt", "<")
+        rig.wait_log("LIPSA HIRTIE")
+        rig.simulate("silent off")
+        rig.operate("ok")
+        rig.wait(lambda: rig.where("a.txt") == "ok", "the receipt after OK")
+        self.assertEqual(rig.job_log()[:2], ["-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!",
+                                             "\t-> RE-INCERCARE..."])
+        self.assertEqual(rig.commands(), ["T", "T", "S", "31"])
+        rig.simulate("silent on")
+        rig.drop("b.txt", "<")
+        rig.wait_log("LIPSA HIRTIE", 2)
+        rig.operate("cancel")
+        self.assertEqual(rig.wait_exit(), 0)
+        self.assertEqual(rig.where("b.txt"), "spool")
+        self.assertFalse(any("DRIVER OPRIT" in l for l in rig.log()))
+
+    def test_error_dialog_outcomes(self):
+        item_then_total = ITEM_KEYS_NEW + ["31"]
+        cases = [  # operator's answer, log lines it adds, next tick's commands, place of the file
+            ("retry", ["\t-> RE-INCEARCA..."],
+             ["T", "S", "00", "0F", "00", "3A", "31"] + item_then_total, "ok"),
+            ("cancel-receipt", ["\t-> ANULARE BON..."], ["T", "S", "00", "0F"], "err"),
+            ("give-up", ["\t-> RENUNTARE...", "-> EROARE !! MUTARE {job} IN DIRECTORUL {err}"], [], "err"),
+            ("close", [], ["T", "S"] + item_then_total, "ok"),
+        ]
+        for answer, dialog_log, next_tick, place in cases:
+            with self.subTest(answer=answer):
+                rig = self.rig()
+                rig.start()
+                rig.simulate("fail-keys 0A 0A 02 status 08")
+                rig.drop("a.txt", ITEM, "<")
+                rig.wait_log("EROARE LA TIPARIRE BON")
+                self.assertEqual(rig.commands(), ["T", "S"] + ITEM_KEYS_NEW[:3])
+                rig.operate(answer)
+                if answer == "give-up":
+                    rig.wait(lambda: rig.where("a.txt") == "err", "the file to be given up")
+                    time.sleep(0.5)
+                else:
+                    rig.wait(lambda: len(rig.commands()) >= 5 + len(next_tick), "the next tick")
+                    rig.wait(lambda: rig.where("a.txt") == place, "the file in " + place)
+                job = rig.spool + "a.txt"
+                expected = ["-> Inceput tiparire: " + job, "-> EROARE LA TIPARIRE BON %s !!!" % job]
+                expected += [l.format(job=job, err=rig.err) for l in dialog_log]
+                self.assertEqual(rig.job_log()[:len(expected)], expected)
+                self.assertEqual(rig.commands()[5:], next_tick)
+                if answer == "cancel-receipt":
+                    self.assertEqual(rig.job_log()[-1], "-> EROARE !!  FISIERUL%s ANULAT SI MUTAT IN DIRECTORUL%s"
+                                     % (job, rig.err))
+
+    def test_empty_and_marker_only_files_send_nothing(self):
+        rig = self.rig()
+        rig.start()
+        rig.drop("empty.txt")
+        rig.drop("marker.txt", "-")
+        rig.wait(lambda: rig.where("empty.txt") == "err" and rig.where("marker.txt") is None, "filing")
+        self.assertEqual(rig.commands(), [])
+
+
+class Lifecycle(DriverTest):
+    def test_clearing_with_a_silent_register(self):
+        rig = self.rig(simulator_args=["--silent"])
+        rig.start()
+        begun = time.monotonic()
+        rig.operate("clear")
+        rig.operate("clear")
+        rig.wait(lambda: len(rig.commands()) == 2, "the second clearing command")
+        rig.drop("a.txt", "<")
+        rig.wait(lambda: "T" in rig.commands(), "the next job", timeout=40)
+        self.assertGreater(time.monotonic() - begun, 18)
+        self.assertEqual(rig.commands()[:2], ["11 45 31", "0F"])
+        self.assertTrue(rig.job_log()[0].startswith("-> EFECTUARE STERGERE: "))
+
+    def test_exit_during_clearing_ends_at_once(self):
+        rig = self.rig(simulator_args=["--silent"])
+        rig.start()
+        rig.operate("clear")
+        rig.wait(lambda: len(rig.commands()) == 1, "the first clearing command")
+        rig.operate("exit")
+        self.assertEqual(rig.wait_exit(), 0)
+        self.assertEqual(rig.commands(), ["11 45 31"])
+        self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
+
+    def test_exit_while_a_receipt_prints_finishes_it(self):
+        rig = self.rig(simulator_args=["--delay-ms", "300"])
+        rig.start()
+        rig.drop("a.txt", ITEM, "<")
+        rig.wait(lambda: len(rig.commands()) >= 3, "the receipt's lines")
+        rig.operate("exit")
+        self.assertEqual(rig.wait_exit(), 0)
+        self.assertEqual(rig.where("a.txt"), "ok")
+        self.assertEqual(rig.commands(), ["T", "S"] + ITEM_KEYS_NEW + ["31"])
+        self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
+
+    def test_log_rotation(self):
+        for size, kept in ((1_000_000, True), (1_000_001, False)):
+            with self.subTest(size=size):
+                rig = self.rig()
+                with open(os.path.join(rig.spool, "LOG.OVX"), "wb") as f:
+                    f.write(b"x" * (size - 2) + b"\r\n")
+                rig.start()
+                rig.stop()
+                log = rig.log()
+                self.assertEqual(log[0].startswith("xxx"), kept)
+                self.assertEqual(log[1 if kept else 0], "*" * 60)
+
+    def test_single_instance_per_program_directory(self):
+        rig = self.rig()
+        rig.start()
+        lines = len(rig.log())
+        second = rig.start(wait_for_start=False)
+        self.assertEqual(second.wait(20), 0)
+        self.assertEqual(len(rig.log()), lines)
+        other = self.rig()
+        other.start()  # another program directory: another register
+        self.assertEqual(other.stop(), 0)
+
+    def test_defaults_and_dump(self):
+        rig = self.rig(ini={"DESCRIERE": "40", "CHPRINTPROG": "0"})
+        rig.start()
+        rig.stop()
+        log = rig.log()
+        self.assertEqual(log[0], "*" * 60)
+        self.assertTrue(log[1].startswith("-> DRIVER PORNIT: "))
+        self.assertEqual(log[2:4], ["", "\t--- CONFIGURATIE PORNIRE DRIVER ---"])
+        self.assertEqual(log[4], "\t  PORT COM  : " + rig.device)
+        self.assertIn("\t  DESCRIERE : 20", log)
+        self.assertIn("\t  CHPRINTPROG:0", log)
+        self.assertEqual(log[25], "\t" + "-" * 35)
+
+    def test_start_up_failures(self):
+        missing = self.rig(make_dirs=())
+        driver = missing.start(wait_for_start=False)
+        self.assertNotEqual(driver.wait(20), 0)
+        self.assertIn(os.path.join(missing.spool, "LOG.OVX"), driver.stderr.read())
+        busy = self.rig(ini={"COM": "/dev/ovix-no-such-port"})
+        driver = busy.start(wait_for_start=False)
+        self.assertNotEqual(driver.wait(20), 0)
+        self.assertIn("/dev/ovix-no-such-port", driver.stderr.read())
+        self.assertEqual(busy.log()[0], "*" * 60)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,352 @@
+#include "spool/receipt_spool.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "test_support.h"
+
+namespace ovix {
+namespace {
+
+using namespace test;
+namespace fs = std::filesystem;
+
+// The program around the spool, with an operator who answers from a script.
+class ScriptedHost : public DriverHost {
+ public:
+  ReceiptSpool* spool = nullptr;
+  std::vector<int> icons;
+  bool timerEnabled = true;
+  std::deque<bool> messageBoxAnswers;             // OK = true
+  std::deque<std::optional<ErrorChoice>> dialog;  // nullopt: closed without a button
+  std::function<void()> duringDialog;
+  int endedAtOnce = 0;
+  int unloaded = 0;
+
+  void SetTrayIcon(int resource) override { icons.push_back(resource); }
+  void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
+  bool AskContinueWithoutRegister() override {
+    bool ok = messageBoxAnswers.front();
+    messageBoxAnswers.pop_front();
+    return ok;
+  }
+  void ShowPrintErrorDialog() override {
+    auto choice = dialog.front();
+    dialog.pop_front();
+    if (choice) spool->OnErrorDialogButton(*choice);
+  }
+  void EndProgramNow() override { ++endedAtOnce; }
+  void UnloadMain() override { ++unloaded; }
+};
+
+// Reply data of an identification reply for a firmware version.
+Bytes IdentificationReply(int major, int minor) {
+  Bytes data(34, '\0');
+  data[0] = 'T';
+  data[32] = static_cast<char>(minor / 10 * 16 + minor % 10);
+  data[33] = static_cast<char>(major / 10 * 16 + major % 10);
+  return data;
+}
+
+struct SpoolRig {
+  fs::path root =
+      fs::temp_directory_path() /
+      ("ovix-spool-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  DriverSettings settings;
+  LinkRig rig;
+  EventLog log{(root / "spool" / "LOG.OVX").string()};
+  ScriptedHost host;
+  ReceiptSpool spool{settings, rig.link, log, host, [] { return std::string("DATE - TIME"); }};
+  // What the register answers: status byte of S replies and of A replies
+  // (per key command, by index), byte-6 value, second status, firmware.
+  unsigned char statusS = 0;
+  int byte6 = 1;
+  unsigned char second = 0;
+  int major = 5, minor = 7;
+  std::function<unsigned char(const Bytes& keys)> statusA = [](const Bytes&) { return 0; };
+  bool silent = false;
+
+  SpoolRig() {
+    fs::remove_all(root);
+    fs::create_directories(root / "spool");
+    settings.BONDIR = (root / "spool").string() + "/";
+    settings.OKDIR = (root / "ok").string() + "/";
+    settings.ERRDIR = (root / "err").string() + "/";
+    host.spool = &spool;
+    rig.reg.answer = [this](const Bytes& body) -> std::optional<Bytes> {
+      if (silent) return std::nullopt;
+      if (body == "T") return IdentificationReply(major, minor);
+      if (body == "S") return Bytes{'S', char(statusS), char(second), 0, 0, char(byte6), 0, 0};
+      return ReplyData(statusA(body.substr(1)), second);
+    };
+  }
+  ~SpoolRig() { fs::remove_all(root); }
+
+  void Drop(const std::string& name, const std::string& content) {
+    std::ofstream(root / "spool" / name, std::ios::binary) << content;
+  }
+  // Ticks until a job has run (a file is taken on its second sighting).
+  void Ticks(int n = 2) {
+    for (int i = 0; i < n; ++i) spool.Tick();
+  }
+  std::vector<std::string> Log() {
+    std::vector<std::string> lines;
+    std::ifstream in(log.Path(), std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+      EXPECT_TRUE(!line.empty() && line.back() == '\r') << line;
+      if (!line.empty()) line.pop_back();
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  // The command bodies sent, as "T", "S" or the hex of an A command's keys.
+  std::vector<std::string> Sent() {
+    std::vector<std::string> out;
+    for (const Bytes& b : rig.reg.Bodies()) out.push_back(b[0] == 'A' ? Hex(b.substr(1)) : b);
+    rig.reg.frames.clear();
+    return out;
+  }
+  bool In(const std::string& dir, const std::string& name) { return fs::exists(root / dir / name); }
+  std::string Path(const std::string& name) { return settings.BONDIR + name; }
+};
+
+using Cmds = std::vector<std::string>;
+const std::string kItem = "PAINE ALBA           0001.000 00000450 01";
+const Cmds kItemKeys = {"2A", Hex(Bytes("\x13\x14") + "PAINE ALBA          " + "\x31"),
+                        "0A 0A 01 1B", "04 0D 05 0A 4B"};
+
+Cmds Concat(std::initializer_list<Cmds> parts) {
+  Cmds all;
+  for (const Cmds& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST(ReceiptSpool, PrintsAReceiptAndFilesIt) {
+  SpoolRig r;
+  r.Drop("bon1.txt", "  " + kItem + "  \r\n\r\n   \r\n<\r\n");
+  r.spool.Tick();
+  EXPECT_TRUE(r.Sent().empty());  // taken only once it stopped changing
+  r.spool.Tick();
+  EXPECT_EQ(r.Sent(), Concat({{"T", "S"}, kItemKeys, {"31"}}));
+  EXPECT_TRUE(r.In("ok", "bon1.txt"));
+  EXPECT_FALSE(r.In("spool", "bon1.txt"));
+  EXPECT_EQ(r.Log(), (Cmds{"-> Inceput tiparire: " + r.Path("bon1.txt"),
+                           "-> Sfirsit tiparire: " + r.Path("bon1.txt") +
+                               "; Mutare in directorul " + r.settings.OKDIR}));
+  EXPECT_EQ(r.host.icons, (std::vector<int>{103, 102}));
+  EXPECT_TRUE(r.host.timerEnabled);
+}
+
+TEST(ReceiptSpool, KeysNumbersByFirmwareAndChecksStatusBeforeTheReceipt) {
+  const struct {
+    int major, minor, byte6;
+    unsigned char statusS, second;
+    Cmds before;  // commands between the status query and the receipt
+    std::string totalKeys;
+  } cases[] = {
+      {5, 7, 1, 0x00, 0, {}, "05 0A 0D 0A 0A 31"},
+      {5, 6, 1, 0x00, 0, {}, "05 0A 0A 0A 31"},
+      {6, 0, 1, 0x00, 0, {}, "05 0A 0D 0A 0A 31"},
+      {5, 7, 0, 0x00, 0, {"0F"}, "05 0A 0D 0A 0A 31"},
+      {5, 7, 0, 0xF3, 0, {"0F"}, "05 0A 0D 0A 0A 31"},
+      {5, 7, 1, 0x08, 0, {"00", "0F"}, "05 0A 0D 0A 0A 31"},
+      {5, 7, 1, 0x14, 3, {"00", "0F", "00", "3A", "31"}, "05 0A 0D 0A 0A 31"},
+  };
+  for (const auto& c : cases) {
+    SpoolRig r;
+    r.major = c.major, r.minor = c.minor, r.byte6 = c.byte6, r.statusS = c.statusS;
+    r.second = c.second;
+    r.Drop("a.TXT", "<5000");
+    r.Ticks();
+    EXPECT_EQ(r.Sent(), Concat({{"T", "S"}, c.before, {c.totalKeys}}))
+        << c.major << "." << c.minor << " byte6=" << c.byte6 << " status=" << int(c.statusS);
+    EXPECT_TRUE(r.In("ok", "a.TXT"));
+  }
+}
+
+TEST(ReceiptSpool, SilentRegisterTakesTheNoAnswerPath) {
+  for (bool ok : {true, false}) {
+    SpoolRig r;
+    r.silent = true;
+    r.host.messageBoxAnswers = {ok};
+    r.Drop("a.txt", kItem);
+    r.Ticks();
+    EXPECT_EQ(r.Sent(), Cmds{"T"});
+    EXPECT_TRUE(r.In("spool", "a.txt"));
+    EXPECT_EQ(r.host.endedAtOnce, ok ? 0 : 1);
+    Cmds log{"-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!"};
+    if (ok) log.push_back("\t-> RE-INCERCARE...");
+    EXPECT_EQ(r.Log(), log);
+    const std::vector<int> icons =
+        ok ? std::vector<int>{103, 104, 102} : std::vector<int>{103, 104};
+    EXPECT_EQ(r.host.icons, icons);
+    EXPECT_EQ(r.host.timerEnabled, ok);
+  }
+}
+
+// An item fails; the operator's answer and what the next tick does with it.
+TEST(ReceiptSpool, ErrorDialogOutcomesAreCarriedOut) {
+  const struct {
+    std::optional<ErrorChoice> choice;
+    Cmds dialogLog;
+    Cmds nextTick;
+    const char* fileAfterNextTick;
+  } cases[] = {
+      {ErrorChoice::Retry,
+       {"\t-> RE-INCEARCA..."},
+       Concat({{"T", "S", "00", "0F", "00", "3A", "31"}, kItemKeys, {"31"}}),
+       "ok"},
+      {ErrorChoice::CancelReceipt, {"\t-> ANULARE BON..."}, {"T", "S", "00", "0F"}, "err"},
+      {ErrorChoice::GiveUp,
+       {"\t-> RENUNTARE...", "-> EROARE !! MUTARE {} IN DIRECTORUL {err}"},
+       {},
+       "err"},
+      {std::nullopt, {}, Concat({{"T", "S"}, kItemKeys, {"31"}}), "ok"},
+  };
+  for (const auto& c : cases) {
+    SpoolRig r;
+    int sent = 0;
+    r.statusA = [&](const Bytes&) -> unsigned char { return ++sent == 3 ? 0x08 : 0x00; };
+    r.host.dialog = {c.choice};
+    r.Drop("a.txt", kItem + "\r\n<\r\n");
+    r.Ticks();
+    EXPECT_EQ(r.Sent(), (Cmds{"T", "S", kItemKeys[0], kItemKeys[1], kItemKeys[2]}));
+    Cmds log{"-> Inceput tiparire: " + r.Path("a.txt"),
+             "-> EROARE LA TIPARIRE BON " + r.Path("a.txt") + " !!!"};
+    for (std::string line : c.dialogLog) {
+      if (auto at = line.find("{}"); at != std::string::npos) line.replace(at, 2, r.Path("a.txt"));
+      if (auto at = line.find("{err}"); at != std::string::npos)
+        line.replace(at, 5, r.settings.ERRDIR);
+      log.push_back(line);
+    }
+    EXPECT_EQ(r.Log(), log);
+    EXPECT_EQ(r.host.icons, (std::vector<int>{103, 104, 102}));
+    r.Ticks();
+    EXPECT_EQ(r.Sent(), c.nextTick);
+    EXPECT_TRUE(r.In(c.fileAfterNextTick, "a.txt"));
+    EXPECT_EQ(r.spool.OperatorDecision, 0);
+    if (c.choice == ErrorChoice::CancelReceipt) {
+      EXPECT_EQ(r.Log().back(), "-> EROARE !!  FISIERUL" + r.Path("a.txt") +
+                                    " ANULAT SI MUTAT IN DIRECTORUL" + r.settings.ERRDIR);
+    }
+  }
+}
+
+TEST(ReceiptSpool, HandlesSpecialFiles) {
+  const struct {
+    std::string content;
+    Cmds sent;
+    const char* place;  // where the file is afterwards; nullptr: deleted
+    std::string firstLog;
+  } cases[] = {
+      {"-\r\n1 0004350 EUR\r\n\r\n",
+       {"T", "S", "12", "08 45 31", "01 31 01 31", "04 03 0D 05 0A 31", "02 31",
+        "13 03 45 55 52 31 32 32 32"},
+       nullptr,
+       "-> Programare Valute: "},
+      {"-only the marker", {}, nullptr, "-> Programare Valute: {} FARA VALUTE; FISIER STERS"},
+      {"", {}, "err", "-> EROARE !! FISIERUL GOL {} MUTAT IN DIRECTORUL {err}"},
+      {"  \r\n\r\n", {}, "err", "-> EROARE !! FISIERUL GOL {} MUTAT IN DIRECTORUL {err}"},
+      {"?\r\nnever read", {"T", "S", "32"}, "ok", "-> Inceput tiparire: {}"},
+      {"-1\r\n<",
+       {"T", "S", "2A", Hex(Bytes("\x13\x02-1\x31")), "0A 1B", "0A 0D 0A 0A 4A", "31"},
+       "ok",
+       "-> Inceput tiparire: {}"},
+  };
+  for (const auto& c : cases) {
+    SpoolRig r;
+    r.settings.CHPROGVAL = c.content.rfind("-1", 0) == 0 ? "=" : "-";
+    r.Drop("f.txt", c.content);
+    r.Ticks();
+    EXPECT_EQ(r.Sent(), c.sent) << c.content;
+    EXPECT_FALSE(r.In("spool", "f.txt")) << c.content;
+    if (c.place) {
+      EXPECT_TRUE(r.In(c.place, "f.txt")) << c.content;
+    }
+    std::string first = c.firstLog;
+    if (auto at = first.find("{}"); at != std::string::npos) first.replace(at, 2, r.Path("f.txt"));
+    if (auto at = first.find("{err}"); at != std::string::npos)
+      first.replace(at, 5, r.settings.ERRDIR);
+    EXPECT_EQ(r.Log().at(0), first) << c.content;
+  }
+}
+
+TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
+  SpoolRig r;
+  r.Drop("a.txt", "<");
+  r.Drop("b.TxT", "<");
+  r.Drop("c.doc", "<");
+  r.Drop(".hidden.txt", "<");
+  r.Drop("LOG.OVX", "");
+  r.settings.EXTENSIE = "*.*";
+  fs::create_directory(r.root / "spool" / "dir.txt");
+  fs::create_symlink(r.root / "spool" / "c.doc", r.root / "spool" / "link.txt");
+  r.spool.Tick();
+  r.spool.Tick();
+  EXPECT_EQ(r.Sent().size(), 3u);
+  for (int i = 0; i < 6; ++i) r.spool.Tick();
+  for (const char* name : {"a.txt", "b.TxT", "c.doc"}) EXPECT_TRUE(r.In("ok", name)) << name;
+  for (const char* name : {".hidden.txt", "LOG.OVX"}) EXPECT_TRUE(r.In("spool", name)) << name;
+  EXPECT_TRUE(fs::is_symlink(r.root / "spool" / "link.txt"));
+}
+
+TEST(ReceiptSpool, ClearingWaitsForAnIdleTick) {
+  SpoolRig r;
+  r.silent = true;
+  r.spool.RequestClearing();
+  r.spool.RequestClearing();
+  const auto start = r.rig.reg.now;
+  r.spool.Tick();
+  EXPECT_EQ(r.Sent(), (Cmds{"11 45 31", "0F"}));
+  EXPECT_GT(r.rig.reg.now - start, 18s);
+  EXPECT_EQ(r.rig.link.JobError, 0);
+  EXPECT_EQ(r.spool.ClearRequested, 0);
+  EXPECT_EQ(r.Log(), Cmds{"-> EFECTUARE STERGERE: DATE - TIME"});
+  r.spool.Tick();
+  EXPECT_TRUE(r.Sent().empty());
+}
+
+TEST(ReceiptSpool, ExitDuringTheQueriesLeavesTheFileUnprinted) {
+  SpoolRig r;
+  r.silent = true;
+  r.rig.reg.duringWait = [&] { r.spool.RequestExit(); };
+  r.Drop("a.txt", "<");
+  r.Ticks();
+  EXPECT_EQ(r.Sent(), Cmds{"T"});
+  EXPECT_EQ(r.host.unloaded, 1);
+  EXPECT_TRUE(r.In("spool", "a.txt"));
+  EXPECT_TRUE(r.Log().empty());
+}
+
+TEST(ReceiptSpool, ExitDuringTheLinesFinishesTheReceiptOrStopsOnAFailure) {
+  for (bool failing : {false, true}) {
+    SpoolRig r;
+    r.statusA = [&](const Bytes& keys) -> unsigned char {
+      if (keys == "\x2A") r.spool.RequestExit();
+      return failing && keys[0] == 0x13 ? 0x08 : 0x00;
+    };
+    r.Drop("a.txt", kItem + "\r\n<");
+    r.Ticks();
+    EXPECT_EQ(r.host.unloaded, 1);
+    EXPECT_TRUE(r.In(failing ? "spool" : "ok", "a.txt"));
+    EXPECT_EQ(r.Sent().size(), failing ? 4u : 7u);
+    EXPECT_EQ(r.Log().back().rfind(failing ? "-> EROARE LA TIPARIRE BON" : "-> Sfirsit", 0), 0u);
+  }
+}
+
+TEST(ReceiptSpool, APrintedReceiptThatCannotBeFiledIsNeverPrintedAgain) {
+  SpoolRig r;
+  std::ofstream(r.root / "ok") << "a file where the directory should be";
+  std::ofstream(r.root / "err") << "same";
+  r.Drop("a.txt", "<");
+  r.Ticks(6);
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
+  EXPECT_TRUE(r.In("spool", "a.txt"));
+  EXPECT_NE(r.Log().back().find("BON TIPARIT, FISIER NEMUTAT"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ovix
