@@ -69,6 +69,19 @@ void OnStopSignal(int) {
 int Run(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
+#ifndef _WIN32
+  // From here on SIGTERM and SIGINT are kept for the event loop, which runs the
+  // exit sequence for them as soon as it starts.
+  const bool stopSignals = ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0;
+  if (stopSignals) {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+  }
+#endif
   std::setlocale(LC_TIME, "");
 
   const std::unique_ptr<QLockFile> instanceLock = TakeInstanceLock();
@@ -99,6 +112,17 @@ int Run(int argc, char** argv) {
   QtDriverHost host;
   ReceiptSpool spool(settings, link, log, host, [] { return LocalTimestampNow(); });
   host.Attach(&spool);
+#ifndef _WIN32
+  std::unique_ptr<QSocketNotifier> stopNotifier;
+  if (stopSignals) {
+    stopNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &host, [&host] {
+      char byte;
+      [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
+      host.RunExitSequence();
+    });
+  }
+#endif
   host.StartTimer();
 
   if (!port.Open(device, &error)) {
@@ -107,23 +131,6 @@ int Run(int argc, char** argv) {
   }
   host.AddTrayIcon();
 
-#ifndef _WIN32
-  std::unique_ptr<QSocketNotifier> stopNotifier;
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-    stopNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &host, [&host] {
-      char byte;
-      [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
-      host.RunExitSequence();
-    });
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-  }
-#endif
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &host,
                    [&host](QSessionManager&) { host.RunExitSequence(); });
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScreen>
 
 #include "ovixnova_version.h"
 
@@ -18,6 +19,10 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top, int w
   label->setGeometry(Px(left), Px(top), Px(width), Px(height));
   label->setFont(font);
   label->setAlignment(alignment);
+  // A font wider than the layout's would cut a left-aligned text short: such a
+  // label grows to the right until the whole text shows.
+  if ((alignment & Qt::AlignLeft) && label->sizeHint().width() > label->width())
+    label->resize(label->sizeHint().width(), label->height());
   return label;
 }
 
@@ -31,40 +36,52 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& tex
   return button;
 }
 
+// The layout's fonts, with a metric-compatible stand-in where they are missing
+// (Linux), so that the texts fit their labels.
 QFont Font(const char* family, double points) {
-  QFont font(family);
+  QFont font;
+  font.setFamilies({family, "Liberation Sans", "Arimo"});
   font.setPointSizeF(points);
   return font;
 }
 
-void FixSize(QDialog* dialog, int width, int height) {
-  dialog->setFixedSize(Px(width), Px(height));
-  dialog->setWindowIcon(QIcon());
-}
-
 }  // namespace
 
+QString VersionText(int major, int minor, int revision) {
+  return QStringLiteral("OVIXNOVA V%1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+
+QString TooltipText(int major, int minor, int revision) {
+  return QStringLiteral("OVIXNOVA V.%1%2%3").arg(major).arg(minor).arg(revision);
+}
+
 QString VersionText() {
-  return QStringLiteral("OVIXNOVA V%1.%2.%3")
-      .arg(OVIXNOVA_VERSION_MAJOR)
-      .arg(OVIXNOVA_VERSION_MINOR)
-      .arg(OVIXNOVA_VERSION_PATCH);
+  return VersionText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
 }
 
 QString TooltipText() {
-  return QStringLiteral("OVIXNOVA V.%1%2%3")
-      .arg(OVIXNOVA_VERSION_MAJOR)
-      .arg(OVIXNOVA_VERSION_MINOR)
-      .arg(OVIXNOVA_VERSION_PATCH);
+  return TooltipText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
 }
 
-ExitConfirmation::ExitConfirmation(std::function<void()> onExit)
-    : QDialog(nullptr, kFixedDialog | Qt::WindowCloseButtonHint), onExit_(std::move(onExit)) {
+FixedDialog::FixedDialog(QWidget* parent, Qt::WindowFlags flags, int widthTwips, int heightTwips)
+    : QDialog(parent, flags) {
+  setFixedSize(Px(widthTwips), Px(heightTwips));
+  setWindowIcon(QIcon());
+}
+
+void FixedDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+ExitConfirmation::ExitConfirmation(QWidget* parent, std::function<void()> onExit)
+    : FixedDialog(parent, kFixedDialog | Qt::WindowCloseButtonHint, 3735, 1305),
+      onExit_(std::move(onExit)) {
   setObjectName("Form1");
   setWindowTitle("ATENTIE !!!");
   setAttribute(Qt::WA_DeleteOnClose);
   setFont(Font("Arial", 8.25));
-  FixSize(this, 3735, 1305);
   auto* label1 =
       MakeLabel(this, "IESIRE PROGRAM ???", 990, 180, 1755, 255, Font("MS Sans Serif", 8.25));
   label1->setObjectName("Label1");
@@ -97,10 +114,10 @@ void ExitConfirmation::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-AboutBox::AboutBox() : QDialog(nullptr, Qt::Dialog | Qt::FramelessWindowHint) {
+AboutBox::AboutBox(QWidget* parent)
+    : FixedDialog(parent, Qt::Dialog | Qt::FramelessWindowHint, 3765, 975) {
   setObjectName("About");
   setAttribute(Qt::WA_DeleteOnClose);
-  FixSize(this, 3765, 975);
   auto* picture1 = new QLabel(this);
   picture1->setObjectName("Picture1");
   picture1->setGeometry(Px(180), Px(180), Px(675), Px(615));
@@ -108,8 +125,8 @@ AboutBox::AboutBox() : QDialog(nullptr, Qt::Dialog | Qt::FramelessWindowHint) {
   picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label1_ = MakeLabel(this, "    ", 960, 180, 2655, 255, font(), Qt::AlignHCenter | Qt::AlignTop);
   label1_->setObjectName("Label1");
-  auto* label2 = MakeLabel(this, "ATELIERUL DE CASE DE MARCAT", 960, 540, 2655, 255, font(),
-                           Qt::AlignHCenter | Qt::AlignTop);
+  auto* label2 =
+      MakeLabel(this, "ATELIER OVIX", 960, 540, 2655, 255, font(), Qt::AlignHCenter | Qt::AlignTop);
   label2->setObjectName("Label2");
   for (QWidget* child : {static_cast<QWidget*>(picture1), static_cast<QWidget*>(label1_),
                          static_cast<QWidget*>(label2)})
@@ -136,11 +153,10 @@ void AboutBox::paintEvent(QPaintEvent* event) {
   painter.drawLine(0, Px(960), Px(3780), Px(960));
 }
 
-PrintErrorDialog::PrintErrorDialog(std::function<void(int)> onButton)
-    : QDialog(nullptr, kFixedDialog) {
+PrintErrorDialog::PrintErrorDialog(QWidget* parent, std::function<void(int)> onButton)
+    : FixedDialog(parent, kFixedDialog, 5820, 1380) {
   setObjectName("Erorno2");
   setWindowTitle("ATENTIE !!");
-  FixSize(this, 5820, 1380);
   auto* label1 = MakeLabel(this, "Eroare pe casa de marcat !!", 893, 300, 4035, 255,
                            Font("Arial", 11.25), Qt::AlignHCenter | Qt::AlignTop);
   label1->setObjectName("Label1");

@@ -15,13 +15,25 @@ constexpr int Px(int twips) {
   return (twips + 7) / 15;
 }
 
+// The driver's small windows: a fixed size, no window icon, no minimise or
+// maximise button, centred on the screen when shown. Given the hidden main
+// window as parent, they show no taskbar button of their own.
+class FixedDialog : public QDialog {
+  Q_OBJECT
+ public:
+  FixedDialog(QWidget* parent, Qt::WindowFlags flags, int widthTwips, int heightTwips);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+};
+
 // Exit confirmation. Ctrl+Ins, whatever other modifiers are held and whichever
 // control has the focus, calls `onExit`; "Anulare" or the close button closes
 // the window and nothing else happens. Esc and Enter on the form do nothing.
-class ExitConfirmation : public QDialog {
+class ExitConfirmation : public FixedDialog {
   Q_OBJECT
  public:
-  explicit ExitConfirmation(std::function<void()> onExit);
+  ExitConfirmation(QWidget* parent, std::function<void()> onExit);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -34,10 +46,10 @@ class ExitConfirmation : public QDialog {
 
 // About box: icon 102, the version text and the maker's name; any click in it
 // closes it.
-class AboutBox : public QDialog {
+class AboutBox : public FixedDialog {
   Q_OBJECT
  public:
-  AboutBox();
+  explicit AboutBox(QWidget* parent);
   void SetVersionText(const QString& text) { label1_->setText(text); }
 
  protected:
@@ -51,10 +63,10 @@ class AboutBox : public QDialog {
 
 // Printer-error dialog. Each button calls `onButton` with its index (0 retry,
 // 1 cancel receipt, 2 give up) and then closes the dialog.
-class PrintErrorDialog : public QDialog {
+class PrintErrorDialog : public FixedDialog {
   Q_OBJECT
  public:
-  explicit PrintErrorDialog(std::function<void(int)> onButton);
+  PrintErrorDialog(QWidget* parent, std::function<void(int)> onButton);
   QPushButton* Button(int index) const { return buttons_[index]; }
 
  protected:
@@ -65,7 +77,9 @@ class PrintErrorDialog : public QDialog {
 };
 
 // "OVIXNOVA V" + major.minor.revision, and the tray tooltip "OVIXNOVA V." +
-// the three numbers without separators.
+// the three numbers without separators; by default of this build's version.
+QString VersionText(int major, int minor, int revision);
+QString TooltipText(int major, int minor, int revision);
 QString VersionText();
 QString TooltipText();
 

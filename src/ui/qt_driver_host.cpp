@@ -47,30 +47,32 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
     if (spool_) spool_->Tick();
   });
 
+  popup_.setObjectName("mypopup");
+  popup_.setTitle("popup");
   auto* stergere = popup_.addAction("&Stergere");
   stergere->setObjectName("mnuStergere");
   stergere->setVisible(false);
   stergere->setEnabled(false);
-  connect(stergere, &QAction::triggered, this, [this] {
-    if (spool_) spool_->RequestClearing();
-  });
-  popup_.addSeparator()->setVisible(false);
+  connect(stergere, &QAction::triggered, this, &QtDriverHost::mnuStergere_Click);
+  auto* sep1 = popup_.addSeparator();
+  sep1->setObjectName("mnuSep1");
+  sep1->setVisible(false);
   auto* about = popup_.addAction("Info Aplicatie");
   about->setObjectName("mnuAbout");
-  connect(about, &QAction::triggered, this, &QtDriverHost::OpenAbout);
-  popup_.addSeparator();
+  connect(about, &QAction::triggered, this, &QtDriverHost::mnuAbout_Click);
+  popup_.addSeparator()->setObjectName("MNUsep2");
   auto* exit = popup_.addAction("&Exit");
   exit->setObjectName("mnuExit");
-  connect(exit, &QAction::triggered, this, &QtDriverHost::OpenExitConfirmation);
+  connect(exit, &QAction::triggered, this, &QtDriverHost::mnuExit_Click);
 
-  tray_.setIcon(IconFor(kIconIdle));
-  tray_.setToolTip(TooltipText());
+  tray_.menuBlocked = [this] { return noAnswerBox_ || errorDialog_; };
+  main_.onMinimized = [this] { tray_.OnMainMinimized(); };
 
   if (const char* path = std::getenv("OVIXNOVA_TEST_OPERATOR"); path && *path) {
     script_ = std::make_unique<OperatorScript>(this, QString::fromLocal8Bit(path));
     script_->apply = [this](const QString& action) {
       if (action == "clear") {
-        if (spool_) spool_->RequestClearing();
+        mnuStergere_Click();
         return true;
       }
       if (action == "exit") {
@@ -98,39 +100,26 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
 
 QtDriverHost::~QtDriverHost() = default;
 
-QIcon QtDriverHost::IconFor(int resource) {
-  return QIcon(QStringLiteral(":/icons/%1.ico").arg(resource));
-}
-
 void QtDriverHost::AddTrayIcon() {
-  if (!hook_) {
-    hook_ = connect(&tray_, &QSystemTrayIcon::activated, this, &QtDriverHost::OnTrayActivated);
-  }
-  tray_.show();
+  tray_.HookWindow();
+  tray_.AddTrayIcon(main_.windowIcon());
 }
 
-void QtDriverHost::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
-  // Only a right-button release over the icon opens the menu; Qt reports it as
-  // Context. Left clicks and double clicks do nothing.
-  if (reason == QSystemTrayIcon::Context) ShowPopupMenu();
+void QtDriverHost::mnuStergere_Click() {
+  if (spool_) spool_->RequestClearing();
 }
 
-void QtDriverHost::ShowPopupMenu() {
-  // The operator answers a failure first.
-  if (noAnswerBox_ || errorDialog_) return;
-  popup_.popup(QCursor::pos());
-}
-
-void QtDriverHost::OpenExitConfirmation() {
-  if (!exitConfirmation_) exitConfirmation_ = new ExitConfirmation([this] { RunExitSequence(); });
+void QtDriverHost::mnuExit_Click() {
+  if (!exitConfirmation_)
+    exitConfirmation_ = new ExitConfirmation(&main_, [this] { RunExitSequence(); });
   exitConfirmation_->show();
   exitConfirmation_->raise();
   exitConfirmation_->activateWindow();
 }
 
-void QtDriverHost::OpenAbout() {
+void QtDriverHost::mnuAbout_Click() {
   if (!about_) {
-    auto* box = new AboutBox();
+    auto* box = new AboutBox(&main_);
     box->SetVersionText(VersionText());
     about_ = box;
   }
@@ -141,9 +130,8 @@ void QtDriverHost::OpenAbout() {
 void QtDriverHost::RunExitSequence() {
   timer_.stop();
   if (spool_) spool_->RequestExit();
-  disconnect(hook_);
-  hook_ = {};
-  tray_.hide();
+  tray_.UnhookWindow();
+  tray_.RemoveTrayIcon();
   if (exitConfirmation_) exitConfirmation_->close();
   // A prompt that is still open would keep the running tick from ending.
   if (noAnswerBox_) noAnswerBox_->done(QMessageBox::Ok);
@@ -152,7 +140,7 @@ void QtDriverHost::RunExitSequence() {
 }
 
 void QtDriverHost::SetTrayIcon(int resource) {
-  tray_.setIcon(IconFor(resource));
+  tray_.SetTrayIcon(resource);
 }
 
 void QtDriverHost::SetTimerEnabled(bool enabled) {
@@ -167,7 +155,7 @@ bool QtDriverHost::AskContinueWithoutRegister() {
   QMessageBox box(QMessageBox::Critical, "OVIXNOVA",
                   "Casa de marcat nu raspunde !!\nLIPSA HIRTIE SAU INCHISA !!\n\n"
                   "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\n\nCONTINUARE APLICATIE ??",
-                  QMessageBox::Ok | QMessageBox::Cancel);
+                  QMessageBox::Ok | QMessageBox::Cancel, &main_);
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   noAnswerBox_ = &box;
@@ -177,7 +165,7 @@ bool QtDriverHost::AskContinueWithoutRegister() {
 }
 
 void QtDriverHost::ShowPrintErrorDialog() {
-  PrintErrorDialog dialog([this](int button) {
+  PrintErrorDialog dialog(&main_, [this](int button) {
     if (!spool_) return;
     static constexpr ErrorChoice kChoices[] = {ErrorChoice::Retry, ErrorChoice::CancelReceipt,
                                                ErrorChoice::GiveUp};

@@ -3,20 +3,18 @@
 // the receipt spool. Lives on the GUI thread.
 #pragma once
 
-#include <QIcon>
+#include <QDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
 #include "spool/driver_host.h"
 #include "spool/receipt_spool.h"
-
-class QDialog;
-class QMessageBox;
+#include "ui/tray_icon.h"
 
 namespace ovix {
 
@@ -35,7 +33,8 @@ class QtDriverHost : public QObject, public DriverHost {
   // Start-up: the timer's 100 ms ticks begin once the event loop runs.
   void StartTimer() { timer_.start(); }
   // Installs the connection through which the icon's mouse events arrive, and
-  // shows the tray icon with the idle picture where a notification area exists.
+  // shows the tray icon with the main window's icon where a notification area
+  // exists.
   void AddTrayIcon();
 
   // The orderly exit: timer off, a running query or clearing wait released,
@@ -54,20 +53,25 @@ class QtDriverHost : public QObject, public DriverHost {
   void EndProgramNow() override;
   void UnloadMain() override;
 
-  // The icon of a resource number (102 idle, 103 busy, 104 error).
-  static QIcon IconFor(int resource);
+  // The menu entries' click handlers.
+  void mnuStergere_Click();
+  void mnuAbout_Click();
+  void mnuExit_Click();
+
+  MainWindow& Main() { return main_; }
+  TrayIcon& Tray() { return tray_; }
+  QMenu& Popup() { return popup_; }
+  QDialog* ExitConfirmationWindow() const { return exitConfirmation_; }
+  QDialog* AboutWindow() const { return about_; }
+  QDialog* ErrorDialogWindow() const { return errorDialog_; }
+  QMessageBox* NoAnswerBox() const { return noAnswerBox_; }
 
  private:
-  void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
-  void ShowPopupMenu();
-  void OpenExitConfirmation();
-  void OpenAbout();
-
   ReceiptSpool* spool_ = nullptr;
   QTimer timer_;
-  QSystemTrayIcon tray_;
+  MainWindow main_;
   QMenu popup_;
-  QMetaObject::Connection hook_;
+  TrayIcon tray_{main_, popup_};
   QPointer<QDialog> exitConfirmation_;
   QPointer<QDialog> about_;
   QPointer<QDialog> errorDialog_;

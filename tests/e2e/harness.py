@@ -71,8 +71,13 @@ class Rig:
             f.write("[DEFAULT]\r\n" + "".join("%s=%s\r\n" % kv for kv in settings.items()))
 
     # --- the two programs -------------------------------------------------
-    def start(self, wait_for_start=True):
-        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", OVIXNOVA_TEST_OPERATOR=self.operator_path)
+    def start(self, wait_for_start=True, display=None):
+        """Starts the driver offscreen, or on the given X display."""
+        env = dict(os.environ, OVIXNOVA_TEST_OPERATOR=self.operator_path)
+        if display:
+            env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        else:
+            env.update(QT_QPA_PLATFORM="offscreen")
         self.driver = subprocess.Popen([os.path.join(self.prog, "ovixnova")], env=env,
                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.drivers.append(self.driver)

@@ -1,0 +1,178 @@
+"""The driver on a real X display with a real tray host (trayer, under Xvfb).
+
+Right-clicks the tray icon, opens the menu, the About box and the exit
+confirmation, confirms the exit with Ctrl+Ins and checks the stop line. Saves
+screenshots of the icon's three pictures, the menu, the dialogs and the
+no-answer box under build/screenshots/.
+"""
+
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from harness import BUILD, DriverTest, ITEM  # noqa: E402
+
+SHOTS = os.path.join(BUILD, "screenshots")
+
+
+class X:
+    """An Xvfb display with a tray host on it."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24",
+                                      "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            self.display = ":" + f.readline().strip()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.tray = None
+
+    def start_tray(self):
+        self.tray = subprocess.Popen(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                                      "--height", "24", "--transparent", "false", "--tint", "0xd0d0d0"],
+                                     env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def run(self, *args):
+        return subprocess.run(args, env=self.env, check=True, capture_output=True, text=True).stdout
+
+    def windows(self, name=None):
+        args = ["xdotool", "search", "--onlyvisible"] + (["--name", name] if name else ["--class", "ovixnova"])
+        result = subprocess.run(args, env=self.env, capture_output=True, text=True)
+        return result.stdout.split()
+
+    def geometry(self, window):
+        values = {}
+        for line in self.run("xdotool", "getwindowgeometry", "--shell", window).split():
+            key, value = line.split("=")
+            values[key] = int(value)
+        return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
+
+    def shot(self, name, box=None):
+        os.makedirs(SHOTS, exist_ok=True)
+        path = os.path.join(SHOTS, name + ".png")
+        self.run("import", "-window", "root", path)
+        if box:
+            x, y, w, h = box
+            self.run("convert", path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", path)
+        return path
+
+    def close(self):
+        for process in (self.tray, self.xvfb):
+            if process:
+                process.terminate()
+                process.wait()
+
+
+class TrayOnX(DriverTest):
+    def setUp(self):
+        self.x = X()
+        self.addCleanup(self.x.close)
+
+    def wait_for(self, what, predicate, timeout=20):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            result = predicate()
+            if result:
+                return result
+            time.sleep(0.1)
+        raise AssertionError("timed out waiting for " + what)
+
+    def icon(self):
+        """The tray icon's window: the one visible ovixnova window that is 22x22 at the top."""
+        for window in self.x.windows():
+            x, y, w, h = self.x.geometry(window)
+            if w <= 32 and h <= 32 and y < 30:
+                return window, (x, y, w, h)
+        return None
+
+    def tray_shot(self, name, box):
+        x, y, w, h = box
+        self.x.shot(name, (x - 4, y - 1, w + 8, h + 2))
+
+    def test_tray_menu_dialogs_and_exit(self):
+        x = self.x
+        x.start_tray()
+        rig = self.rig(simulator_args=["--delay-ms", "400"])
+        rig.start(display=x.display)
+        window, box = self.wait_for("the tray icon", self.icon)
+        cx, cy = box[0] + box[2] // 2, box[1] + box[3] // 2
+        self.tray_shot("tray-idle", box)
+
+        # A right press alone opens nothing; the release opens the menu.
+        x.run("xdotool", "mousemove", str(cx), str(cy), "mousedown", "3")
+        time.sleep(0.5)
+        self.assertEqual([w for w in x.windows() if w != window and self.x.geometry(w)[2] > 40], [])
+        x.run("xdotool", "mouseup", "3")
+        menu = self.wait_for("the menu", lambda: [w for w in x.windows() if w != window])
+        x.shot("menu", (box[0] - 200, 0, 240, 100))
+        x.run("xdotool", "key", "Escape")
+
+        # The busy picture while a slow register prints a receipt.
+        rig.drop("a.txt", ITEM, "<")
+        rig.wait(lambda: len(rig.commands()) >= 3, "printing")
+        self.tray_shot("tray-busy", box)
+        rig.wait(lambda: rig.where("a.txt") == "ok", "the receipt filed")
+
+        # The error picture and the no-answer box with a silent register.
+        rig.simulate("silent on")
+        rig.drop("b.txt", "<")
+        self.wait_for("the no-answer box", lambda: x.windows("OVIXNOVA"))
+        time.sleep(0.5)
+        self.tray_shot("tray-error", box)
+        x.shot("no-answer-box")
+        # The menu stays shut while the operator is asked.
+        before = x.windows()
+        x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
+        time.sleep(0.5)
+        self.assertEqual(x.windows(), before)
+        rig.simulate("silent off", "fail-keys 2A status 08")
+        rig.operate("ok")
+        rig.drop("c.txt", ITEM)
+        dialog = self.wait_for("the error dialog", lambda: x.windows("ATENTIE !!$"))
+        time.sleep(0.3)
+        x.shot("error-dialog", x.geometry(dialog[0]))
+        rig.operate("give-up")
+        rig.wait(lambda: rig.where("c.txt") == "err", "the receipt given up")
+
+        # About box from the menu; a click closes it.
+        x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
+        self.wait_for("the menu", lambda: len(x.windows()) > 1)
+        x.run("xdotool", "key", "Down", "Return")
+        about = self.wait_for("the About box", lambda: [w for w in x.windows()
+                                                        if x.geometry(w)[2:] == (251, 65)])
+        time.sleep(0.3)
+        ax, ay, aw, ah = x.geometry(about[0])
+        x.shot("about", (ax, ay, aw, ah))
+        x.run("xdotool", "mousemove", str(ax + 30), str(ay + 30), "click", "1")
+        self.wait_for("the About box to close", lambda: about[0] not in x.windows())
+
+        # Exit confirmation from the menu, confirmed with Ctrl+Ins.
+        x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
+        self.wait_for("the menu", lambda: len(x.windows()) > 1)
+        x.run("xdotool", "key", "e")
+        form = self.wait_for("the exit confirmation", lambda: x.windows("ATENTIE !!!"))
+        time.sleep(0.3)
+        x.shot("exit-confirmation", x.geometry(form[0]))
+        x.run("xdotool", "key", "Insert")
+        time.sleep(0.5)
+        self.assertIsNone(rig.driver.poll())
+        x.run("xdotool", "windowfocus", "--sync", form[0], "key", "ctrl+Insert")
+        self.assertEqual(rig.wait_exit(), 0)
+        self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
+
+    def test_icon_appears_when_a_tray_host_appears_later(self):
+        rig = self.rig()
+        rig.start(display=self.x.display)
+        time.sleep(1)
+        self.assertIsNone(self.icon())
+        self.x.start_tray()
+        self.wait_for("the tray icon", self.icon)
+        self.assertEqual(rig.stop(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

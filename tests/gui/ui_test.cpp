@@ -1,0 +1,402 @@
+// The operator interface with real widgets, offscreen: the tray hook and the
+// events that open the menu, the three dialogs' layouts and keys, and the
+// error dialog's buttons carried out on a real spool.
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "../unit/test_support.h"
+#include "ui/dialogs.h"
+#include "ui/qt_driver_host.h"
+#include "ui/tray_icon.h"
+
+using namespace ovix;
+namespace fs = std::filesystem;
+
+class UiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void versionTexts_data();
+  void versionTexts();
+  void hookDeliversOnlyRightReleases();
+  void embeddedIconOpensTheMenuOnTheRelease();
+  void minimiseHooksOnlyWhenUnhooked();
+  void menuEntries();
+  void exitConfirmationKeys_data();
+  void exitConfirmationKeys();
+  void exitConfirmationClosesWithoutExit();
+  void layouts_data();
+  void layouts();
+  void aboutClosesOnAnyClick_data();
+  void aboutClosesOnAnyClick();
+  void errorDialogButtons_data();
+  void errorDialogButtons();
+  void noAnswerBox_data();
+  void noAnswerBox();
+};
+
+void UiTest::versionTexts_data() {
+  QTest::addColumn<int>("major");
+  QTest::addColumn<int>("minor");
+  QTest::addColumn<int>("revision");
+  QTest::addColumn<QString>("version");
+  QTest::addColumn<QString>("tooltip");
+  QTest::newRow("7.0.9") << 7 << 0 << 9 << "OVIXNOVA V7.0.9"
+                         << "OVIXNOVA V.709";
+  QTest::newRow("12.3.45") << 12 << 3 << 45 << "OVIXNOVA V12.3.45"
+                           << "OVIXNOVA V.12345";
+}
+
+void UiTest::versionTexts() {
+  QFETCH(int, major);
+  QFETCH(int, minor);
+  QFETCH(int, revision);
+  QFETCH(QString, version);
+  QFETCH(QString, tooltip);
+  QCOMPARE(VersionText(major, minor, revision), version);
+  QCOMPARE(TooltipText(major, minor, revision), tooltip);
+}
+
+void UiTest::hookDeliversOnlyRightReleases() {
+  MainWindow main;
+  QMenu popup;
+  popup.addAction("x");
+  TrayIcon tray(main, popup);
+  const auto opens = [&](TrayMouse action) {
+    tray.TrayWindowProc(action);
+    const bool shown = popup.isVisible();
+    popup.hide();
+    return shown;
+  };
+  QVERIFY(!opens(TrayMouse::RightRelease));  // not hooked yet
+  tray.HookWindow();
+  tray.HookWindow();
+  QCOMPARE(tray.IsHooked, -1);
+  QVERIFY(opens(TrayMouse::RightRelease));
+  for (TrayMouse other : {TrayMouse::LeftClick, TrayMouse::DoubleClick, TrayMouse::RightPress})
+    QVERIFY(!opens(other));
+  bool blocked = true;
+  tray.menuBlocked = [&] { return blocked; };
+  QVERIFY(!opens(TrayMouse::RightRelease));
+  blocked = false;
+  // Where the platform reports the right button only as Context, that is the release.
+  emit tray.Tray().activated(QSystemTrayIcon::Context);
+  QVERIFY(popup.isVisible());
+  popup.hide();
+  tray.UnhookWindow();
+  QCOMPARE(tray.IsHooked, 0);
+  QVERIFY(!opens(TrayMouse::RightRelease));
+  emit tray.Tray().activated(QSystemTrayIcon::Context);
+  QVERIFY(!popup.isVisible());
+  tray.UnhookWindow();
+  QCOMPARE(tray.IsHooked, 0);
+}
+
+void UiTest::embeddedIconOpensTheMenuOnTheRelease() {
+  MainWindow main;
+  QMenu popup;
+  popup.addAction("x");
+  TrayIcon tray(main, popup);
+  tray.HookWindow();
+  QWidget icon;  // stands for the widget Qt embeds into an X11 tray
+  icon.setObjectName("QSystemTrayIconSys");
+  icon.resize(22, 22);
+  icon.show();
+  QTest::mousePress(&icon, Qt::RightButton);
+  emit tray.Tray().activated(QSystemTrayIcon::Context);  // Qt's own signal on the press
+  QVERIFY(!popup.isVisible());
+  QTest::mouseRelease(&icon, Qt::RightButton);
+  QVERIFY(popup.isVisible());
+  popup.hide();
+  QTest::mouseClick(&icon, Qt::LeftButton);
+  QTest::mouseDClick(&icon, Qt::LeftButton);
+  QVERIFY(!popup.isVisible());
+}
+
+void UiTest::minimiseHooksOnlyWhenUnhooked() {
+  MainWindow main;
+  QMenu popup;
+  TrayIcon tray(main, popup);
+  main.onMinimized = [&] { tray.OnMainMinimized(); };
+  tray.SetTrayIcon(104);
+  main.showMinimized();
+  QCoreApplication::processEvents();
+  QCOMPARE(tray.IsHooked, -1);
+  QVERIFY(main.isHidden());
+  QCOMPARE(tray.Tray().icon().cacheKey(), main.windowIcon().cacheKey());
+  main.showNormal();
+  main.showMinimized();  // hooked: nothing happens
+  QCoreApplication::processEvents();
+  QVERIFY(!main.isHidden());
+}
+
+void UiTest::menuEntries() {
+  QtDriverHost host;
+  const QList<QAction*> actions = host.Popup().actions();
+  QCOMPARE(actions.size(), 5);
+  const struct {
+    const char* name;
+    const char* text;
+    bool visible, enabled, separator;
+  } expected[] = {{"mnuStergere", "&Stergere", false, false, false},
+                  {"mnuSep1", "", false, true, true},
+                  {"mnuAbout", "Info Aplicatie", true, true, false},
+                  {"MNUsep2", "", true, true, true},
+                  {"mnuExit", "&Exit", true, true, false}};
+  for (int i = 0; i < 5; ++i) {
+    QCOMPARE(actions[i]->objectName(), QString(expected[i].name));
+    QCOMPARE(actions[i]->text(), QString(expected[i].text));
+    QCOMPARE(actions[i]->isVisible(), expected[i].visible);
+    if (!expected[i].separator) QCOMPARE(actions[i]->isEnabled(), expected[i].enabled);
+    QCOMPARE(actions[i]->isSeparator(), expected[i].separator);
+  }
+  host.mnuExit_Click();
+  QDialog* first = host.ExitConfirmationWindow();
+  host.mnuExit_Click();
+  QCOMPARE(host.ExitConfirmationWindow(), first);
+  QVERIFY(first->isVisible());
+  first->close();
+}
+
+void UiTest::exitConfirmationKeys_data() {
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("modifiers");
+  QTest::addColumn<bool>("onButton");
+  QTest::addColumn<bool>("exits");
+  const int ctrl = Qt::ControlModifier;
+  QTest::newRow("Ctrl+Ins on Anulare") << int(Qt::Key_Insert) << ctrl << true << true;
+  QTest::newRow("Ctrl+Ins on the form") << int(Qt::Key_Insert) << ctrl << false << true;
+  QTest::newRow("Ctrl+Shift+Ins") << int(Qt::Key_Insert) << int(ctrl | Qt::ShiftModifier) << true
+                                  << true;
+  QTest::newRow("Ctrl+Alt+Ins") << int(Qt::Key_Insert) << int(ctrl | Qt::AltModifier) << false
+                                << true;
+  QTest::newRow("Ins") << int(Qt::Key_Insert) << 0 << true << false;
+  QTest::newRow("Shift+Ins") << int(Qt::Key_Insert) << int(Qt::ShiftModifier) << true << false;
+  QTest::newRow("Alt+Ins") << int(Qt::Key_Insert) << int(Qt::AltModifier) << false << false;
+  QTest::newRow("Esc on Anulare") << int(Qt::Key_Escape) << 0 << true << false;
+  QTest::newRow("Esc on the form") << int(Qt::Key_Escape) << 0 << false << false;
+  QTest::newRow("Enter on the form") << int(Qt::Key_Return) << 0 << false << false;
+}
+
+void UiTest::exitConfirmationKeys() {
+  QFETCH(int, key);
+  QFETCH(int, modifiers);
+  QFETCH(bool, onButton);
+  int exitCalls = 0;
+  auto* form = new ExitConfirmation(nullptr, [&] { ++exitCalls; });
+  form->show();
+  QWidget* target =
+      onButton ? static_cast<QWidget*>(form->findChild<QPushButton*>("Command1")) : form;
+  QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+  QFETCH(bool, exits);
+  QCOMPARE(exitCalls, exits ? 1 : 0);
+  QVERIFY(form->isVisible());
+  form->close();
+}
+
+void UiTest::exitConfirmationClosesWithoutExit() {
+  for (bool byButton : {true, false}) {
+    int exits = 0;
+    QPointer<ExitConfirmation> form = new ExitConfirmation(nullptr, [&] { ++exits; });
+    form->show();
+    if (byButton) {
+      QTest::mouseClick(form->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    } else {
+      form->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(form.isNull());
+    QCOMPARE(exits, 0);
+  }
+}
+
+// Geometry in pixels (twips / 15), texts and fonts of every control.
+void UiTest::layouts_data() {
+  QTest::addColumn<QString>("dialog");
+  QTest::addColumn<QString>("control");
+  QTest::addColumn<QRect>("geometry");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QString>("font");
+  QTest::newRow("Form1") << "Form1"
+                         << "" << QRect(0, 0, 249, 87) << "ATENTIE !!!"
+                         << "Arial,8.25";
+  QTest::newRow("Form1.Label1") << "Form1"
+                                << "Label1" << QRect(66, 12, 117, 17) << "IESIRE PROGRAM ???"
+                                << "MS Sans Serif,8.25";
+  QTest::newRow("Form1.Command1") << "Form1"
+                                  << "Command1" << QRect(68, 60, 109, 25) << "Anulare"
+                                  << "MS Sans Serif,9.75";
+  QTest::newRow("Form1.Label2") << "Form1"
+                                << "Label2" << QRect(68, 28, 113, 17)
+                                << "(Ctrl + Ins     -   IESIRE)"
+                                << "Arial,8.25";
+  QTest::newRow("About") << "About"
+                         << "" << QRect(0, 0, 251, 65) << ""
+                         << "";
+  QTest::newRow("About.Picture1") << "About"
+                                  << "Picture1" << QRect(12, 12, 45, 41) << ""
+                                  << "";
+  QTest::newRow("About.Label1") << "About"
+                                << "Label1" << QRect(64, 12, 177, 17) << "OVIXNOVA V7.0.9"
+                                << "";
+  QTest::newRow("About.Label2") << "About"
+                                << "Label2" << QRect(64, 36, 177, 17) << "ATELIER OVIX"
+                                << "";
+  QTest::newRow("Erorno2") << "Erorno2"
+                           << "" << QRect(0, 0, 388, 92) << "ATENTIE !!"
+                           << "";
+  QTest::newRow("Erorno2.Label1") << "Erorno2"
+                                  << "Label1" << QRect(60, 20, 269, 17)
+                                  << "Eroare pe casa de marcat !!"
+                                  << "Arial,11.25";
+  QTest::newRow("Erorno2.cmdRetry") << "Erorno2"
+                                    << "cmdRetry" << QRect(12, 60, 93, 25) << "Re-incearca"
+                                    << "Arial,8.25";
+  QTest::newRow("Erorno2.cmdCancel") << "Erorno2"
+                                     << "cmdCancel" << QRect(140, 60, 109, 25) << "Anuleaza bon"
+                                     << "Arial,8.25";
+  QTest::newRow("Erorno2.cmdAbort") << "Erorno2"
+                                    << "cmdAbort" << QRect(284, 60, 93, 25) << "Renunta"
+                                    << "Arial,8.25";
+}
+
+void UiTest::layouts() {
+  QFETCH(QString, dialog);
+  QFETCH(QString, control);
+  std::unique_ptr<QDialog> window;
+  if (dialog == "Form1") window = std::make_unique<ExitConfirmation>(nullptr, [] {});
+  if (dialog == "Erorno2") window = std::make_unique<PrintErrorDialog>(nullptr, [](int) {});
+  if (dialog == "About") {
+    auto about = std::make_unique<AboutBox>(nullptr);
+    about->SetVersionText(VersionText(7, 0, 9));
+    window = std::move(about);
+  }
+  window->setAttribute(Qt::WA_DeleteOnClose, false);
+  QWidget* widget = control.isEmpty() ? window.get() : window->findChild<QWidget*>(control);
+  QVERIFY(widget);
+  QFETCH(QRect, geometry);
+  const QRect actual(control.isEmpty() ? QPoint(0, 0) : widget->pos(), widget->size());
+  // A left-aligned label may grow to the right to show its whole text.
+  QCOMPARE(actual.adjusted(0, 0, geometry.width() - actual.width(), 0), geometry);
+  QVERIFY(actual.width() >= geometry.width());
+  QFETCH(QString, text);
+  if (control.isEmpty()) {
+    QCOMPARE(widget->windowTitle(), text);
+    QVERIFY(
+        !(widget->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+  } else if (auto* label = qobject_cast<QLabel*>(widget); label && !text.isEmpty()) {
+    QCOMPARE(label->text(), text);
+  } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    QCOMPARE(button->text(), text);
+    QVERIFY(!button->isDefault() && !button->autoDefault());
+  }
+  QFETCH(QString, font);
+  if (!font.isEmpty()) {
+    QCOMPARE(widget->font().family(), font.section(',', 0, 0));
+    QCOMPARE(widget->font().pointSizeF(), font.section(',', 1).toDouble());
+  }
+}
+
+void UiTest::aboutClosesOnAnyClick_data() {
+  QTest::addColumn<QString>("part");
+  for (const char* part : {"Picture1", "Label1", "Label2", ""}) QTest::newRow(part) << part;
+}
+
+void UiTest::aboutClosesOnAnyClick() {
+  QFETCH(QString, part);
+  QPointer<AboutBox> about = new AboutBox(nullptr);
+  about->show();
+  QWidget* target = part.isEmpty() ? about.data() : about->findChild<QWidget*>(part);
+  QTest::mouseClick(target, Qt::LeftButton, {}, part.isEmpty() ? QPoint(240, 60) : QPoint(2, 2));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QVERIFY(about.isNull());
+}
+
+void UiTest::errorDialogButtons_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<int>("decision");
+  QTest::addColumn<int>("jobError");
+  QTest::addColumn<QStringList>("log");
+  QTest::addColumn<QString>("place");
+  QTest::newRow("retry") << "cmdRetry" << 1 << 2 << QStringList{"\t-> RE-INCEARCA..."} << "spool";
+  QTest::newRow("cancel") << "cmdCancel" << 2 << 2 << QStringList{"\t-> ANULARE BON..."} << "spool";
+  QTest::newRow("give up") << "cmdAbort" << 0 << 0
+                           << QStringList{"\t-> RENUNTARE...",
+                                          "-> EROARE !! MUTARE {job} IN DIRECTORUL {err}"}
+                           << "err";
+}
+
+// The spool shows the dialog modally; a click on a button carries out its outcome.
+void UiTest::errorDialogButtons() {
+  QFETCH(QString, button);
+  const fs::path root = fs::temp_directory_path() / ("ovix-gui-" + button.toStdString());
+  fs::remove_all(root);
+  fs::create_directories(root / "spool");
+  DriverSettings settings;
+  settings.BONDIR = (root / "spool").string() + "/";
+  settings.ERRDIR = (root / "err").string() + "/";
+  std::ofstream(root / "spool" / "a.txt") << "<";
+  test::LinkRig rig;
+  const EventLog eventLog((root / "log.txt").string());
+  QtDriverHost host;
+  ReceiptSpool spool(settings, rig.link, eventLog, host, [] { return std::string(); });
+  host.Attach(&spool);
+  spool.JobFileName = "a.txt";
+  rig.link.JobError = 2;
+  QTimer::singleShot(0, [&] {
+    QVERIFY(host.ErrorDialogWindow() && host.ErrorDialogWindow()->isModal());
+    QTest::mouseClick(host.ErrorDialogWindow()->findChild<QPushButton*>(button), Qt::LeftButton);
+  });
+  host.ShowPrintErrorDialog();
+  QVERIFY(!host.ErrorDialogWindow());
+  QFETCH(int, decision);
+  QFETCH(int, jobError);
+  QFETCH(QStringList, log);
+  QFETCH(QString, place);
+  QCOMPARE(spool.OperatorDecision, decision);
+  QCOMPARE(rig.link.JobError, jobError);
+  QStringList expected =
+      log.replaceInStrings("{job}", QString::fromStdString(settings.BONDIR + "a.txt"))
+          .replaceInStrings("{err}", QString::fromStdString(settings.ERRDIR));
+  std::ifstream in(eventLog.Path(), std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), {});
+  QCOMPARE(QString::fromStdString(written), expected.join("\r\n") + "\r\n");
+  QVERIFY(fs::exists(root / place.toStdString() / "a.txt"));
+  fs::remove_all(root);
+}
+
+void UiTest::noAnswerBox_data() {
+  QTest::addColumn<int>("button");
+  QTest::addColumn<bool>("goOn");
+  QTest::newRow("OK") << int(QMessageBox::Ok) << true;
+  QTest::newRow("Cancel") << int(QMessageBox::Cancel) << false;
+}
+
+void UiTest::noAnswerBox() {
+  QFETCH(int, button);
+  QtDriverHost host;
+  QTimer::singleShot(0, [&] {
+    QMessageBox* box = host.NoAnswerBox();
+    QVERIFY(box);
+    QCOMPARE(box->windowTitle(), QString("OVIXNOVA"));
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box->text(),
+             QString("Casa de marcat nu raspunde !!\nLIPSA HIRTIE SAU INCHISA !!\n\n"
+                     "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\n\nCONTINUARE APLICATIE ??"));
+    QVERIFY(box->isModal());
+    box->button(QMessageBox::StandardButton(button))->click();
+  });
+  QFETCH(bool, goOn);
+  QCOMPARE(host.AskContinueWithoutRegister(), goOn);
+}
+
+QTEST_MAIN(UiTest)
+#include "ui_test.moc"
