@@ -112,6 +112,9 @@ int Run(int argc, char** argv) {
   QtDriverHost host;
   ReceiptSpool spool(settings, link, log, host, [] { return LocalTimestampNow(); });
   host.Attach(&spool);
+  QObject::connect(&port, &QtSerialPort::portError, &host,
+                   [&spool](const QString& reason) { spool.OnPortError(reason.toStdString()); });
+  spool.RecoverInterruptedJob();
 #ifndef _WIN32
   std::unique_ptr<QSocketNotifier> stopNotifier;
   if (stopSignals) {

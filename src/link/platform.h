@@ -20,6 +20,10 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
   virtual void Write(const Bytes& bytes) = 0;
+  // Makes sure the line is open, opening the same device again when it was
+  // closed after a failure (an unplugged adapter comes back under its name).
+  // Returns false with the reason in *error when it cannot be opened.
+  virtual bool EnsureOpen(std::string* /*error*/) { return true; }
 };
 
 // A monotonic clock: Now() never goes back and does not restart at midnight.

@@ -69,6 +69,10 @@ class PrinterLink : public KeyCommandSink {
   // Ends a running wait at once, as if a reply had come (used by the exit).
   void ReleaseWait() { ReplyComplete = 1; }
 
+  // Reopens the port when a failure closed it; false with the reason when it
+  // cannot be opened.
+  bool EnsurePortOpen(std::string* error) { return port_.EnsureOpen(error); }
+
   // The shared link state, under the names the rest of the driver uses.
   Bytes FrameHead;
   Bytes FrameTail;

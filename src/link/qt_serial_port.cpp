@@ -57,6 +57,7 @@ QtSerialPort::~QtSerialPort() {
 
 bool QtSerialPort::Open(const std::string& deviceName, std::string* error) {
   Close();
+  device_ = deviceName;
   ++openings_;
   readFailed_ = false;
   port_.setPortName(QString::fromStdString(deviceName));
@@ -83,6 +84,15 @@ void QtSerialPort::Close() {
   if (port_.isOpen()) port_.close();
 }
 
+bool QtSerialPort::EnsureOpen(std::string* error) {
+  if (port_.isOpen()) return true;
+  if (device_.empty()) {
+    if (error != nullptr) *error = "no device";
+    return false;
+  }
+  return Open(device_, error);
+}
+
 void QtSerialPort::Write(const Bytes& bytes) {
   if (!port_.isOpen() || bytes.empty()) return;
   port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
@@ -102,7 +112,8 @@ void QtSerialPort::ReadAvailable() {
 void QtSerialPort::ForwardError(QSerialPort::SerialPortError error) {
   // A failed Open() reports through its result instead.
   if (error == QSerialPort::NoError || opening_) return;
-  if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
+  if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
+      error == QSerialPort::WriteError) {
     if (readFailed_) return;
     readFailed_ = true;
     // Closing inside QSerialPort's own read handling would pull its buffer

@@ -38,6 +38,8 @@ class QtSerialPort : public QObject, public SerialPort {
   // line takes without blocking; the rest goes out from the event processing.
   // Returns without waiting for the register. A closed port drops the bytes.
   void Write(const Bytes& bytes) override;
+  // Opens the device of the last Open() again when the port was closed.
+  bool EnsureOpen(std::string* error) override;
 
   // Receives every byte read from the port, one call per byte, in order. Called
   // from the event processing; may call Write(). Unset: received bytes are dropped.
@@ -57,6 +59,7 @@ class QtSerialPort : public QObject, public SerialPort {
   void ForwardError(QSerialPort::SerialPortError error);
 
   QSerialPort port_;
+  std::string device_;       // the device of the last Open(), for reopening
   unsigned openings_ = 0;    // counts Open() calls; ties a deferred close to its opening
   bool readFailed_ = false;  // a read failure of this opening was reported
   bool opening_ = false;     // inside Open(): errors go to its result

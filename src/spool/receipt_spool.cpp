@@ -37,7 +37,6 @@ void ReceiptSpool::ReportOnce(const std::string& name, const std::string& line) 
 
 std::optional<std::string> ReceiptSpool::Scan() {
   const std::string dir = NativeDirectory(settings_.BONDIR);
-  const fs::path logName = fs::path(std::string(kLogFileName));
   const auto now = std::chrono::steady_clock::now();
   std::error_code ec;
   fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec);
@@ -45,7 +44,7 @@ std::optional<std::string> ReceiptSpool::Scan() {
   std::optional<std::string> taken;
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.empty() || name[0] == '.' || name == logName || !MatchesMask(name, settings_.EXTENSIE))
+    if (name.empty() || name[0] == '.' || IsOwnFile(name) || !MatchesMask(name, settings_.EXTENSIE))
       continue;
     std::error_code statEc;
     if (!it->is_regular_file(statEc) || it->is_symlink(statEc) || stuck_.count(name)) continue;
@@ -66,6 +65,61 @@ std::optional<std::string> ReceiptSpool::Scan() {
   for (auto& [name, stamp] : stillSeen) seen_[name] = stamp;
   if (taken) seen_.erase(*taken);
   return taken;
+}
+
+bool ReceiptSpool::IsOwnFile(const std::string& name) const {
+  // The log and the job record never count as jobs, whatever the mask.
+  for (std::string_view own : {kLogFileName, kJobRecordFileName}) {
+    if (MatchesMask(name, own) || MatchesMask(name, std::string(own) + ".tmp")) return true;
+  }
+  return false;
+}
+
+bool ReceiptSpool::RecordJob(const char* state) {
+  std::string error;
+  const std::string path = NativeDirectory(settings_.BONDIR) + std::string(kJobRecordFileName);
+  if (WriteFileDurably(path, std::string(state) + " " + JobFileName + "\n", &error)) return true;
+  Log("-> EROARE !! EVIDENTA BONULUI " + JobPathText() + " NU POATE FI SCRISA: " + error);
+  return false;
+}
+
+void ReceiptSpool::ClearJobRecord() {
+  std::string error;
+  const std::string path = NativeDirectory(settings_.BONDIR) + std::string(kJobRecordFileName);
+  if (fs::exists(path) && !RemoveFileDurably(path, &error))
+    Log("-> EROARE !! EVIDENTA " + path + " NU POATE FI STEARSA: " + error);
+}
+
+void ReceiptSpool::RecoverInterruptedJob() {
+  const std::string path = NativeDirectory(settings_.BONDIR) + std::string(kJobRecordFileName);
+  std::string error;
+  const std::optional<std::vector<std::string>> lines = ReadLines(path, &error);
+  if (!lines || lines->empty()) return;
+  const std::string& record = lines->front();
+  const std::size_t blank = record.find(' ');
+  if (blank == std::string::npos) return ClearJobRecord();
+  const std::string state = record.substr(0, blank);
+  JobFileName = record.substr(blank + 1);
+  if (state == "PRINTED") {
+    Log("-> RECUPERARE: BONUL " + JobPathText() + " A FOST TIPARIT INAINTE DE OPRIRE");
+    if (fs::exists(JobPath())) {
+      FilePrinted();
+    } else {
+      ClearJobRecord();
+    }
+  } else {
+    // Cut off in the middle: the next job tick clears the half-printed receipt
+    // on the register, as a retry would, before printing it again.
+    Log("-> RECUPERARE: BONUL " + JobPathText() +
+        " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
+    OperatorDecision = 1;
+  }
+}
+
+void ReceiptSpool::OnPortError(const std::string& reason) {
+  if (portProblem_) return;
+  portProblem_ = true;
+  Log("-> EROARE PORT SERIAL " + settings_.COM + ": " + reason);
 }
 
 void ReceiptSpool::Tick() {
@@ -112,6 +166,14 @@ void ReceiptSpool::RunJob(const std::string& name) {
   host_.SetTrayIcon(kIconBusy);
   host_.SetTimerEnabled(false);
   phase_ = Phase::Queries;
+  if (!link_.EnsurePortOpen(&error)) {
+    OnPortError("portul nu poate fi deschis: " + error);
+    return NoAnswer();
+  }
+  if (portProblem_) {
+    portProblem_ = false;
+    Log("-> PORT SERIAL " + settings_.COM + " FUNCTIONEAZA DIN NOU");
+  }
   link_.SendQuery('T');
   if (link_.JobError == 1 && ExitRequested == 0) return NoAnswer();
   const double major =
@@ -161,6 +223,7 @@ ReceiptSpool::PreJob ReceiptSpool::PreJobCheck() {
         Log("-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI MUTAT: " + error);
         stuck_.insert(JobFileName);
       }
+      ClearJobRecord();
       EndJob();
       return PreJob::Filed;
     }
@@ -199,6 +262,7 @@ void ReceiptSpool::RunCurrencyJob(const std::vector<std::string>& lines) {
 
 void ReceiptSpool::RunReceiptJob(const std::vector<std::string>& lines) {
   Log("-> Inceput tiparire: " + JobPathText());
+  RecordJob("PRINTING");
   for (const std::string& raw : lines) {
     const std::string_view line = TrimSpaces(raw);
     if (line.empty()) continue;
@@ -213,6 +277,12 @@ void ReceiptSpool::RunReceiptJob(const std::vector<std::string>& lines) {
 }
 
 void ReceiptSpool::FileAsPrinted() {
+  RecordJob("PRINTED");
+  FilePrinted();
+  EndJob();
+}
+
+void ReceiptSpool::FilePrinted() {
   std::string okError;
   if (MoveJobTo(settings_.OKDIR, &okError)) {
     Log("-> Sfirsit tiparire: " + JobPathText() + "; Mutare in directorul " + settings_.OKDIR);
@@ -225,11 +295,13 @@ void ReceiptSpool::FileAsPrinted() {
     if (MoveJobTo(settings_.ERRDIR, &errError)) {
       Log("-> Sfirsit tiparire: " + JobPathText() + "; Mutare in directorul " + settings_.ERRDIR);
     } else {
+      // The record stays, so that a restart files it instead of printing it.
       Log("-> Sfirsit tiparire: " + JobPathText() + "; BON TIPARIT, FISIER NEMUTAT: " + errError);
       stuck_.insert(JobFileName);
+      return;
     }
   }
-  EndJob();
+  ClearJobRecord();
 }
 
 void ReceiptSpool::NoAnswer() {
@@ -278,6 +350,7 @@ void ReceiptSpool::OnErrorDialogButton(ErrorChoice choice) {
         Log("-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI MUTAT: " + error);
         stuck_.insert(JobFileName);
       }
+      ClearJobRecord();
       break;
     }
   }

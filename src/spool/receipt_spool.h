@@ -20,6 +20,12 @@
 
 namespace ovix {
 
+// The record of the receipt being printed, kept in the spool directory so that
+// after a crash or a power cut the driver knows whether the receipt was cut off
+// (it is cleared on the register and printed again) or printed to its end (it
+// is filed without being printed again).
+inline constexpr std::string_view kJobRecordFileName = "OVIXNOVA.JOB";
+
 class ReceiptSpool {
  public:
   using Timestamp = std::function<std::string()>;
@@ -29,6 +35,13 @@ class ReceiptSpool {
 
   // One tick of the polling timer. Returns when the job it found is over.
   void Tick();
+
+  // At start-up, before the first tick: acts on a job record left by a run
+  // that ended in the middle of a receipt, and logs what it does.
+  void RecoverInterruptedJob();
+
+  // The serial port reported a failure; logged once until the port works again.
+  void OnPortError(const std::string& reason);
 
   // The clearing entry of the tray menu: asks for a clearing at the next idle tick.
   void RequestClearing();
@@ -60,6 +73,10 @@ class ReceiptSpool {
   void RunCurrencyJob(const std::vector<std::string>& lines);
   void RunReceiptJob(const std::vector<std::string>& lines);
   void FileAsPrinted();
+  void FilePrinted();
+  bool RecordJob(const char* state);
+  void ClearJobRecord();
+  bool IsOwnFile(const std::string& name) const;
   void NoAnswer();
   void PrintError();
   void StopForExit();
@@ -79,6 +96,7 @@ class ReceiptSpool {
   DriverHost& host_;
   Timestamp timestamp_;
   Phase phase_ = Phase::Idle;
+  bool portProblem_ = false;
 
   // Size and modification time of a candidate at the tick that last saw it: a
   // file is taken once they are the same on two consecutive ticks.

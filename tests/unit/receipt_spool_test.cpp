@@ -281,6 +281,7 @@ TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
   r.Drop("c.doc", "<");
   r.Drop(".hidden.txt", "<");
   r.Drop("LOG.OVX", "");
+  r.Drop("OVIXNOVA.JOB", "");
   r.settings.EXTENSIE = "*.*";
   fs::create_directory(r.root / "spool" / "dir.txt");
   fs::create_symlink(r.root / "spool" / "c.doc", r.root / "spool" / "link.txt");
@@ -290,6 +291,7 @@ TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
   for (int i = 0; i < 6; ++i) r.spool.Tick();
   for (const char* name : {"a.txt", "b.TxT", "c.doc"}) EXPECT_TRUE(r.In("ok", name)) << name;
   for (const char* name : {".hidden.txt", "LOG.OVX"}) EXPECT_TRUE(r.In("spool", name)) << name;
+  EXPECT_FALSE(r.In("ok", "OVIXNOVA.JOB"));
   EXPECT_TRUE(fs::is_symlink(r.root / "spool" / "link.txt"));
 }
 
@@ -346,6 +348,65 @@ TEST(ReceiptSpool, APrintedReceiptThatCannotBeFiledIsNeverPrintedAgain) {
   EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
   EXPECT_TRUE(r.In("spool", "a.txt"));
   EXPECT_NE(r.Log().back().find("BON TIPARIT, FISIER NEMUTAT"), std::string::npos);
+}
+
+// A crash or power cut in the middle of a job: the record left in the spool
+// directory decides what the next start does.
+TEST(ReceiptSpool, RecoversFromAnInterruptedJob) {
+  const struct {
+    const char* record;
+    Cmds sent;  // by the first ticks after the start
+    const char* place;
+    const char* log;
+  } cases[] = {
+      {"PRINTED a.txt\n", {}, "ok", "-> RECUPERARE: BONUL {} A FOST TIPARIT INAINTE DE OPRIRE"},
+      {"PRINTING a.txt\n", {"T", "S", "00", "0F", "00", "3A", "31", "31"}, "ok",
+       "-> RECUPERARE: BONUL {} A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU"},
+      {"", {"T", "S", "31"}, "ok", "-> Inceput tiparire: {}"},
+  };
+  for (const auto& c : cases) {
+    SpoolRig r;
+    r.Drop("a.txt", "<");
+    r.Drop("OVIXNOVA.JOB", c.record);
+    r.spool.RecoverInterruptedJob();
+    r.Ticks();
+    EXPECT_EQ(r.Sent(), c.sent) << c.record;
+    EXPECT_TRUE(r.In(c.place, "a.txt")) << c.record;
+    std::string first = c.log;
+    first.replace(first.find("{}"), 2, r.Path("a.txt"));
+    EXPECT_EQ(r.Log().at(0), first);
+    EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB")) << c.record;
+  }
+}
+
+TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
+  SpoolRig r;
+  r.statusA = [](const Bytes& keys) -> unsigned char { return keys[0] == 0x13 ? 0x08 : 0x00; };
+  r.host.dialog = {std::nullopt};
+  r.Drop("a.txt", kItem);
+  r.Ticks();
+  std::ifstream record(r.root / "spool" / "OVIXNOVA.JOB");
+  std::string line;
+  std::getline(record, line);
+  EXPECT_EQ(line, "PRINTING a.txt");
+}
+
+TEST(ReceiptSpool, AClosedPortIsReopenedByTheNextJob) {
+  SpoolRig r;
+  r.rig.reg.openable = false;
+  r.host.messageBoxAnswers = {true, true};
+  r.spool.OnPortError("read failed");
+  r.Drop("a.txt", "<");
+  r.Ticks();
+  r.Ticks();
+  EXPECT_TRUE(r.Sent().empty());
+  EXPECT_EQ(r.Log(), (Cmds{"-> EROARE PORT SERIAL 1: read failed",
+                           "-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!", "\t-> RE-INCERCARE...",
+                           "-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!", "\t-> RE-INCERCARE..."}));
+  r.rig.reg.openable = true;
+  r.Ticks();
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
+  EXPECT_EQ(r.Log().at(5), "-> PORT SERIAL 1 FUNCTIONEAZA DIN NOU");
 }
 
 }  // namespace

@@ -87,6 +87,12 @@ class FakeRegister : public SerialPort, public Clock, public EventPump {
   std::vector<Bytes> frames;  // every command frame written, as on the wire
   int acks = 0;               // ACK bytes written
   nanoseconds now{1000s};
+  // Whether the line can be opened (an unplugged adapter cannot).
+  bool openable = true;
+  bool EnsureOpen(std::string* error) override {
+    if (!openable && error) *error = "unplugged";
+    return openable;
+  }
   // Runs once, as an event of the next pump pass (an operator's click, say).
   std::function<void()> duringWait;
 
