@@ -360,7 +360,9 @@ TEST(ReceiptSpool, RecoversFromAnInterruptedJob) {
     const char* log;
   } cases[] = {
       {"PRINTED a.txt\n", {}, "ok", "-> RECUPERARE: BONUL {} A FOST TIPARIT INAINTE DE OPRIRE"},
-      {"PRINTING a.txt\n", {"T", "S", "00", "0F", "00", "3A", "31", "31"}, "ok",
+      {"PRINTING a.txt\n",
+       {"T", "S", "00", "0F", "00", "3A", "31", "31"},
+       "ok",
        "-> RECUPERARE: BONUL {} A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU"},
       {"", {"T", "S", "31"}, "ok", "-> Inceput tiparire: {}"},
   };
