@@ -1,11 +1,10 @@
 // ovix-regsim: a scriptable cash register on a pseudo-terminal (or a given serial device) for
-// the end-to-end tests. It answers the driver's "T", "S" and "A" frames, writes every event on
-// the line to a trace file and takes state changes as text lines on stdin.
+// the end-to-end tests. It answers the driver's "T", "S" and "A" frames, runs the keys of the
+// "A" frames on an emulated register that prints a paper roll, writes every event on the line
+// to a trace file and takes state changes as text lines on stdin.
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <optional>
@@ -23,12 +21,22 @@
 #include <string>
 #include <vector>
 
+#include "keypad.h"
+#include "port.h"
 #include "wire.h"
 
 namespace {
 
 using regsim::Bytes;
 using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+// Bytes read but not yet "arrived" at the paced rate, and bytes waiting to be written: while
+// either holds more than this, the line is not read, so the driver's writes block instead.
+constexpr std::size_t kInboxLimit = 4096;
+constexpr std::size_t kOutboxLimit = 64 * 1024;
+constexpr std::size_t kControlLineLimit = 64 * 1024;
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -53,34 +61,6 @@ bool ParseByte(const std::string& text, std::uint8_t& out) {
   return true;
 }
 
-void WriteAll(int fd, const Bytes& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      std::perror("ovix-regsim: write to device");
-      return;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-// Raw 8N1 at 9600 bit/s. On a pseudo-terminal the speed means nothing, but raw mode matters:
-// with echo or output processing left on, replies would loop back or get CR bytes added.
-bool MakeRaw(int fd) {
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return false;
-  cfmakeraw(&tio);
-  cfsetispeed(&tio, B9600);
-  cfsetospeed(&tio, B9600);
-  tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
-  tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  return tcsetattr(fd, TCSANOW, &tio) == 0;
-}
-
 struct KeyRule {
   Bytes prefix;
   std::uint8_t status;
@@ -90,26 +70,50 @@ struct KeyRule {
 class Simulator {
  public:
   FILE* trace = nullptr;
-  int device = -1;
+  FILE* roll = nullptr;
+  bool trace_times = false;
   bool quit = false;
+  regsim::Port port;
+
+  Simulator() : keypad_([this](const std::string& line) { PrintRoll(line); }) {}
 
   // Applies one control line; returns an error text, empty when the line was understood.
   std::string Control(const std::vector<std::string>& args);
+  void SetBaud(int baud);
+  bool WantsInput() const {
+    return inbox_.size() < kInboxLimit && outbox_bytes_ < kOutboxLimit && port.fd() >= 0;
+  }
+  bool WantsOutput() const { return blocked_ && port.fd() >= 0; }
   void OnDeviceBytes(const std::uint8_t* data, std::size_t size);
-  void SendDue();
+  // Feeds the bytes that have arrived by now to the parser and writes what is due.
+  void Run();
   int PollTimeoutMs() const;
+  void FlushTrace() {
+    if (trace != nullptr) std::fflush(trace);
+  }
 
  private:
-  struct Pending {
+  struct Outgoing {
     Clock::time_point due;
     Bytes bytes;
+    std::size_t sent = 0;
+    Clock::time_point last{};  // when the previous byte of it went out
   };
 
   void Trace(char tag, const Bytes& bytes);
+  void PrintRoll(const std::string& line);
+  void Process(const std::uint8_t* data, std::size_t size);
+  void Queue(Bytes bytes, Clock::time_point due, bool ahead);
+  void SendDue();
+  void DropLine();
   std::optional<Bytes> Answer(const Bytes& body);
-  std::uint8_t KeyStatus(long ordinal, const Bytes& keys);
+  std::optional<std::uint8_t> RuleStatus(long ordinal, const Bytes& keys);
+  bool DecimalPoint() const { return fw_major_ * 100 + fw_minor_ >= 507; }
 
+  const Clock::time_point start_ = Clock::now();
   int fw_major_ = 5, fw_minor_ = 7, byte6_ = 1, second_ = 0, delay_ms_ = 0;
+  int split_ms_ = 0, late_ms_ = 0;
+  Clock::duration byte_time_{};  // one byte on the wire at the paced rate; zero when unpaced
   std::uint8_t status_ = 0;
   bool silent_ = false;
   Bytes noise_;
@@ -118,21 +122,46 @@ class Simulator {
   std::set<long> mute_at_;
   std::vector<KeyRule> key_rules_;
   std::optional<std::uint8_t> fail_all_;
+  regsim::Keypad keypad_;
   regsim::FrameParser parser_;
-  std::deque<Pending> pending_;
+  // Received bytes with the time their last bit would have arrived at the paced rate.
+  std::deque<std::pair<Clock::time_point, std::uint8_t>> inbox_;
+  Clock::time_point last_arrival_{};
+  std::deque<Outgoing> outbox_;
+  std::size_t outbox_bytes_ = 0;
+  Clock::time_point line_free_{};  // when the last byte written finished on the paced wire
+  std::optional<Clock::time_point> next_send_;
+  bool blocked_ = false;  // the last write found the terminal's buffer full
+  long commands_ = 0, acks_ = 0, bytes_in_ = 0, bytes_out_ = 0;
 };
 
 void Simulator::Trace(char tag, const Bytes& bytes) {
   if (trace == nullptr) return;
+  if (trace_times) {
+    const auto us = std::chrono::duration_cast<microseconds>(Clock::now() - start_).count();
+    std::fprintf(trace, "%lld.%06lld ", static_cast<long long>(us / 1000000),
+                 static_cast<long long>(us % 1000000));
+  }
   if (bytes.empty()) {
     std::fprintf(trace, "%c\n", tag);
   } else {
     std::fprintf(trace, "%c %s\n", tag, regsim::ToHex(bytes).c_str());
   }
-  std::fflush(trace);
 }
 
-std::uint8_t Simulator::KeyStatus(long ordinal, const Bytes& keys) {
+void Simulator::PrintRoll(const std::string& line) {
+  if (roll == nullptr) return;
+  std::fprintf(roll, "%s\n", line.c_str());
+  std::fflush(roll);
+}
+
+void Simulator::SetBaud(int baud) {
+  byte_time_ = baud > 0 ? std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::nanoseconds(10'000'000'000LL / baud))
+                        : Clock::duration::zero();
+}
+
+std::optional<std::uint8_t> Simulator::RuleStatus(long ordinal, const Bytes& keys) {
   if (auto it = fail_at_.find(ordinal); it != fail_at_.end()) {
     const std::uint8_t status = it->second;
     fail_at_.erase(it);
@@ -147,7 +176,7 @@ std::uint8_t Simulator::KeyStatus(long ordinal, const Bytes& keys) {
     if (it->times > 0 && --it->times == 0) key_rules_.erase(it);
     return status;
   }
-  return fail_all_.value_or(0);
+  return fail_all_;
 }
 
 std::optional<Bytes> Simulator::Answer(const Bytes& body) {
@@ -161,11 +190,17 @@ std::optional<Bytes> Simulator::Answer(const Bytes& body) {
       fail_at_.erase(ordinal);
       return std::nullopt;
     }
-    key_status = KeyStatus(ordinal, Bytes(body.begin() + 1, body.end()));
+    // A failure rule decides the reply; the register runs the keys unless the rule's status
+    // reports an error (bits 0x0C), in which case the keys were refused.
+    const Bytes keys(body.begin() + 1, body.end());
+    const auto rule = RuleStatus(ordinal, keys);
+    if (!rule || (*rule & 0x0C) == 0) key_status = keypad_.Press(keys, DecimalPoint());
+    if (rule) key_status = *rule;
   } else if (silent_) {
     return std::nullopt;
   }
   if (letter == 'T') {
+    keypad_.Query();
     Bytes data(34, 0);
     data[0] = letter;
     data[32] = regsim::ToBcd(fw_minor_);
@@ -173,6 +208,7 @@ std::optional<Bytes> Simulator::Answer(const Bytes& body) {
     return data;
   }
   if (letter == 'S') {
+    keypad_.Query();
     return Bytes{letter, status_, regsim::ToBcd(second_), 0, 0, regsim::ToBcd(byte6_), 0, 0};
   }
   // "A" and any other letter: a keypad-style reply of letter, status byte, second status.
@@ -180,13 +216,28 @@ std::optional<Bytes> Simulator::Answer(const Bytes& body) {
 }
 
 void Simulator::OnDeviceBytes(const std::uint8_t* data, std::size_t size) {
+  if (byte_time_ == Clock::duration::zero()) {
+    Process(data, size);
+    return;
+  }
+  const auto now = Clock::now();
+  for (std::size_t i = 0; i < size; ++i) {
+    last_arrival_ = std::max(last_arrival_, now) + byte_time_;
+    inbox_.emplace_back(last_arrival_, data[i]);
+  }
+}
+
+void Simulator::Process(const std::uint8_t* data, std::size_t size) {
+  bytes_in_ += static_cast<long>(size);
   for (const auto& event : parser_.Feed(data, size)) {
     using Kind = regsim::FrameParser::Event::Kind;
     if (event.kind == Kind::kAck) {
+      ++acks_;
       Trace('K', {});
     } else if (event.kind == Kind::kNoise) {
       Trace('N', event.wire);
     } else {
+      ++commands_;
       Trace('C', event.wire);
       const Bytes body =
           event.record.size() > 4 ? Bytes(event.record.begin() + 4, event.record.end()) : Bytes();
@@ -194,27 +245,99 @@ void Simulator::OnDeviceBytes(const std::uint8_t* data, std::size_t size) {
         Bytes bytes = noise_;
         const Bytes frame = regsim::FrameReply(*reply);
         bytes.insert(bytes.end(), frame.begin(), frame.end());
-        pending_.push_back({Clock::now() + std::chrono::milliseconds(delay_ms_), bytes});
+        Queue(std::move(bytes), Clock::now() + milliseconds(delay_ms_ + late_ms_), false);
+        late_ms_ = 0;
       }
     }
   }
 }
 
-// Replies go out in the order their commands came, each not before its due time.
-void Simulator::SendDue() {
+// Replies go out in the order their commands came; bytes sent with "send" go ahead of replies
+// that are not due yet, as the line is free until then.
+void Simulator::Queue(Bytes bytes, Clock::time_point due, bool ahead) {
+  auto at = outbox_.end();
+  if (ahead) {
+    at = std::find_if(outbox_.begin(), outbox_.end(),
+                      [due](const Outgoing& o) { return o.sent == 0 && o.due > due; });
+  }
+  outbox_bytes_ += bytes.size();
+  outbox_.insert(at, Outgoing{due, std::move(bytes)});
+}
+
+void Simulator::Run() {
   const auto now = Clock::now();
-  while (!pending_.empty() && pending_.front().due <= now) {
-    Trace('R', pending_.front().bytes);
-    WriteAll(device, pending_.front().bytes);
-    pending_.pop_front();
+  Bytes arrived;
+  while (!inbox_.empty() && inbox_.front().first <= now) {
+    arrived.push_back(inbox_.front().second);
+    inbox_.pop_front();
+  }
+  if (!arrived.empty()) Process(arrived.data(), arrived.size());
+  SendDue();
+}
+
+// Every byte is written when its last bit would have left a paced line, or at once when
+// unpaced; with "split" each byte goes out in a write of its own after the gap.
+void Simulator::SendDue() {
+  next_send_.reset();
+  blocked_ = false;
+  while (!outbox_.empty() && port.fd() >= 0) {
+    Outgoing& out = outbox_.front();
+    if (out.sent == out.bytes.size()) {
+      Trace('R', out.bytes);
+      outbox_bytes_ -= out.bytes.size();
+      outbox_.pop_front();
+      continue;
+    }
+    const auto now = Clock::now();
+    const auto split = milliseconds(split_ms_);
+    Bytes chunk;
+    auto ready = out.sent == 0 ? out.due : out.last + split;
+    auto done = ready;
+    for (std::size_t k = out.sent; k < out.bytes.size(); ++k) {
+      const auto finish = std::max(ready, line_free_) + byte_time_;
+      if (finish > now) {
+        if (chunk.empty()) next_send_ = finish;
+        break;
+      }
+      chunk.push_back(out.bytes[k]);
+      done = ready = finish;
+      if (split_ms_ > 0) break;
+    }
+    if (chunk.empty()) break;
+    const ssize_t n = write(port.fd(), chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK) std::perror("ovix-regsim: write to device");
+      blocked_ = true;
+      break;
+    }
+    out.sent += static_cast<std::size_t>(n);
+    bytes_out_ += n;
+    if (byte_time_ > Clock::duration::zero()) line_free_ = done;
+    out.last = split_ms_ > 0 ? Clock::now() : done;
+    if (static_cast<std::size_t>(n) < chunk.size()) {
+      blocked_ = true;
+      break;
+    }
   }
 }
 
 int Simulator::PollTimeoutMs() const {
-  if (pending_.empty()) return -1;
-  const auto left = pending_.front().due - Clock::now();
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  std::optional<Clock::time_point> wake = next_send_;
+  if (!inbox_.empty()) wake = std::min(wake.value_or(inbox_.front().first), inbox_.front().first);
+  if (!wake) return -1;
+  const auto ms = std::chrono::ceil<milliseconds>(*wake - Clock::now()).count();
   return static_cast<int>(std::clamp<long long>(ms, 0, 1000000));
+}
+
+// A pulled cable loses what was on the wire; the register keeps its receipt.
+void Simulator::DropLine() {
+  outbox_.clear();
+  outbox_bytes_ = 0;
+  inbox_.clear();
+  parser_ = regsim::FrameParser();
+  next_send_.reset();
+  blocked_ = false;
 }
 
 std::string Simulator::Control(const std::vector<std::string>& args) {
@@ -248,6 +371,10 @@ std::string Simulator::Control(const std::vector<std::string>& args) {
     second_ = value;
   } else if (cmd == "delay" && n == 2 && ParseInt(args[1], 0, 600000, value)) {
     delay_ms_ = value;
+  } else if (cmd == "late" && n == 2 && ParseInt(args[1], 0, 600000, value)) {
+    late_ms_ = value;
+  } else if (cmd == "split" && n == 2 && ParseInt(args[1], 0, 60000, value)) {
+    split_ms_ = value;
   } else if (cmd == "fail-nth" && (n == 2 || n == 3) && ParseInt(args[1], 1, 1000000, value)) {
     byte = 0x08;
     if (n == 3 && !ParseByte(args[2], byte)) return "bad status byte";
@@ -278,10 +405,18 @@ std::string Simulator::Control(const std::vector<std::string>& args) {
     }
     if (cmd == "noise") {
       noise_ = bytes;
+    } else if (port.fd() < 0) {
+      return "the line is unplugged";
     } else {
-      Trace('R', bytes);
-      WriteAll(device, bytes);
+      Queue(std::move(bytes), Clock::now(), true);
     }
+  } else if ((cmd == "replug" || cmd == "unplug" || cmd == "plug") && n == 1) {
+    if (cmd == "plug" && port.fd() >= 0) return "already plugged in";
+    DropLine();
+    return cmd == "replug" ? port.Replug() : cmd == "unplug" ? port.Unplug() : port.Plug();
+  } else if (cmd == "stats" && n == 1) {
+    std::printf("STATS commands=%ld acks=%ld bytes_in=%ld bytes_out=%ld\n", commands_, acks_,
+                bytes_in_, bytes_out_);
   } else {
     return "unknown or malformed command";
   }
@@ -295,56 +430,55 @@ std::vector<std::string> Split(const std::string& line) {
   return words;
 }
 
-int OpenPty(int& slave, std::string& path) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
-  const char* name = ptsname(master);
-  if (name == nullptr) return -1;
-  path = name;
-  // Holding the slave open keeps the master readable while the driver has not opened the
-  // line yet or has closed it; without it, reads on the master fail with EIO.
-  slave = open(name, O_RDWR | O_NOCTTY);
-  if (slave < 0 || !MakeRaw(slave)) return -1;
-  return master;
-}
-
-int OpenDevice(const std::string& path) {
-  // O_NONBLOCK so the open does not wait for carrier; cleared once CLOCAL is set.
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0 || !MakeRaw(fd)) return -1;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
-
 void Usage() {
   std::fprintf(stderr,
-               "usage: ovix-regsim [--device PATH] [--trace FILE] [--firmware M.m] [--status HEX]\n"
-               "                   [--byte6 N] [--second N] [--delay-ms N] [--silent]\n");
+               "usage: ovix-regsim [--device PATH | --link PATH] [--trace FILE] [--trace-times]\n"
+               "                   [--roll FILE|-] [--firmware M.m] [--status HEX] [--byte6 N]\n"
+               "                   [--second N] [--delay-ms N] [--split-ms N] [--baud N]\n"
+               "                   [--silent]\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Simulator sim;
-  std::string device_path, trace_path;
+  std::string device_path, link_path, trace_path, roll_path;
   for (int i = 1; i < argc; ++i) {
     const std::string opt = argv[i];
     const bool has_value = i + 1 < argc;
     std::string error;
+    int baud = 0;
     if (opt == "--silent") {
       error = sim.Control({"silent", "on"});
+    } else if (opt == "--trace-times") {
+      sim.trace_times = true;
     } else if (opt == "--device" && has_value) {
       device_path = argv[++i];
+    } else if (opt == "--link" && has_value) {
+      link_path = argv[++i];
     } else if (opt == "--trace" && has_value) {
       trace_path = argv[++i];
+    } else if (opt == "--roll" && has_value) {
+      roll_path = argv[++i];
     } else if (opt == "--delay-ms" && has_value) {
       error = sim.Control({"delay", argv[++i]});
+    } else if (opt == "--split-ms" && has_value) {
+      error = sim.Control({"split", argv[++i]});
+    } else if (opt == "--baud" && has_value) {
+      if (ParseInt(argv[++i], 0, 10000000, baud)) {
+        sim.SetBaud(baud);
+      } else {
+        error = "bad speed";
+      }
     } else if ((opt == "--firmware" || opt == "--status" || opt == "--byte6" ||
                 opt == "--second") &&
                has_value) {
       error = sim.Control({opt.substr(2), argv[++i]});
     } else {
       error = "unknown option " + opt;
+    }
+    if (error.empty() && !device_path.empty() && !link_path.empty()) {
+      error = "--link serves the pseudo-terminal, not --device";
     }
     if (!error.empty()) {
       std::fprintf(stderr, "ovix-regsim: %s: %s\n", opt.c_str(), error.c_str());
@@ -360,10 +494,19 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  int slave = -1;
-  sim.device = device_path.empty() ? OpenPty(slave, device_path) : OpenDevice(device_path);
-  if (sim.device < 0) {
-    std::perror(("ovix-regsim: cannot open " + device_path).c_str());
+  if (roll_path == "-") {
+    sim.roll = stderr;
+  } else if (!roll_path.empty()) {
+    sim.roll = std::fopen(roll_path.c_str(), "a");
+    if (sim.roll == nullptr) {
+      std::perror(("ovix-regsim: " + roll_path).c_str());
+      return 1;
+    }
+  }
+  const std::string opened =
+      device_path.empty() ? sim.port.OpenPty(link_path) : sim.port.OpenDevice(device_path);
+  if (!opened.empty()) {
+    std::fprintf(stderr, "ovix-regsim: cannot open the line: %s\n", opened.c_str());
     return 1;
   }
 
@@ -374,29 +517,35 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  std::printf("DEVICE %s\n", device_path.c_str());
+  std::printf("DEVICE %s\n", sim.port.name().c_str());
   std::fflush(stdout);
 
   bool stdin_open = true;
   std::string control_buffer;
-  std::uint8_t buffer[512];
+  bool overlong = false;
+  std::uint8_t buffer[4096];
+  int status = 0;
   while (!sim.quit) {
-    pollfd fds[3] = {{sim.device, POLLIN, 0},
+    const short device_events =
+        static_cast<short>((sim.WantsInput() ? POLLIN : 0) | (sim.WantsOutput() ? POLLOUT : 0));
+    pollfd fds[3] = {{device_events != 0 ? sim.port.fd() : -1, device_events, 0},
                      {stdin_open ? STDIN_FILENO : -1, POLLIN, 0},
                      {g_signal_pipe[0], POLLIN, 0}};
     if (poll(fds, 3, sim.PollTimeoutMs()) < 0) {
       if (errno == EINTR) continue;
       std::perror("ovix-regsim: poll");
-      return 1;
+      status = 1;
+      break;
     }
     if (fds[2].revents != 0) break;
-    if (fds[0].revents != 0) {
-      const ssize_t got = read(sim.device, buffer, sizeof buffer);
+    if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+      const ssize_t got = read(sim.port.fd(), buffer, sizeof buffer);
       if (got > 0) {
         sim.OnDeviceBytes(buffer, static_cast<std::size_t>(got));
       } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
         std::perror("ovix-regsim: read from device");
-        return 1;
+        status = 1;
+        break;
       }
     }
     if (fds[1].revents != 0) {
@@ -411,17 +560,25 @@ int main(int argc, char** argv) {
       for (std::size_t end; !sim.quit && (end = control_buffer.find('\n')) != std::string::npos;) {
         const std::string line = control_buffer.substr(0, end);
         control_buffer.erase(0, end + 1);
-        const std::string error = sim.Control(Split(line));
-        if (!error.empty())
-          std::fprintf(stderr, "ovix-regsim: '%s': %s\n", line.c_str(), error.c_str());
+        const std::string error =
+            overlong ? "control line too long, dropped" : sim.Control(Split(line));
+        overlong = false;
+        if (!error.empty()) {
+          std::fprintf(stderr, "ovix-regsim: '%.60s': %s\n", line.c_str(), error.c_str());
+        }
         std::printf("OK\n");
         std::fflush(stdout);
       }
+      // The head of an overlong line is dropped now and its end when its newline comes.
+      if (control_buffer.size() > kControlLineLimit) {
+        overlong = true;
+        control_buffer.clear();
+      }
     }
-    sim.SendDue();
+    sim.Run();
+    sim.FlushTrace();
   }
-  if (slave >= 0) close(slave);
-  close(sim.device);
   if (sim.trace != nullptr) std::fclose(sim.trace);
-  return 0;
+  if (sim.roll != nullptr && sim.roll != stderr) std::fclose(sim.roll);
+  return status;
 }

@@ -1,6 +1,7 @@
 #include "wire.h"
 
 #include <cctype>
+#include <utility>
 
 namespace regsim {
 
@@ -64,6 +65,13 @@ Bytes FrameReply(const Bytes& data) {
   return frame;
 }
 
+void FrameParser::Overflow(std::vector<Event>& events) {
+  events.push_back({Event::Kind::kNoise, std::move(wire_), {}});
+  wire_.clear();
+  record_.clear();
+  state_ = state_ == State::kInFrameDle ? State::kDroppingDle : State::kDropping;
+}
+
 std::vector<FrameParser::Event> FrameParser::Feed(const std::uint8_t* data, std::size_t size) {
   std::vector<Event> events;
   for (std::size_t i = 0; i < size; ++i) Step(data[i], events);
@@ -99,6 +107,7 @@ void FrameParser::Step(std::uint8_t b, std::vector<Event>& events) {
       } else {
         record_.push_back(b);
       }
+      if (wire_.size() >= kMaxFrame) Overflow(events);
       return;
     case State::kInFrameDle:
       wire_.push_back(b);
@@ -117,6 +126,19 @@ void FrameParser::Step(std::uint8_t b, std::vector<Event>& events) {
         // An undoubled DLE inside the body is kept as data, so the reply still follows.
         record_.push_back(kDle);
         record_.push_back(b);
+      }
+      if (state_ == State::kInFrame && wire_.size() >= kMaxFrame) Overflow(events);
+      return;
+    case State::kDropping:
+      if (b == kDle) state_ = State::kDroppingDle;
+      return;
+    case State::kDroppingDle:
+      if (b == kStx) {
+        wire_ = {kDle, kStx};
+        record_.clear();
+        state_ = State::kInFrame;
+      } else {
+        state_ = b == kEtx ? State::kIdle : State::kDropping;
       }
       return;
   }

@@ -28,6 +28,8 @@ std::uint8_t ToBcd(int value);
 Bytes FrameReply(const Bytes& data);
 
 // Splits the byte stream coming from the driver into command frames, lone ACKs and noise.
+// A frame that grows past kMaxFrame wire bytes is reported as noise up to that point; the
+// rest of it, up to its DLE ETX or the next DLE STX, is dropped, so memory stays bounded.
 class FrameParser {
  public:
   struct Event {
@@ -36,10 +38,13 @@ class FrameParser {
     Bytes record;  // frames only: leading bytes and body with DLE pairs collapsed
   };
 
+  static constexpr std::size_t kMaxFrame = 64 * 1024;
+
   std::vector<Event> Feed(const std::uint8_t* data, std::size_t size);
 
  private:
-  enum class State { kIdle, kGotDle, kInFrame, kInFrameDle };
+  enum class State { kIdle, kGotDle, kInFrame, kInFrameDle, kDropping, kDroppingDle };
+  void Overflow(std::vector<Event>& events);
   void Step(std::uint8_t b, std::vector<Event>& events);
 
   State state_ = State::kIdle;
