@@ -1,0 +1,270 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build directory (argument, default build/)
+# and checks its contents. As root, with dpkg usable and no ovixnova installed,
+# it also installs the package, prints one receipt through the installed
+# /usr/bin/ovixnova on the register simulator, and purges the package again.
+# Ends with "package: N passed, N failed" and exits non-zero on any failure.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$root/build}
+if ! build=$(cd "$build" 2>/dev/null && pwd); then
+  echo "package: no build directory ${1:-$root/build}" >&2
+  exit 2
+fi
+timeout_s=${OVIX_PACKAGE_TIMEOUT:-40}
+
+spool=/var/spool/ovixnova
+ini=/etc/ovixnova/OVIX.INI
+
+passed=0
+failed=0
+skipped=0
+work=$(mktemp -d /tmp/ovix-package.XXXXXX)
+sim_pid=
+driver_pid=
+installed_by_us=0
+spool_existed=1
+ini_backup=
+
+pass() {
+  passed=$((passed + 1))
+  echo "PASS: $1"
+}
+fail() {
+  failed=$((failed + 1))
+  echo "FAIL: $1"
+}
+skip() {
+  skipped=$((skipped + 1))
+  echo "SKIP: $1"
+}
+# check DESCRIPTION COMMAND...: one check, passed when the command succeeds.
+check() {
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# Stops a process of ours by its id: SIGTERM, then SIGKILL after 5 s.
+stop_process() {
+  local pid=$1
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
+cleanup() {
+  stop_process "$driver_pid"
+  stop_process "$sim_pid"
+  if [ -n "$ini_backup" ] && [ -f "$ini_backup" ] && [ -f "$ini" ]; then
+    cat "$ini_backup" >"$ini"
+  fi
+  if [ "$installed_by_us" -eq 1 ]; then
+    dpkg --purge ovixnova >/dev/null 2>&1
+  fi
+  if [ "$spool_existed" -eq 0 ]; then
+    rm -rf "$spool"
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# wait_for SECONDS COMMAND...: polls until the command succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# --- the package -------------------------------------------------------------
+echo "package: building the package from $build"
+if ! cmake --build "$build" --target ovixnova ovixnova-check ovix-regsim -j"$(nproc)" \
+  >"$work/build.log" 2>&1; then
+  cat "$work/build.log"
+  fail "build"
+  echo "package: $passed passed, $failed failed"
+  exit 1
+fi
+if ! (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg") \
+  >"$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log"
+  fail "cpack -G DEB"
+  echo "package: $passed passed, $failed failed"
+  exit 1
+fi
+
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+arch=$(dpkg --print-architecture)
+deb=$work/pkg/ovixnova_${version}_${arch}.deb
+check "cpack made ovixnova_${version}_${arch}.deb" test -f "$deb"
+
+contents=$(dpkg-deb -c "$deb" 2>&1 | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')
+has_entry() { grep -qxF -- "$1" <<<"$contents"; }
+check "the driver in its own directory" has_entry "./usr/lib/ovixnova/ovixnova"
+check "the launcher link in /usr/bin" has_entry "./usr/bin/ovixnova -> ../lib/ovixnova/ovixnova"
+check "OVIX.INI beside the driver links to /etc" \
+  has_entry "./usr/lib/ovixnova/OVIX.INI -> /etc/ovixnova/OVIX.INI"
+check "OVIX.INI in /etc/ovixnova" has_entry "./etc/ovixnova/OVIX.INI"
+check "ovixnova-check in /usr/bin" has_entry "./usr/bin/ovixnova-check"
+check "the desktop entry" has_entry "./usr/share/applications/ovixnova.desktop"
+check "the autostart entry" has_entry "./etc/xdg/autostart/ovixnova.desktop"
+check "the icon" has_entry "./usr/share/icons/hicolor/32x32/apps/ovixnova.png"
+check "no simulator in the package" bash -c '! grep -q regsim' <<<"$contents"
+
+info=$(dpkg-deb -I "$deb" 2>&1)
+field() { dpkg-deb -f "$deb" "$1"; }
+check "Package: ovixnova" test "$(field Package)" = ovixnova
+check "Version: $version" test "$(field Version)" = "$version"
+check "Section: misc" test "$(field Section)" = misc
+check "Maintainer" test "$(field Maintainer)" = "OVIXNOVA maintainers <maintainers@example.invalid>"
+depends_on_qt() {
+  local depends lib
+  depends=$(field Depends)
+  for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6; do
+    grep -qE "(^|, )$lib( |,|$)" <<<"$depends" || return 1
+  done
+}
+check "Depends on the Qt 6 libraries" depends_on_qt
+check "postinst" grep -q " postinst " <<<"$info"
+check "postrm" grep -q " postrm " <<<"$info"
+conffiles=$(dpkg-deb -I "$deb" conffiles 2>&1)
+check "OVIX.INI is a conffile" grep -qxF /etc/ovixnova/OVIX.INI <<<"$conffiles"
+check "the autostart entry is a conffile" grep -qxF /etc/xdg/autostart/ovixnova.desktop <<<"$conffiles"
+
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./etc/ovixnova/OVIX.INI >"$work/OVIX.INI.packaged"
+# Every line ends with CR LF, and no CR stands anywhere else.
+crlf_lines() {
+  local lines
+  lines=$(wc -l <"$1")
+  [ "$lines" -gt 0 ] && [ "$(grep -c $'\r$' "$1")" -eq "$lines" ] &&
+    [ "$(tr -cd '\r' <"$1" | wc -c)" -eq "$lines" ]
+}
+linux_paths() {
+  local kv
+  for kv in COM=/dev/ttyS0 BONDIR=$spool/ OKDIR=$spool/ok/ ERRDIR=$spool/err/; do
+    grep -qx "$kv"$'\r' "$1" || return 1
+  done
+}
+check "OVIX.INI has CR LF line ends" crlf_lines "$work/OVIX.INI.packaged"
+check "OVIX.INI holds the Linux paths" linux_paths "$work/OVIX.INI.packaged"
+
+# --- installed, one receipt, purged ----------------------------------------
+can_install() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "not root"
+  elif ! command -v dpkg >/dev/null || ! [ -w /var/lib/dpkg ]; then
+    echo "dpkg is not usable"
+  elif dpkg-query -W -f='${Status}' ovixnova 2>/dev/null | grep -qv "not-installed"; then
+    echo "ovixnova is installed on this machine already"
+  elif [ -e "$spool" ]; then
+    echo "$spool exists already"
+  fi
+}
+reason=$(can_install)
+if [ -n "$reason" ]; then
+  skip "installing the package: $reason"
+else
+  spool_existed=0
+  installed_by_us=1
+  if ! dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -f -y -qq >>"$work/dpkg.log" 2>&1
+  fi
+  if dpkg-query -W -f='${Status}' ovixnova 2>/dev/null | grep -qx "install ok installed"; then
+    pass "dpkg -i"
+  else
+    cat "$work/dpkg.log"
+    fail "dpkg -i"
+  fi
+
+  spool_dirs() {
+    local group=root dir
+    getent group dialout >/dev/null && group=dialout
+    for dir in "$spool" "$spool/ok" "$spool/err"; do
+      [ "$(stat -c '%a %U %G' "$dir" 2>/dev/null)" = "2775 root $group" ] || return 1
+    done
+  }
+  check "postinst made the spool directories (2775, root, group dialout)" spool_dirs
+  check "/usr/bin/ovixnova runs /usr/lib/ovixnova/ovixnova" \
+    test "$(readlink -f /usr/bin/ovixnova)" = /usr/lib/ovixnova/ovixnova
+  check "OVIX.INI beside the driver is the one in /etc" \
+    test "$(readlink -f /usr/lib/ovixnova/OVIX.INI)" = "$ini"
+
+  # The register simulator on a pseudo-terminal; COM points at it for the run.
+  "$build/ovix-regsim" --trace "$work/trace.txt" </dev/null >"$work/sim.out" 2>"$work/sim.err" &
+  sim_pid=$!
+  device=
+  if wait_for 10 grep -q '^DEVICE ' "$work/sim.out"; then
+    device=$(sed -n '1s/^DEVICE //p' "$work/sim.out")
+  fi
+  check "the simulator is up" test -n "$device"
+
+  ini_backup=$work/OVIX.INI.orig
+  cp -p "$ini" "$ini_backup"
+  sed -i "s|^COM=.*\$|COM=$device\r|" "$ini"
+  check "COM set to the simulator" grep -qx "COM=$device"$'\r' "$ini"
+
+  QT_QPA_PLATFORM=offscreen /usr/bin/ovixnova >"$work/driver.out" 2>&1 &
+  driver_pid=$!
+  log_has() { grep -qF -- "$1" "$spool/LOG.OVX" 2>/dev/null; }
+  # The start block lists the spool directory read from OVIX.INI: proof that the
+  # driver started through the /usr/bin link found the INI beside its real file.
+  check "the driver read /etc/ovixnova/OVIX.INI" \
+    wait_for "$timeout_s" log_has "  BONDIR    : $spool/"
+
+  printf 'PAINE ALBA           0001.000 00000450 01\r\n<\r\n' >"$spool/.t.txt.part"
+  mv "$spool/.t.txt.part" "$spool/t.txt"
+  check "the receipt was printed and moved to ok/" wait_for "$timeout_s" test -f "$spool/ok/t.txt"
+  check "the register got the sale" grep -q '^C ' "$work/trace.txt"
+
+  kill -TERM "$driver_pid" 2>/dev/null
+  status=timeout
+  driver_gone() { ! kill -0 "$driver_pid" 2>/dev/null; }
+  if wait_for 20 driver_gone; then
+    wait "$driver_pid"
+    status=$?
+  fi
+  driver_pid=
+  check "the driver ended on SIGTERM (status $status)" test "$status" = 0
+  check "the log has the stop line" log_has "-> DRIVER OPRIT: "
+  if [ "$failed" -ne 0 ]; then
+    echo "--- driver output"
+    cat "$work/driver.out"
+    echo "--- LOG.OVX"
+    cat "$spool/LOG.OVX" 2>/dev/null
+  fi
+  stop_process "$sim_pid"
+  sim_pid=
+
+  cat "$ini_backup" >"$ini"
+  ini_backup=
+  check "OVIX.INI restored" cmp -s "$ini" "$work/OVIX.INI.packaged"
+
+  dpkg --purge ovixnova >"$work/purge.log" 2>&1
+  purge_status=$?
+  installed_by_us=0
+  check "dpkg --purge" test "$purge_status" -eq 0
+  package_gone() {
+    ! dpkg-query -W ovixnova >/dev/null 2>&1 && ! [ -e /etc/ovixnova ] && ! [ -e /usr/lib/ovixnova ] &&
+      ! [ -L /usr/bin/ovixnova ] && ! [ -e /usr/bin/ovixnova-check ] &&
+      ! [ -e /etc/xdg/autostart/ovixnova.desktop ] && ! [ -e /usr/share/applications/ovixnova.desktop ]
+  }
+  check "purge removed the package's files" package_gone
+  # Receipt files are the point-of-sale program's: purge keeps them (and so the
+  # directories holding them) and removes the log and the empty directories.
+  purged_spool() { ! [ -e "$spool/LOG.OVX" ] && [ -f "$spool/ok/t.txt" ] && ! [ -e "$spool/err" ]; }
+  check "purge removed the log and kept the printed receipt" purged_spool
+fi
+
+echo "package: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
