@@ -11,6 +11,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -18,6 +19,11 @@ BUILD = os.environ.get("OVIX_BUILD_DIR", os.path.join(os.path.dirname(__file__),
 DRIVER = os.path.join(BUILD, "ovixnova")
 SIMULATOR = os.path.join(BUILD, "ovix-regsim")
 TIMEOUT = float(os.environ.get("OVIX_E2E_TIMEOUT", "40"))
+
+# Copying the driver and starting programs are serialised: a program started by
+# one thread while another holds a fresh copy open for writing would keep that
+# copy busy and make its start fail.
+SPAWN = threading.Lock()
 
 ITEM = "PAINE ALBA           0002.500 00000450 01"
 
@@ -56,13 +62,15 @@ class Rig:
         self.trace_path = os.path.join(self.root, "trace.txt")
         self.operator_path = os.path.join(self.root, "operator.txt")
         open(self.operator_path, "w").close()
-        self.sim = subprocess.Popen([SIMULATOR, "--trace", self.trace_path, *simulator_args],
-                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        with SPAWN:
+            self.sim = subprocess.Popen([SIMULATOR, "--trace", self.trace_path, *simulator_args],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.device = self.sim.stdout.readline().split()[1]
         settings = {"COM": self.device, "BONDIR": self.spool, "OKDIR": self.ok, "ERRDIR": self.err}
         settings.update(ini or {})
         self.write_ini(settings)
-        shutil.copy2(DRIVER, self.prog)
+        with SPAWN:
+            shutil.copy2(DRIVER, self.prog)
         self.driver = None
         self.drivers = []
 
@@ -78,8 +86,9 @@ class Rig:
             env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb")
         else:
             env.update(QT_QPA_PLATFORM="offscreen")
-        self.driver = subprocess.Popen([os.path.join(self.prog, "ovixnova")], env=env,
-                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        with SPAWN:
+            self.driver = subprocess.Popen([os.path.join(self.prog, "ovixnova")], env=env,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.drivers.append(self.driver)
         if wait_for_start:
             self.wait(lambda: any(l.startswith("\t---") for l in self.log()), "the start block")
@@ -194,6 +203,26 @@ class Rig:
             time.sleep(0.05)
         raise AssertionError("timed out waiting for %s; log: %s; commands: %s"
                              % (what, self.job_log(), self.commands()))
+
+    def answer_prompts(self, answer, answered=0):
+        """Answers the driver's prompts logged after the first `answered` ones,
+        the error dialog with `answer` and the no-answer box with OK, the
+        register made healthy first. Returns how many are answered now."""
+        prompts = [l for l in self.job_log() if "EROARE LA TIPARIRE BON" in l or "LIPSA HIRTIE" in l]
+        for line in prompts[answered:]:
+            self.simulate("silent off", "clear")
+            self.operate(answer if "TIPARIRE" in line else "ok")
+        return len(prompts)
+
+    def settle(self, names, answer, timeout=TIMEOUT):
+        """Answers prompts until none of the files is left in the spool."""
+        answered = 0
+
+        def filed():
+            nonlocal answered
+            answered = self.answer_prompts(answer, answered)
+            return all(self.where(n) != "spool" for n in names)
+        self.wait(filed, "the files to leave the spool: %s" % list(names), timeout)
 
     def wait_log(self, text, count=1):
         self.wait(lambda: sum(text in l for l in self.job_log()) >= count, repr(text))
