@@ -73,7 +73,8 @@ double DecimalReading(std::string_view twoChars) {
 
 double LeadingNumber(std::string_view text) {
   double value = 0;
-  double scale = 0;  // 0 while in the integer part, then the weight of the next decimal
+  double scale = 1;  // weight of the next decimal once in the fraction
+  bool inFraction = false;
   bool negative = false;
   bool signAllowed = true;
   for (char c : text) {
@@ -85,14 +86,14 @@ double LeadingNumber(std::string_view text) {
     }
     signAllowed = false;
     if (IsDigit(c)) {
-      if (scale == 0) {
+      if (!inFraction) {
         value = value * 10 + (c - '0');
       } else {
-        value += scale * (c - '0');
         scale /= 10;
+        value += scale * (c - '0');
       }
-    } else if (c == '.' && scale == 0) {
-      scale = 0.1;
+    } else if (c == '.' && !inFraction) {
+      inFraction = true;
     } else {
       break;
     }

@@ -21,7 +21,13 @@ void PrinterLink::OnByte(std::uint8_t b) {
       if (b == kDle) ReceiveState = kExpectStx;
       return;
     case kExpectStx:
-      if (b == kStx) ReceiveState = kInFrame;
+      if (b == kStx) {
+        // A new frame starts clean: a DLE left pending or data left over by a
+        // frame that was cut off must not shift or prefix this reply.
+        ReceiveState = kInFrame;
+        DlePending = 0;
+        ReplyRaw.clear();
+      }
       return;
     default:
       break;

@@ -1,5 +1,7 @@
 #include "spool/receipt_line.h"
 
+#include <algorithm>
+
 namespace ovix {
 
 LineKind ClassifyReceiptLine(std::string_view line, const DriverSettings& s) {
@@ -38,6 +40,10 @@ std::string_view Columns(std::string_view text, int first, int last) {
 }
 
 SaleItemFields CutSaleItem(std::string_view line, int d, int p) {
+  // Widths come corrected from the settings; a record filled by hand is kept
+  // to what a one-byte text length and int arithmetic can carry.
+  d = std::clamp(d, 0, 255);
+  p = std::clamp(p, 0, 255);
   return SaleItemFields{
       std::string(Columns(line, 1, d)),
       std::string(Columns(line, d + 2, d + 5)),

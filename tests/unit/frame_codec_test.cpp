@@ -56,7 +56,7 @@ TEST(DecimalReading, ReadsPackedDecimal) {
 }
 
 TEST(LeadingNumber, ReadsTheLeadingDecimal) {
-  const std::pair<const char*, double> cases[] = {
+  const std::pair<std::string, double> cases[] = {
       {"12", 12}, {"12.5", 12.5}, {"12abc", 12},  {"abc", 0},  {"", 0},
       {"-3", -3}, {" 1 2 ", 12},  {"1.2.3", 1.2}, {".5", 0.5}, {"0042", 42},
   };

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "spool/spool_files.h"
 #include "test_support.h"
 
 namespace ovix {
@@ -122,6 +123,27 @@ Cmds Concat(std::initializer_list<Cmds> parts) {
   Cmds all;
   for (const Cmds& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
+}
+
+TEST(SpoolFiles, MatchesMasksLikeTheDirectorySearch) {
+  const struct {
+    const char* name;
+    const char* mask;
+    bool matches;
+  } cases[] = {
+      {"bon1.txt", "*.TXT", true},
+      {"BON1.TXT", "*.txt", true},
+      {"bon1.txt.part", "*.TXT", false},
+      {"a.b", "?.?", true},
+      {"ab.b", "?.?", false},
+      {"LOG.OVX", "*.*", true},
+      {"BON*1.TXT", "BON*.TXT", true},
+      {"*a", "*", true},
+      {"", "*", true},
+      {"x", "", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(MatchesMask(c.name, c.mask), c.matches) << c.name << " " << c.mask;
 }
 
 TEST(ReceiptSpool, PrintsAReceiptAndFilesIt) {

@@ -123,6 +123,12 @@ TEST(TranslateReceiptLine, HonoursTheConfiguredColumnsAndCharacters) {
   EXPECT_EQ(ClassifyReceiptLine("#100", DriverSettings{}), LineKind::ValueDiscount);
 }
 
+TEST(CutSaleItem, KeepsHandFilledWidthsInBounds) {
+  const SaleItemFields f = CutSaleItem(std::string(600, 'x'), 2'000'000'000, 2'000'000'000);
+  EXPECT_EQ(f.description.size(), 255u);
+  EXPECT_TRUE(CutSaleItem("PAINE", -5, -5).description.empty());
+}
+
 TEST(TranslateReceiptLine, StopsASaleItemAtItsFirstFailedCheck) {
   const std::string item = Item("PAINE", "-001", "000", "00000100", "01");
   const struct {
