@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""Benchmarks of the built driver against the register simulator.
+
+Prints every figure with its goal and the ratio to it, and exits non-zero when
+a goal is missed. --short runs a small setting that only shows the command
+works (CI runs it): it still prints the figures, but a missed goal does not
+fail it, since a short run on a busy machine measures little.
+
+  wire ratio      100-item receipt on a line paced at 9600 bit/s: driver wall
+                  time from the first to the last byte over the time the bytes
+                  of both directions need on the wire
+  overhead        unpaced: time from the last byte of a reply to the first
+                  byte of the next command, median and 99th percentile
+  CPU waiting     CPU time during one 5 s wait on a silent register
+  CPU idle        CPU time with an empty spool
+  pickup          rename into the spool to the first byte of "T" on the wire
+  scale           time per receipt with 10,000 files waiting vs with 100
+  memory          resident size after start and after all those receipts
+"""
+
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import harness  # noqa: E402
+from harness import Rig  # noqa: E402
+
+TICK = os.sysconf("SC_CLK_TCK")
+PAGE = os.sysconf("SC_PAGE_SIZE")
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK
+
+
+def rss_mb(pid):
+    with open("/proc/%d/statm" % pid) as f:
+        return int(f.read().split()[1]) * PAGE / 2**20
+
+
+def timed_trace(rig):
+    """(seconds, kind, wire bytes) of each trace line of a --trace-times run."""
+    out = []
+    for line in rig.trace():
+        stamp, rest = line.split(" ", 1)
+        kind, _, data = rest.partition(" ")
+        out.append((float(stamp), kind, len(data.split()) if kind != "K" else 1))
+    return out
+
+
+def item(i):
+    return "%-20s 0001.000 %08d 01" % ("ARTICOL %03d" % i, 100 + i)
+
+
+def wait_filed(rig, names, timeout=3600):
+    rig.wait(lambda: all(rig.where(n) == "ok" for n in names), "receipts filed", timeout)
+
+
+def wire_ratio(items):
+    rig = Rig(simulator_args=["--baud", "9600", "--trace-times"])
+    try:
+        rig.start(operator=False)
+        rig.drop("wire.txt", *[item(i) for i in range(items)], "<")
+        wait_filed(rig, ["wire.txt"])
+        rig.stop()
+        trace = timed_trace(rig)
+        commands = [t for t in trace if t[1] in ("C", "R", "K")]
+        total_bytes = sum(n for _, _, n in commands)
+        first_t, _, first_n = commands[0]
+        start = first_t - first_n * 10 / 9600
+        end = max(t for t, kind, _ in commands if kind == "K")
+        bound = total_bytes * 10 / 9600
+        return (end - start) / bound, end - start, bound
+    finally:
+        rig.close()
+
+
+def overhead(items):
+    rig = Rig(simulator_args=["--trace-times"])
+    try:
+        rig.start(operator=False)
+        rig.drop("fast.txt", *[item(i) for i in range(items)], "<")
+        wait_filed(rig, ["fast.txt"])
+        rig.stop()
+        trace = timed_trace(rig)
+        gaps, last_reply = [], None
+        for t, kind, _ in trace:
+            if kind == "R":
+                last_reply = t
+            elif kind == "C" and last_reply is not None:
+                gaps.append((t - last_reply) * 1000)
+                last_reply = None
+        gaps.sort()
+        return statistics.median(gaps), gaps[min(len(gaps) - 1, int(len(gaps) * 0.99))], len(gaps)
+    finally:
+        rig.close()
+
+
+def cpu_waiting_and_idle(idle_seconds):
+    rig = Rig(simulator_args=["--silent"])
+    try:
+        rig.start(operator=False)
+        pid = rig.driver.pid
+        time.sleep(1)
+        begin, t0 = cpu_seconds(pid), time.monotonic()
+        time.sleep(idle_seconds)
+        idle = (cpu_seconds(pid) - begin) / (time.monotonic() - t0)
+        rig.drop("w.txt", "<")
+        rig.wait(lambda: "T" in rig.commands(), "the identification query")
+        begin, t0 = cpu_seconds(pid), time.monotonic()
+        time.sleep(4.5)
+        waiting = (cpu_seconds(pid) - begin) / (time.monotonic() - t0)
+        rig.stop()
+        return waiting, idle
+    finally:
+        rig.close()
+
+
+def pickup(files):
+    rig = Rig()
+    try:
+        rig.start(operator=False)
+        delays = []
+        for i in range(files):
+            name = "p%03d.txt" % i
+            seen = rig.commands().count("T")
+            temporary = os.path.join(rig.spool, "." + name)
+            with open(temporary, "w") as f:
+                f.write("<\r\n")
+            t0 = time.monotonic()
+            os.rename(temporary, os.path.join(rig.spool, name))
+            while rig.commands().count("T") == seen:
+                time.sleep(0.001)
+            delays.append((time.monotonic() - t0) * 1000)
+            wait_filed(rig, [name])
+        rig.stop()
+        return statistics.median(delays), max(delays)
+    finally:
+        rig.close()
+
+
+def filed(rig):
+    return len(os.listdir(rig.ok)) if os.path.isdir(rig.ok) else 0
+
+
+def per_receipt(waiting, measured, keep_going):
+    """Seconds per receipt over `measured` receipts with `waiting` files in the
+    spool, and the resident size after start and at the end."""
+    rig = Rig()
+    try:
+        names = ["s%05d.txt" % i for i in range(waiting)]
+        for name in names:
+            with open(os.path.join(rig.spool, name), "w") as f:
+                f.write("<\r\n")
+        rig.start(operator=False)
+        pid = rig.driver.pid
+        rss_start = rss_mb(pid)
+        rig.wait(lambda: "T" in rig.commands(), "the first job")
+        t0 = time.monotonic()
+        rig.wait(lambda: filed(rig) >= measured, "receipts", 3600)
+        seconds = (time.monotonic() - t0) / measured
+        if keep_going:
+            rig.wait(lambda: filed(rig) >= waiting, "all receipts", 7200)
+        rss_end = rss_mb(pid)
+        rig.stop()
+        return seconds, rss_start, rss_end
+    finally:
+        rig.close()
+
+
+def micro(build):
+    path = os.path.join(build, "ovix_micro_bench")
+    if os.path.exists(path):
+        print(subprocess.run([path, "--benchmark_min_time=0.2"], capture_output=True, text=True).stdout)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
+    parser.add_argument("--short", action="store_true", help="small setting: checks that it runs")
+    args = parser.parse_args()
+    short = args.short
+    results = []
+
+    def report(name, value, goal, unit, lower_is_better=True):
+        ratio = value / goal if goal else 0
+        ok = value <= goal if lower_is_better else value >= goal
+        results.append(ok)
+        print("%-34s %10.3f %-4s goal %s %-8g ratio %.2f  %s"
+              % (name, value, unit, "<=" if lower_is_better else ">=", goal, ratio,
+                 "ok" if ok else "MISSED"), flush=True)
+
+    ratio, wall, bound = wire_ratio(10 if short else 100)
+    print("wire: driver %.3f s, bytes on the wire need %.3f s" % (wall, bound))
+    report("wire ratio (9600 bit/s)", ratio, 1.03, "x")
+    median, p99, n = overhead(20 if short else 300)
+    print("overhead over %d exchanges" % n)
+    report("overhead median", median, 0.5, "ms")
+    report("overhead p99", p99, 0.5, "ms")
+    waiting, idle = cpu_waiting_and_idle(5 if short else 60)
+    report("CPU during a 5 s wait", waiting * 100, 1.0, "%")
+    report("CPU idle (%d s)" % (5 if short else 60), idle * 100, 0.2, "%")
+    median, worst = pickup(5 if short else 50)
+    report("pickup latency median", median, 250, "ms")
+    print("pickup latency maximum %.1f ms" % worst)
+    many = 300 if short else 10_000
+    small, _, _ = per_receipt(100, 50 if short else 100, False)
+    large, rss_start, rss_end = per_receipt(many, 50 if short else 100, True)
+    print("per receipt: %.1f ms with 100 waiting, %.1f ms with %d waiting" % (small * 1000, large * 1000, many))
+    report("scale ratio (%d vs 100 files)" % many, large / small, 1.2, "x")
+    print("resident size: %.1f MB after start, %.1f MB after %d receipts" % (rss_start, rss_end, many))
+    report("memory growth", rss_end - rss_start, 2.0, "MB")
+    micro(harness.BUILD)
+    print("%d goals met, %d missed" % (results.count(True), results.count(False)))
+    return 0 if all(results) or short else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
