@@ -185,8 +185,10 @@ class Line(DriverTest):
         link = os.path.join("/tmp", "ovix-fault-unplug-%d" % os.getpid())
         rig = self.rig(simulator_args=["--link", link])
         rig.start()
-        rig.simulate("unplug")
         c = Checked(rig)
+        c.drop("before.txt", receipt("BEFORE"))  # the port is open once this printed
+        c.settle()
+        rig.simulate("unplug")
         c.drop("a.txt", receipt("UNPLUG"))
         rig.wait_log("LIPSA HIRTIE")
         rig.simulate("plug")
