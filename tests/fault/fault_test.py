@@ -139,6 +139,27 @@ class Positions(DriverTest):
             c.verify(self)
         self.sweep(scenario)
 
+    def test_late_reply_at_each_command(self):
+        # The reply comes after the 5 s limit, in the next command's wait.
+        def scenario(k):
+            c = self.checked_rig()
+            c.rig.simulate("late-nth %d 5500" % k)
+            c.drop("f.txt", receipt("LATE%02d" % k))
+            c.settle()
+            self.assertEqual(c.rig.where("f.txt"), "ok")
+            c.verify(self)
+        self.sweep(scenario)
+
+    def test_noise_inside_the_reply_at_each_command(self):
+        def scenario(k):
+            c = self.checked_rig()
+            c.rig.simulate("garble-nth %d 55 0C" % k)
+            c.drop("f.txt", receipt("NOISE%02d" % k))
+            c.settle()
+            self.assertEqual(c.rig.where("f.txt"), "ok")
+            c.verify(self)
+        self.sweep(scenario)
+
     def test_replug_at_each_command(self):
         def scenario(k):
             link = os.path.join("/tmp", "ovix-fault-link-%d-%d" % (os.getpid(), k))
@@ -151,7 +172,7 @@ class Positions(DriverTest):
             self.assertEqual(c.rig.where("f.txt"), "ok")
             c.verify(self)
             self.assertTrue(any("EROARE PORT SERIAL" in l for l in c.rig.job_log()))
-        self.sweep(scenario, positions=(1, 4, 7, 13), workers=4)
+        self.sweep(scenario)
 
 
 class Line(DriverTest):

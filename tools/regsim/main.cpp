@@ -120,6 +120,12 @@ class Simulator {
   long a_count_ = 0;  // "A" commands received so far; fail-nth and mute-nth count from it
   std::map<long, std::uint8_t> fail_at_;
   std::set<long> mute_at_;
+  // late-nth and garble-nth: the reply of the Nth A command comes later by the
+  // given milliseconds, or carries the given bytes inside its frame.
+  std::map<long, int> late_at_;
+  std::map<long, Bytes> garble_at_;
+  int reply_late_ms_ = 0;
+  Bytes reply_garble_;
   std::vector<KeyRule> key_rules_;
   std::optional<std::uint8_t> fail_all_;
   regsim::Keypad keypad_;
@@ -186,6 +192,14 @@ std::optional<Bytes> Simulator::Answer(const Bytes& body) {
   if (letter == 'A') {
     // Counted even when unanswered, so fail-nth and mute-nth keep to the order on the line.
     const long ordinal = ++a_count_;
+    if (auto late = late_at_.find(ordinal); late != late_at_.end()) {
+      reply_late_ms_ = late->second;
+      late_at_.erase(late);
+    }
+    if (auto garble = garble_at_.find(ordinal); garble != garble_at_.end()) {
+      reply_garble_ = garble->second;
+      garble_at_.erase(garble);
+    }
     if (mute_at_.erase(ordinal) > 0 || silent_) {
       fail_at_.erase(ordinal);
       return std::nullopt;
@@ -241,11 +255,17 @@ void Simulator::Process(const std::uint8_t* data, std::size_t size) {
       Trace('C', event.wire);
       const Bytes body =
           event.record.size() > 4 ? Bytes(event.record.begin() + 4, event.record.end()) : Bytes();
+      reply_late_ms_ = 0;
+      reply_garble_.clear();
       if (auto reply = Answer(body)) {
         Bytes bytes = noise_;
-        const Bytes frame = regsim::FrameReply(*reply);
+        Bytes frame = regsim::FrameReply(*reply);
+        // Garbage inside the frame goes after its head (10 02 and the four leading bytes).
+        frame.insert(frame.begin() + std::min<std::size_t>(6, frame.size()), reply_garble_.begin(),
+                     reply_garble_.end());
         bytes.insert(bytes.end(), frame.begin(), frame.end());
-        Queue(std::move(bytes), Clock::now() + milliseconds(delay_ms_ + late_ms_), false);
+        Queue(std::move(bytes), Clock::now() + milliseconds(delay_ms_ + late_ms_ + reply_late_ms_),
+              false);
         late_ms_ = 0;
       }
     }
@@ -381,6 +401,16 @@ std::string Simulator::Control(const std::vector<std::string>& args) {
     fail_at_[a_count_ + value] = byte;
   } else if (cmd == "mute-nth" && n == 2 && ParseInt(args[1], 1, 1000000, value)) {
     mute_at_.insert(a_count_ + value);
+  } else if (cmd == "late-nth" && n == 3 && ParseInt(args[1], 1, 1000000, value)) {
+    int ms = 0;
+    if (!ParseInt(args[2], 0, 600000, ms)) return "bad milliseconds";
+    late_at_[a_count_ + value] = ms;
+  } else if (cmd == "garble-nth" && n >= 3 && ParseInt(args[1], 1, 1000000, value)) {
+    Bytes bytes;
+    for (std::size_t i = 2; i < n; ++i) {
+      if (!regsim::ParseHex(args[i], bytes)) return "bad byte " + args[i];
+    }
+    garble_at_[a_count_ + value] = bytes;
   } else if (cmd == "fail-all" && n == 2 && ParseByte(args[1], byte)) {
     fail_all_ = byte;
   } else if (cmd == "fail-keys" && n >= 2) {
