@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -87,8 +88,11 @@ int Run(int argc, char** argv) {
   const std::unique_ptr<QLockFile> instanceLock = TakeInstanceLock();
   if (!instanceLock) return 0;
 
-  const DriverSettings settings =
-      LoadDriverSettings(ProgramIniPath(QCoreApplication::applicationDirPath().toStdString()));
+  // The program directory in the platform's own spelling (ANSI code page and
+  // backslashes on Windows; unchanged on Linux).
+  const DriverSettings settings = LoadDriverSettings(ProgramIniPath(
+      QFile::encodeName(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()))
+          .toStdString()));
 
   const std::string device = SerialDeviceName(settings.COM);
   if (device.empty()) {

@@ -48,7 +48,8 @@ std::vector<std::string> StartBlock(const DriverSettings& settings, std::string_
 std::vector<std::string> StopLines(std::string_view timestamp);
 
 // Local date in the short date format, " - ", local time in the long time
-// format (strftime %x and %X under the LC_TIME of the environment).
+// format: on POSIX strftime %x and %X under the LC_TIME of the environment, on
+// Windows the user's formats from the regional settings, in the ANSI code page.
 std::string LocalTimestamp(std::time_t when);
 std::string LocalTimestampNow();
 

@@ -1,5 +1,10 @@
 #include "shell/settings.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -203,6 +208,42 @@ std::string NativeDirectory(std::string_view dirSetting) {
   std::string native(dirSetting);
   std::ranges::replace(native, '\\', '/');
   return native;
+#endif
+}
+
+std::filesystem::path PathFromText(const std::string& text) {
+#ifdef _WIN32
+  // The standard library would read the text in another encoding than fopen.
+  const int length = static_cast<int>(text.size());
+  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
+  return std::filesystem::path(std::move(wide));
+#else
+  return std::filesystem::path(text);
+#endif
+}
+
+std::optional<std::string> TextFromPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const std::wstring& wide = path.native();
+  const int length = static_cast<int>(wide.size());
+  if (length == 0) return std::string();
+  // No best-fit replacements: a look-alike character would name another file.
+  // A UTF-8 code page spells everything but takes neither that flag nor the
+  // report of a replacement.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL replaced = FALSE;
+  BOOL* const report = utf8 ? nullptr : &replaced;
+  const int size =
+      WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, report);
+  if (size <= 0 || replaced) return std::nullopt;
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), length, text.data(), size, nullptr, nullptr);
+  return text;
+#else
+  return path.string();
 #endif
 }
 

@@ -39,12 +39,16 @@ std::optional<std::string> ReceiptSpool::Scan() {
   const std::string dir = NativeDirectory(settings_.BONDIR);
   const auto now = std::chrono::steady_clock::now();
   std::error_code ec;
-  fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec);
+  fs::directory_iterator it(dir.empty() ? fs::path(".") : PathFromText(dir), ec);
   std::map<std::string, Stamp> stillSeen;
   std::optional<std::string> taken;
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.empty() || name[0] == '.' || IsOwnFile(name) || !MatchesMask(name, settings_.EXTENSIE))
+    // A name the narrow file functions cannot spell could not be opened as a job.
+    const std::optional<std::string> text = TextFromPath(it->path().filename());
+    if (!text) continue;
+    const std::string& name = *text;
+    if (name.empty() || name[0] == '.' || IsOwnFile(name) ||
+        !MatchesMask(name, settings_.EXTENSIE) || IsHiddenFile(it->path()))
       continue;
     std::error_code statEc;
     if (!it->is_regular_file(statEc) || it->is_symlink(statEc) || stuck_.count(name)) continue;
@@ -86,7 +90,7 @@ bool ReceiptSpool::RecordJob(const char* state) {
 void ReceiptSpool::ClearJobRecord() {
   std::string error;
   const std::string path = NativeDirectory(settings_.BONDIR) + std::string(kJobRecordFileName);
-  if (fs::exists(path) && !RemoveFileDurably(path, &error))
+  if (fs::exists(PathFromText(path)) && !RemoveFileDurably(path, &error))
     Log("-> EROARE !! EVIDENTA " + path + " NU POATE FI STEARSA: " + error);
 }
 
@@ -102,7 +106,7 @@ void ReceiptSpool::RecoverInterruptedJob() {
   JobFileName = record.substr(blank + 1);
   if (state == "PRINTED") {
     Log("-> RECUPERARE: BONUL " + JobPathText() + " A FOST TIPARIT INAINTE DE OPRIRE");
-    if (fs::exists(JobPath())) {
+    if (fs::exists(PathFromText(JobPath()))) {
       FilePrinted();
     } else {
       ClearJobRecord();
@@ -147,7 +151,7 @@ void ReceiptSpool::RunJob(const std::string& name) {
   if (currencyFile && std::all_of(lines->begin() + 1, lines->end(),
                                   [](const std::string& l) { return l.empty(); })) {
     std::error_code ec;
-    fs::remove(JobPath(), ec);
+    fs::remove(PathFromText(JobPath()), ec);
     Log("-> Programare Valute: " + JobPathText() + " FARA VALUTE; FISIER STERS");
     if (ec) stuck_.insert(name);
     return;
@@ -251,7 +255,7 @@ void ReceiptSpool::RunCurrencyJob(const std::vector<std::string>& lines) {
     if (!lines[i].empty()) TranslateCurrencyLine(lines[i], settings_, NewFirmware == 1, link_);
   }
   std::error_code ec;
-  fs::remove(JobPath(), ec);
+  fs::remove(PathFromText(JobPath()), ec);
   if (ec) {
     // Programmed already: never again in this run, even though the file stays.
     Log("-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI STERS: " + ec.message());

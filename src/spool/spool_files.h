@@ -3,6 +3,7 @@
 // into lines.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,11 @@ bool RemoveFileDurably(const std::string& path, std::string* error);
 // Flushes a directory's entries (creations, renames, removals) to the disk.
 // Does nothing where the platform offers no such call.
 void SyncDirectory(const std::string& dir);
+
+// Whether the spool scan passes a directory entry over for its attributes: on
+// Windows one marked hidden or system. Names starting with '.' are passed over
+// by the scan itself on every system.
+bool IsHiddenFile(const std::filesystem::path& path);
 
 // Reads a whole text file and splits it into lines; CR LF, LF and a lone CR
 // each end a line, and a last line without terminator counts. nullopt with the

@@ -306,7 +306,12 @@ TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
   r.Drop("OVIXNOVA.JOB", "");
   r.settings.EXTENSIE = "*.*";
   fs::create_directory(r.root / "spool" / "dir.txt");
-  fs::create_symlink(r.root / "spool" / "c.doc", r.root / "spool" / "link.txt");
+  // Windows makes symbolic links only with a privilege: there a refusal leaves the link out.
+  std::error_code noLink;
+  fs::create_symlink(r.root / "spool" / "c.doc", r.root / "spool" / "link.txt", noLink);
+#ifndef _WIN32
+  ASSERT_FALSE(noLink) << noLink.message();
+#endif
   r.spool.Tick();
   r.spool.Tick();
   EXPECT_EQ(r.Sent().size(), 3u);
@@ -314,7 +319,7 @@ TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
   for (const char* name : {"a.txt", "b.TxT", "c.doc"}) EXPECT_TRUE(r.In("ok", name)) << name;
   for (const char* name : {".hidden.txt", "LOG.OVX"}) EXPECT_TRUE(r.In("spool", name)) << name;
   EXPECT_FALSE(r.In("ok", "OVIXNOVA.JOB"));
-  EXPECT_TRUE(fs::is_symlink(r.root / "spool" / "link.txt"));
+  EXPECT_TRUE(noLink || fs::is_symlink(r.root / "spool" / "link.txt"));
 }
 
 TEST(ReceiptSpool, ClearingWaitsForAnIdleTick) {

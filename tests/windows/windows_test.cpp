@@ -1,0 +1,171 @@
+// What the core does differently on Windows: the settings' Windows forms, the
+// regional timestamp, moves over existing files and a spool whose directories
+// are written the Windows way. Built only into the Windows test program.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "shell/event_log.h"
+#include "shell/settings.h"
+#include "spool/receipt_spool.h"
+#include "spool/spool_files.h"
+#include "test_support.h"
+
+namespace ovix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class WindowsFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("ovix_windows_" + std::to_string(random()));
+    fs::create_directories(root_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  static void Put(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // The directory as an operator writes it in OVIX.INI: backslashes throughout.
+  std::string Setting(const std::string& sub = "") const {
+    std::string text = (sub.empty() ? root_ : root_ / sub).string() + "\\";
+    std::ranges::replace(text, '/', '\\');
+    return text;
+  }
+
+  fs::path root_;
+};
+
+TEST(WindowsSettings, NamesAndPaths) {
+  EXPECT_EQ(ProgramIniPath("C:\\Program Files\\OVIX"), "C:\\Program Files\\OVIX\\OVIX.INI");
+  EXPECT_EQ(SerialDeviceName("3"), "COM3");
+  EXPECT_EQ(SerialDeviceName("\\\\.\\COM12"), "\\\\.\\COM12");
+  EXPECT_EQ(NativeDirectory("C:\\OVIX\\BONOK\\"), "C:\\OVIX\\BONOK\\");
+}
+
+TEST(WindowsEventLog, TimestampUsesTheRegionalFormats) {
+  const std::time_t when = 1'700'000'000;
+  std::tm local{};
+  localtime_s(&local, &when);
+  const std::string stamp = LocalTimestamp(when);
+  const std::size_t dash = stamp.find(" - ");
+  ASSERT_NE(dash, std::string::npos) << stamp;
+  const std::string date = stamp.substr(0, dash);
+  const std::string time = stamp.substr(dash + 3);
+  EXPECT_NE(date.find(std::to_string(local.tm_mday)), std::string::npos) << stamp;
+  const std::string minutes = (local.tm_min < 10 ? "0" : "") + std::to_string(local.tm_min);
+  EXPECT_NE(time.find(minutes), std::string::npos) << stamp;
+}
+
+TEST_F(WindowsFiles, MovesAndWritesReplaceExistingFiles) {
+  Put(root_ / "a.txt", "new");
+  fs::create_directories(root_ / "ok");
+  Put(root_ / "ok" / "a.txt", "old");
+  std::string error;
+  ASSERT_TRUE(MoveIntoDirectory((root_ / "a.txt").string(), Setting("ok"), "a.txt", &error))
+      << error;
+  EXPECT_EQ(Read(root_ / "ok" / "a.txt"), "new");
+  EXPECT_FALSE(fs::exists(root_ / "a.txt"));
+
+  ASSERT_TRUE(WriteFileDurably((root_ / "ok" / "a.txt").string(), "newer", &error)) << error;
+  EXPECT_EQ(Read(root_ / "ok" / "a.txt"), "newer");
+  EXPECT_FALSE(fs::exists(root_ / "ok" / "a.txt.tmp"));
+}
+
+TEST_F(WindowsFiles, AFailedMoveSaysWhy) {
+  Put(root_ / "a.txt", "x");
+  Put(root_ / "ok", "a file where the directory should be");
+  std::string error;
+  EXPECT_FALSE(MoveIntoDirectory((root_ / "a.txt").string(), Setting("ok"), "a.txt", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(error.find("nknown"), std::string::npos) << error;
+  EXPECT_TRUE(fs::exists(root_ / "a.txt"));
+}
+
+class QuietHost : public DriverHost {
+ public:
+  void SetTrayIcon(int) override {}
+  void SetTimerEnabled(bool) override {}
+  bool AskContinueWithoutRegister() override { return true; }
+  void ShowPrintErrorDialog() override {}
+  void EndProgramNow() override {}
+  void UnloadMain() override {}
+};
+
+// A spool set up as on a till: backslash directories, and beside the receipt
+// a hidden file and one whose name the ANSI code page cannot spell, both left alone.
+TEST_F(WindowsFiles, SpoolWithWindowsDirectoriesPrintsAndFiles) {
+  DriverSettings settings;
+  settings.BONDIR = Setting("spool");
+  settings.OKDIR = Setting("ok");
+  settings.ERRDIR = Setting("err");
+  fs::create_directories(root_ / "spool");
+  Put(root_ / "spool" / "bon1.txt", "<\r\n");
+  Put(root_ / "spool" / "hidden.txt", "<\r\n");
+  ASSERT_TRUE(SetFileAttributesW((root_ / "spool" / "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  const fs::path unspellable = root_ / "spool" / L"bon\u4e2d\u0219.txt";
+  Put(unspellable, "<\r\n");
+
+  test::LinkRig rig;
+  const EventLog log(settings.BONDIR + std::string(kLogFileName));
+  QuietHost host;
+  ReceiptSpool spool(settings, rig.link, log, host, [] { return std::string("T"); });
+  for (int i = 0; i < 6; ++i) spool.Tick();
+
+  EXPECT_TRUE(fs::exists(root_ / "ok" / "bon1.txt"));
+  EXPECT_TRUE(fs::exists(root_ / "spool" / "hidden.txt"));
+  EXPECT_TRUE(fs::exists(unspellable));
+  EXPECT_FALSE(fs::exists(root_ / "spool" / kJobRecordFileName));
+  const std::string logText = Read(root_ / "spool" / "LOG.OVX");
+  EXPECT_EQ(logText.rfind("-> Inceput tiparire: " + settings.BONDIR + "bon1.txt\r\n", 0), 0u);
+  EXPECT_EQ(logText.find("NU POATE FI CITIT"), std::string::npos) << logText;
+}
+
+// Settings and file names outside ASCII are ANSI text, as Notepad saves OVIX.INI.
+TEST_F(WindowsFiles, AnsiNamesReachTheirFiles) {
+  if (GetACP() != 1252) GTEST_SKIP() << "written for the Western European code page 1252";
+  const std::string base = Setting();
+  DriverSettings settings;
+  settings.BONDIR = base + "sp\xE9ol\\";
+  settings.OKDIR = base + "ok\xE9\\";
+  fs::create_directories(root_ / L"sp\u00e9ol");
+  Put(root_ / L"sp\u00e9ol" / L"caf\u00e9.txt", "<\r\n");
+  const fs::path logPath = root_ / L"sp\u00e9ol" / "LOG.OVX";
+  Put(logPath, std::string(kLogSizeLimit + 1, 'x'));
+
+  const EventLog log(settings.BONDIR + std::string(kLogFileName));
+  log.RotateAtStartup();
+  EXPECT_FALSE(fs::exists(logPath));
+  test::LinkRig rig;
+  QuietHost host;
+  ReceiptSpool spool(settings, rig.link, log, host, [] { return std::string("T"); });
+  spool.Tick();
+  spool.Tick();
+
+  EXPECT_TRUE(fs::exists(root_ / L"ok\u00e9" / L"caf\u00e9.txt"));
+  EXPECT_FALSE(fs::exists(root_ / L"sp\u00e9ol" / L"caf\u00e9.txt"));
+  EXPECT_FALSE(fs::exists(root_ / L"sp\u00e9ol" / kJobRecordFileName));
+  EXPECT_EQ(Read(logPath).rfind("-> Inceput tiparire: " + settings.BONDIR + "caf\xE9.txt\r\n", 0),
+            0u);
+}
+
+}  // namespace
+}  // namespace ovix
