@@ -56,40 +56,6 @@ int ClampedWidth(std::string_view text) {
   return static_cast<int>(std::clamp(rounded, double{INT_MIN}, double{INT_MAX}));
 }
 
-struct Key {
-  std::string_view name;
-  std::string DriverSettings::*field;
-};
-
-// Keys 1 to 19 of the INI file, in their reading order.
-constexpr std::array<Key, 19> kLeadingKeys = {{
-    {"OKDIR", &DriverSettings::OKDIR},
-    {"ERRDIR", &DriverSettings::ERRDIR},
-    {"BONDIR", &DriverSettings::BONDIR},
-    {"CHREDA", &DriverSettings::CHREDA},
-    {"CHREDAS", &DriverSettings::CHREDAS},
-    {"CHREDP", &DriverSettings::CHREDP},
-    {"CHREDPS", &DriverSettings::CHREDPS},
-    {"CHTOT", &DriverSettings::CHTOT},
-    {"CHCARD", &DriverSettings::CHCARD},
-    {"CHCREDIT", &DriverSettings::CHCREDIT},
-    {"CHBONVAL", &DriverSettings::CHBONVAL},
-    {"CHCEC", &DriverSettings::CHCEC},
-    {"CHLINE", &DriverSettings::CHLINE},
-    {"CHVALUTA", &DriverSettings::CHVALUTA},
-    {"CHPROGVAL", &DriverSettings::CHPROGVAL},
-    {"CHSUBTOTAL", &DriverSettings::CHSUBTOTAL},
-    {"CHPRINTPROG", &DriverSettings::CHPRINTPROG},
-    {"DESCRIERE", &DriverSettings::DESCRIERE},
-    {"PRET", &DriverSettings::PRET},
-}};
-
-// Keys 20 and 21, read after the width corrections.
-constexpr std::array<Key, 2> kTrailingKeys = {{
-    {"EXTENSIE", &DriverSettings::EXTENSIE},
-    {"COM", &DriverSettings::COM},
-}};
-
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
@@ -148,16 +114,17 @@ std::string ReadIniKey(std::string_view section, std::string_view key,
 DriverSettings LoadDriverSettings(const std::string& iniPath) {
   const IniFile ini = IniFile::Load(iniPath);
   DriverSettings settings;
-  auto read = [&](const Key& key) {
+  auto read = [&](const SettingKey& key) {
     if (auto value = ini.Get(kSettingsSection, key.name)) settings.*key.field = std::move(*value);
   };
 
-  std::ranges::for_each(kLeadingKeys, read);
+  // Keys 1 to 19, the width corrections, then EXTENSIE and COM.
+  std::for_each(kSettingKeys.begin(), kSettingKeys.begin() + 19, read);
   const double description = LeadingNumber(settings.DESCRIERE);
   if (!(description > 0 && description <= 32)) settings.DESCRIERE = DriverSettings{}.DESCRIERE;
   const double price = LeadingNumber(settings.PRET);
   if (price <= 0 || price > 9) settings.PRET = DriverSettings{}.PRET;
-  std::ranges::for_each(kTrailingKeys, read);
+  std::for_each(kSettingKeys.begin() + 19, kSettingKeys.end(), read);
   return settings;
 }
 

@@ -3,6 +3,7 @@
 // other parts need (field widths, serial device, directories on this system).
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -61,6 +62,35 @@ inline constexpr std::size_t kMaxIniValueLength = 127;
 //    is cut to its first kMaxIniValueLength bytes;
 //  - the first section of a name is the one searched, and the first occurrence
 //    of a key in it wins.
+// The 21 keys in the order the INI file is read, each with the field it fills.
+struct SettingKey {
+  std::string_view name;
+  std::string DriverSettings::*field;
+};
+inline constexpr std::array<SettingKey, 21> kSettingKeys = {{
+    {"OKDIR", &DriverSettings::OKDIR},
+    {"ERRDIR", &DriverSettings::ERRDIR},
+    {"BONDIR", &DriverSettings::BONDIR},
+    {"CHREDA", &DriverSettings::CHREDA},
+    {"CHREDAS", &DriverSettings::CHREDAS},
+    {"CHREDP", &DriverSettings::CHREDP},
+    {"CHREDPS", &DriverSettings::CHREDPS},
+    {"CHTOT", &DriverSettings::CHTOT},
+    {"CHCARD", &DriverSettings::CHCARD},
+    {"CHCREDIT", &DriverSettings::CHCREDIT},
+    {"CHBONVAL", &DriverSettings::CHBONVAL},
+    {"CHCEC", &DriverSettings::CHCEC},
+    {"CHLINE", &DriverSettings::CHLINE},
+    {"CHVALUTA", &DriverSettings::CHVALUTA},
+    {"CHPROGVAL", &DriverSettings::CHPROGVAL},
+    {"CHSUBTOTAL", &DriverSettings::CHSUBTOTAL},
+    {"CHPRINTPROG", &DriverSettings::CHPRINTPROG},
+    {"DESCRIERE", &DriverSettings::DESCRIERE},
+    {"PRET", &DriverSettings::PRET},
+    {"EXTENSIE", &DriverSettings::EXTENSIE},
+    {"COM", &DriverSettings::COM},
+}};
+
 class IniFile {
  public:
   // Reads and parses the file. A missing or unreadable file gives an empty

@@ -179,6 +179,19 @@ bool IsHiddenFile([[maybe_unused]] const std::filesystem::path& path) {
 #endif
 }
 
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.push_back(std::string(text.substr(start, i - start)));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.push_back(std::string(text.substr(start)));
+  return lines;
+}
+
 std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
@@ -196,16 +209,7 @@ std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::
     if (error) *error = std::strerror(savedErrno);
     return std::nullopt;
   }
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
+  return SplitLines(text);
 }
 
 }  // namespace ovix

@@ -42,6 +42,10 @@ void SyncDirectory(const std::string& dir);
 // by the scan itself on every system.
 bool IsHiddenFile(const std::filesystem::path& path);
 
+// Splits text into lines: CR LF, LF and a lone CR each end a line, and a last
+// line without terminator counts.
+std::vector<std::string> SplitLines(std::string_view text);
+
 // Reads a whole text file and splits it into lines; CR LF, LF and a lone CR
 // each end a line, and a last line without terminator counts. nullopt with the
 // reason in *error when the file cannot be read.

@@ -20,35 +20,6 @@
 namespace ovix::fuzz {
 namespace {
 
-struct Setting {
-  std::string_view key;
-  std::string DriverSettings::*field;
-};
-
-constexpr std::array<Setting, 21> kSettings = {{
-    {"OKDIR", &DriverSettings::OKDIR},
-    {"ERRDIR", &DriverSettings::ERRDIR},
-    {"BONDIR", &DriverSettings::BONDIR},
-    {"CHREDA", &DriverSettings::CHREDA},
-    {"CHREDAS", &DriverSettings::CHREDAS},
-    {"CHREDP", &DriverSettings::CHREDP},
-    {"CHREDPS", &DriverSettings::CHREDPS},
-    {"CHTOT", &DriverSettings::CHTOT},
-    {"CHCARD", &DriverSettings::CHCARD},
-    {"CHCREDIT", &DriverSettings::CHCREDIT},
-    {"CHBONVAL", &DriverSettings::CHBONVAL},
-    {"CHCEC", &DriverSettings::CHCEC},
-    {"CHLINE", &DriverSettings::CHLINE},
-    {"CHVALUTA", &DriverSettings::CHVALUTA},
-    {"CHPROGVAL", &DriverSettings::CHPROGVAL},
-    {"CHSUBTOTAL", &DriverSettings::CHSUBTOTAL},
-    {"CHPRINTPROG", &DriverSettings::CHPRINTPROG},
-    {"DESCRIERE", &DriverSettings::DESCRIERE},
-    {"PRET", &DriverSettings::PRET},
-    {"EXTENSIE", &DriverSettings::EXTENSIE},
-    {"COM", &DriverSettings::COM},
-}};
-
 // Longer texts skip the line-ending comparison, which parses the text twice more.
 constexpr std::size_t kMaxComparedText = 16 * 1024;
 
@@ -80,29 +51,29 @@ void CheckValue(const std::optional<std::string>& value) {
 }
 
 void CheckLookups(const IniFile& ini, std::string_view text) {
-  for (const Setting& s : kSettings) {
-    const std::optional<std::string> value = ini.Get(kSettingsSection, s.key);
+  for (const SettingKey& s : kSettingKeys) {
+    const std::optional<std::string> value = ini.Get(kSettingsSection, s.name);
     CheckValue(value);
-    OVIX_FUZZ_CHECK(ini.Get(Lowered(kSettingsSection), Lowered(s.key)) == value);
+    OVIX_FUZZ_CHECK(ini.Get(Lowered(kSettingsSection), Lowered(s.name)) == value);
   }
   if (text.size() > kMaxComparedText) return;
   // Every line end form ends a line, and the empty line inside CR LF is
   // skipped, so turning each LF into CR LF or into CR changes no lookup.
   const IniFile crlf = IniFile::Parse(Replaced(text, '\n', "\r\n"));
   const IniFile cr = IniFile::Parse(Replaced(text, '\n', "\r"));
-  for (const Setting& s : kSettings) {
-    const std::optional<std::string> value = ini.Get(kSettingsSection, s.key);
-    OVIX_FUZZ_CHECK(crlf.Get(kSettingsSection, s.key) == value);
-    OVIX_FUZZ_CHECK(cr.Get(kSettingsSection, s.key) == value);
+  for (const SettingKey& s : kSettingKeys) {
+    const std::optional<std::string> value = ini.Get(kSettingsSection, s.name);
+    OVIX_FUZZ_CHECK(crlf.Get(kSettingsSection, s.name) == value);
+    OVIX_FUZZ_CHECK(cr.Get(kSettingsSection, s.name) == value);
   }
 }
 
 void CheckLoadedSettings(const IniFile& ini, const DriverSettings& loaded) {
   const DriverSettings defaults;
-  for (const Setting& s : kSettings) {
+  for (const SettingKey& s : kSettingKeys) {
     const std::string& value = loaded.*s.field;
     OVIX_FUZZ_CHECK(value.size() <= kMaxIniValueLength);
-    const std::string read = ini.Get(kSettingsSection, s.key).value_or(defaults.*s.field);
+    const std::string read = ini.Get(kSettingsSection, s.name).value_or(defaults.*s.field);
     if (s.field == &DriverSettings::DESCRIERE) {
       const double width = LeadingNumber(read);
       OVIX_FUZZ_CHECK(value == (width > 0 && width <= 32 ? read : defaults.DESCRIERE));

@@ -28,6 +28,7 @@
 #include "link/frame_codec.h"
 #include "shell/settings.h"
 #include "spool/receipt_line.h"
+#include "spool/spool_files.h"
 #include "spool/translation.h"
 
 namespace ovix::fuzz {
@@ -277,20 +278,6 @@ DriverSettings SettingsFrom(InputReader& in, bool rawWidths) {
   return s;
 }
 
-// Lines as ReadLines splits a file: CR LF, LF and a lone CR each end a line.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
 }  // namespace
 }  // namespace ovix::fuzz
 
@@ -304,7 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const DriverSettings settings = SettingsFrom(in, (flags & 2) != 0);
 
   RecordingSink sink(failAt == kNeverFails ? ~0u : failAt);
-  for (std::string_view raw : SplitLines(in.Rest())) {
+  for (const std::string& raw : SplitLines(in.Rest())) {
     const std::string_view line = TrimSpaces(raw);
     if (!line.empty()) CheckReceiptLine(line, settings, newFirmware, sink);
     if (!raw.empty()) CheckCurrencyLine(raw, settings, newFirmware);
