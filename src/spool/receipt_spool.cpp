@@ -12,6 +12,8 @@ namespace {
 // How long a file that could not be opened or moved is left alone before it
 // is tried again.
 constexpr std::chrono::seconds kRetryDelay{5};
+// How many files met for the first time one tick stamps at the most.
+constexpr int kFirstSightingsPerTick = 32;
 
 bool IsBlank(const std::string& line) {
   return TrimSpaces(line).empty();
@@ -40,8 +42,10 @@ std::optional<std::string> ReceiptSpool::Scan() {
   const auto now = std::chrono::steady_clock::now();
   std::error_code ec;
   fs::directory_iterator it(dir.empty() ? fs::path(".") : PathFromText(dir), ec);
-  std::map<std::string, Stamp> stillSeen;
+  std::map<std::string, Stamp> visited;
   std::optional<std::string> taken;
+  int firstSightings = 0;
+  bool wholeDirectory = true;
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     // A name the narrow file functions cannot spell could not be opened as a job.
     const std::optional<std::string> text = TextFromPath(it->path().filename());
@@ -61,13 +65,23 @@ std::optional<std::string> ReceiptSpool::Scan() {
     auto previous = seen_.find(name);
     if (previous != seen_.end() && previous->second == stamp) {
       taken = name;
+      wholeDirectory = false;
       break;
     }
-    stillSeen[name] = stamp;
+    // Files met for the first time are stamped a bounded number a tick, so a
+    // spool of thousands of new files costs neither a long tick nor memory.
+    if (previous == seen_.end() && ++firstSightings > kFirstSightingsPerTick) {
+      wholeDirectory = false;
+      break;
+    }
+    visited[name] = stamp;
   }
-  // Forget files that are gone; remember the stamps of this tick.
-  for (auto& [name, stamp] : stillSeen) seen_[name] = stamp;
-  if (taken) seen_.erase(*taken);
+  if (wholeDirectory) {
+    seen_ = std::move(visited);  // files that are gone are forgotten
+  } else {
+    for (auto& [name, stamp] : visited) seen_[name] = stamp;
+    if (taken) seen_.erase(*taken);
+  }
   return taken;
 }
 

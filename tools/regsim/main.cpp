@@ -87,7 +87,10 @@ class Simulator {
   void OnDeviceBytes(const std::uint8_t* data, std::size_t size);
   // Feeds the bytes that have arrived by now to the parser and writes what is due.
   void Run();
-  int PollTimeoutMs() const;
+  // How long the loop may sleep: until the next paced or delayed byte is due,
+  // to the microsecond (pacing at 9600 bit/s needs better than milliseconds);
+  // nullopt: until something happens.
+  std::optional<timespec> PollTimeout() const;
   void FlushTrace() {
     if (trace != nullptr) std::fflush(trace);
   }
@@ -342,12 +345,13 @@ void Simulator::SendDue() {
   }
 }
 
-int Simulator::PollTimeoutMs() const {
+std::optional<timespec> Simulator::PollTimeout() const {
   std::optional<Clock::time_point> wake = next_send_;
   if (!inbox_.empty()) wake = std::min(wake.value_or(inbox_.front().first), inbox_.front().first);
-  if (!wake) return -1;
-  const auto ms = std::chrono::ceil<milliseconds>(*wake - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(ms, 0, 1000000));
+  if (!wake) return std::nullopt;
+  const auto ns = std::max<long long>(
+      0, std::chrono::duration_cast<std::chrono::nanoseconds>(*wake - Clock::now()).count());
+  return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 
 // A pulled cable loses what was on the wire; the register keeps its receipt.
@@ -561,7 +565,8 @@ int main(int argc, char** argv) {
     pollfd fds[3] = {{device_events != 0 ? sim.port.fd() : -1, device_events, 0},
                      {stdin_open ? STDIN_FILENO : -1, POLLIN, 0},
                      {g_signal_pipe[0], POLLIN, 0}};
-    if (poll(fds, 3, sim.PollTimeoutMs()) < 0) {
+    const std::optional<timespec> timeout = sim.PollTimeout();
+    if (ppoll(fds, 3, timeout ? &*timeout : nullptr, nullptr) < 0) {
       if (errno == EINTR) continue;
       std::perror("ovix-regsim: poll");
       status = 1;
