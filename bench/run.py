@@ -62,44 +62,39 @@ def wait_filed(rig, names, timeout=3600):
     rig.wait(lambda: all(rig.where(n) == "ok" for n in names), "receipts filed", timeout)
 
 
-def wire_ratio(items):
-    rig = Rig(simulator_args=["--baud", "9600", "--trace-times"])
+def printed_trace(items, simulator_args):
+    """The timestamped trace of one receipt of `items` sale items and a total."""
+    rig = Rig(simulator_args=["--trace-times", *simulator_args])
     try:
         rig.start(operator=False)
-        rig.drop("wire.txt", *[item(i) for i in range(items)], "<")
-        wait_filed(rig, ["wire.txt"])
+        rig.drop("bench.txt", *[item(i) for i in range(items)], "<")
+        wait_filed(rig, ["bench.txt"])
         rig.stop()
-        trace = timed_trace(rig)
-        commands = [t for t in trace if t[1] in ("C", "R", "K")]
-        total_bytes = sum(n for _, _, n in commands)
-        first_t, _, first_n = commands[0]
-        start = first_t - first_n * 10 / 9600
-        end = max(t for t, kind, _ in commands if kind == "K")
-        bound = total_bytes * 10 / 9600
-        return (end - start) / bound, end - start, bound
+        return timed_trace(rig)
     finally:
         rig.close()
+
+
+def wire_ratio(items):
+    commands = [t for t in printed_trace(items, ["--baud", "9600"]) if t[1] in ("C", "R", "K")]
+    total_bytes = sum(n for _, _, n in commands)
+    first_t, _, first_n = commands[0]
+    start = first_t - first_n * 10 / 9600
+    end = max(t for t, kind, _ in commands if kind == "K")
+    bound = total_bytes * 10 / 9600
+    return (end - start) / bound, end - start, bound
 
 
 def overhead(items):
-    rig = Rig(simulator_args=["--trace-times"])
-    try:
-        rig.start(operator=False)
-        rig.drop("fast.txt", *[item(i) for i in range(items)], "<")
-        wait_filed(rig, ["fast.txt"])
-        rig.stop()
-        trace = timed_trace(rig)
-        gaps, last_reply = [], None
-        for t, kind, _ in trace:
-            if kind == "R":
-                last_reply = t
-            elif kind == "C" and last_reply is not None:
-                gaps.append((t - last_reply) * 1000)
-                last_reply = None
-        gaps.sort()
-        return statistics.median(gaps), gaps[min(len(gaps) - 1, int(len(gaps) * 0.99))], len(gaps)
-    finally:
-        rig.close()
+    gaps, last_reply = [], None
+    for t, kind, _ in printed_trace(items, []):
+        if kind == "R":
+            last_reply = t
+        elif kind == "C" and last_reply is not None:
+            gaps.append((t - last_reply) * 1000)
+            last_reply = None
+    gaps.sort()
+    return statistics.median(gaps), gaps[min(len(gaps) - 1, int(len(gaps) * 0.99))], len(gaps)
 
 
 def cpu_waiting_and_idle(idle_seconds):
