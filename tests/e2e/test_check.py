@@ -25,6 +25,13 @@ class Check(unittest.TestCase):
         result = subprocess.run([CHECK, *args], capture_output=True, text=True, timeout=30)
         return result.returncode, result.stdout + result.stderr
 
+    def test_the_examples_are_clean(self):
+        examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+        files = sorted(os.path.join(examples, n) for n in os.listdir(examples))
+        status, report = self.run_check(*files)
+        self.assertEqual(status, 0, report)
+        self.assertEqual(report.count("no warnings"), len(files))
+
     def test_exit_status_and_report(self):
         cases = [  # files (name, lines), extra arguments, exit status, expected report lines
             ([("ok.txt", ITEM, "<5000")], [], 0,
