@@ -31,6 +31,25 @@ std::string Integer(const Number& n, std::size_t max_digits, std::int64_t& value
   return {};
 }
 
+// Where the decimal point key stood in a number's digits (the end when absent).
+std::size_t Split(const Number& n) {
+  return n.point < 0 ? n.digits.size() : static_cast<std::size_t>(n.point);
+}
+
+// A number with at most `decimals` decimals as an integer in units of
+// 10^-decimals, its whole part at most `max_whole` digits. False when too large.
+bool FixedPoint(const Number& n, std::size_t decimals, std::size_t max_whole, std::int64_t& value) {
+  std::int64_t whole = 0, part = 0;
+  if (!ReadDigits(n.digits.substr(0, Split(n)), max_whole, whole)) return false;
+  std::string fraction = n.digits.substr(Split(n));
+  fraction.resize(decimals, '0');
+  ReadDigits(fraction, decimals, part);
+  std::int64_t scale = 1;
+  for (std::size_t i = 0; i < decimals; ++i) scale *= 10;
+  value = whole * scale + part;
+  return true;
+}
+
 // Minor units. Keyed with the decimal point (at most two decimals; none means whole units)
 // or, on older firmware, as the minor units themselves.
 std::string Amount(const Number& n, bool decimal_point, std::int64_t& value) {
@@ -39,27 +58,15 @@ std::string Amount(const Number& n, bool decimal_point, std::int64_t& value) {
     if (!ReadDigits(n.digits, 9, value)) return "amount too large";
     return {};
   }
-  const std::size_t split = n.point < 0 ? n.digits.size() : static_cast<std::size_t>(n.point);
-  std::string cents = n.digits.substr(split);
-  if (cents.size() > 2) return "more than two decimals in an amount";
-  std::int64_t units = 0, minor = 0;
-  if (!ReadDigits(n.digits.substr(0, split), 7, units)) return "amount too large";
-  cents.resize(2, '0');
-  ReadDigits(cents, 2, minor);
-  value = units * 100 + minor;
+  if (n.digits.size() - Split(n) > 2) return "more than two decimals in an amount";
+  if (!FixedPoint(n, 2, 7, value)) return "amount too large";
   return {};
 }
 
 // Thousandths, up to three decimals after the decimal point key.
 std::string Quantity(const Number& n, std::int64_t& value) {
-  const std::size_t split = n.point < 0 ? n.digits.size() : static_cast<std::size_t>(n.point);
-  std::string fraction = n.digits.substr(split);
-  if (fraction.size() > 3) return "more than three decimals in a quantity";
-  std::int64_t whole = 0, part = 0;
-  if (!ReadDigits(n.digits.substr(0, split), 6, whole)) return "quantity too large";
-  fraction.resize(3, '0');
-  ReadDigits(fraction, 3, part);
-  value = whole * 1000 + part;
+  if (n.digits.size() - Split(n) > 3) return "more than three decimals in a quantity";
+  if (!FixedPoint(n, 3, 6, value)) return "quantity too large";
   return value == 0 ? "quantity zero" : "";
 }
 
