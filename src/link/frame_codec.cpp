@@ -22,6 +22,30 @@ char DigitKey(char c) {
   return 0;
 }
 
+// Blanks ignored, digits read up to the first other character; with
+// pointAllowed the first decimal point is read too and starts the decimals.
+double UnsignedNumber(std::string_view text, bool pointAllowed) {
+  double value = 0;
+  double scale = 1;  // weight of the next decimal once in the fraction
+  bool inFraction = false;
+  for (char c : text) {
+    if (c == ' ' || c == '\t') continue;
+    if (IsDigit(c)) {
+      if (!inFraction) {
+        value = value * 10 + (c - '0');
+      } else {
+        scale /= 10;
+        value += scale * (c - '0');
+      }
+    } else if (pointAllowed && c == '.' && !inFraction) {
+      inFraction = true;
+    } else {
+      break;
+    }
+  }
+  return value;
+}
+
 Bytes DigitKeys(std::string_view text) {
   Bytes keys;
   keys.reserve(text.size());
@@ -72,33 +96,16 @@ double DecimalReading(std::string_view twoChars) {
 }
 
 double LeadingNumber(std::string_view text) {
-  double value = 0;
-  double scale = 1;  // weight of the next decimal once in the fraction
-  bool inFraction = false;
-  bool negative = false;
-  bool signAllowed = true;
-  for (char c : text) {
-    if (c == ' ' || c == '\t') continue;
-    if (signAllowed && (c == '-' || c == '+')) {
-      negative = c == '-';
-      signAllowed = false;
-      continue;
-    }
-    signAllowed = false;
-    if (IsDigit(c)) {
-      if (!inFraction) {
-        value = value * 10 + (c - '0');
-      } else {
-        scale /= 10;
-        value += scale * (c - '0');
-      }
-    } else if (c == '.' && !inFraction) {
-      inFraction = true;
-    } else {
-      break;
-    }
-  }
-  return negative ? -value : value;
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return 0;
+  const char sign = text[first];
+  if (sign != '-' && sign != '+') return UnsignedNumber(text, true);
+  const double value = UnsignedNumber(text.substr(first + 1), true);
+  return sign == '-' ? -value : value;
+}
+
+double ReceiptFieldNumber(std::string_view text) {
+  return UnsignedNumber(text, false);
 }
 
 double RoundHalfEven(double value) {
@@ -114,7 +121,7 @@ Bytes EncodeDigits(std::string_view text, bool padToThree) {
 }
 
 Bytes EncodeFraction(std::string_view text) {
-  if (LeadingNumber(text) == 0) return Bytes(1, static_cast<char>(kZeroDigit));
+  if (UnsignedNumber(text, true) == 0) return Bytes(1, static_cast<char>(kZeroDigit));
   std::string kept(text);
   if (kept.size() >= 3 && kept[2] == '0') {
     kept.erase(2, 1);

@@ -41,6 +41,12 @@ double DecimalReading(std::string_view twoChars);
 // decimal point; reading stops at the first other character. No digits: 0.
 double LeadingNumber(std::string_view text);
 
+// Numeric value of a receipt field: blanks anywhere are ignored, then digits;
+// reading stops at the first other character, so a sign or a decimal point
+// ends it ("-1" reads 0, "12.5" reads 12). No digits: 0. Settings are read
+// with LeadingNumber instead.
+double ReceiptFieldNumber(std::string_view text);
+
 // Rounds to the nearest integer, a half to the even neighbour (2.5 -> 2, 3.5 -> 4).
 double RoundHalfEven(double value);
 
@@ -50,9 +56,12 @@ double RoundHalfEven(double value);
 // bytes in front up to 3; a longer result is never cut.
 Bytes EncodeDigits(std::string_view text, bool padToThree);
 
-// The up-to-three decimal places of a number as digit keys: a zero value gives
-// 0x0A; otherwise a "0" in the third place is dropped, and then a "0" in the
-// second place too; the rest is keyed as by EncodeDigits, without padding.
+// The up-to-three decimal places of a number as digit keys. A text reading 0
+// gives 0x0A; for that reading blanks anywhere are ignored and digits are read
+// up to the first character that is neither a digit nor the first decimal
+// point, so a sign ends it ("-50" and "" read 0, "0.5" does not). Otherwise a
+// "0" in the third place is dropped, and then a "0" in the second place too;
+// the rest is keyed as by EncodeDigits, without padding.
 Bytes EncodeFraction(std::string_view text);
 
 // Reply data of a collected reply record (4 leading bytes, data, 10 03) as

@@ -51,16 +51,16 @@ LineOutcome SendSaleItem(std::string_view line, const DriverSettings& settings, 
   if (itemIsNegative) f.quantity.erase(0, 1);
 
   const Bytes q = EncodeDigits(f.quantity, newFirmware);
-  Bytes p = LeadingNumber(f.price) == 0 ? Bytes(3, static_cast<char>(kZeroDigit))
-                                        : EncodeDigits(f.price, newFirmware);
+  Bytes p = ReceiptFieldNumber(f.price) == 0 ? Bytes(3, static_cast<char>(kZeroDigit))
+                                             : EncodeDigits(f.price, newFirmware);
   if (newFirmware) p = WithDecimalPoint(p);
-  const char department = ByteOf(kFirstDepartmentKey + LeadingNumber(f.department));
+  const char department = ByteOf(kFirstDepartmentKey + ReceiptFieldNumber(f.department));
 
   sink.SendKeys(Key(kItemKey));
   sink.SendKeys(TextEntry(f.description) + kTotalKey);
   if (sink.CommandFailed()) return LineOutcome::ReceiptFailed;
   if (itemIsNegative) sink.SendKeys(Key(kNegativeKey));
-  if (LeadingNumber(f.fraction) != 0) {
+  if (ReceiptFieldNumber(f.fraction) != 0) {
     sink.SendKeys(q + kPointKey + EncodeFraction(f.fraction) + kQuantityKey);
   } else {
     sink.SendKeys(q + kQuantityKey);
@@ -106,7 +106,8 @@ LineOutcome TranslateReceiptLine(std::string_view line, const DriverSettings& se
       tender(kChequeKey);
       break;
     case LineKind::ForeignCurrency:
-      sink.SendKeys(Bytes{ByteOf(LeadingNumber(Columns(line, 2, 2))), kCurrencyKey, kTotalKey});
+      sink.SendKeys(
+          Bytes{ByteOf(ReceiptFieldNumber(Columns(line, 2, 2))), kCurrencyKey, kTotalKey});
       break;
     case LineKind::PercentDiscount:
       sink.SendKeys(EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentKey);
@@ -136,9 +137,9 @@ LineOutcome TranslateReceiptLine(std::string_view line, const DriverSettings& se
 void TranslateCurrencyLine(std::string_view line, const DriverSettings& settings, bool newFirmware,
                            KeyCommandSink& sink) {
   std::string currencyNumber(Columns(line, 1, 1));
-  const double number = LeadingNumber(currencyNumber);
+  const double number = ReceiptFieldNumber(currencyNumber);
   if (number < 1 || number > 4) currencyNumber = "1";
-  const char n = ByteOf(LeadingNumber(currencyNumber));
+  const char n = ByteOf(ReceiptFieldNumber(currencyNumber));
   std::string name(Columns(line, 11, static_cast<int>(line.size())));
   if (name.empty()) name = "VALUTA " + currencyNumber;
   name.resize(std::min(name.size(), kMaxCurrencyName));

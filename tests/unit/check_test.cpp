@@ -95,6 +95,13 @@ TEST(CheckLines, WarnsWithLineAndColumn) {
       {{item + "0002.500 00000450 1x", "<"},
        "1:41 department \"1x\" has non-digits 'x' at column "
        "41: the department reads as 1 (key 0x4B)"},
+      {{item + "0002.-50 00000450 01", "<"},
+       "1:27 fraction \"-50\" has non-digits '-' at column 27: the fraction reads as 0"},
+      {{item + "0002.500 -0000450 01", "<"},
+       "1:31 price \"-0000450\" has non-digits '-' at column 31: the price reads as 0"},
+      {{item + "0002.500 00000450 -1", "<"},
+       "1:40 department \"-1\" has non-digits '-' at column 40: the department reads as 0 (key "
+       "0x4A)"},
       {{item + "0002.500 00000450 01 EXTRA", "<"}, "1:42 characters from column 42 on are ignored"},
       {{item + "0002.500 000", "<"}, "1:31 line too short: the price (columns 31-38) has only 3"},
       {{"PAINE", "<"}, "1:22 line too short: it ends before the quantity (columns 22-25)"},

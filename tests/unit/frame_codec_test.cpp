@@ -55,12 +55,21 @@ TEST(DecimalReading, ReadsPackedDecimal) {
   for (const auto& [text, value] : cases) EXPECT_EQ(DecimalReading(text), value) << text;
 }
 
-TEST(LeadingNumber, ReadsTheLeadingDecimal) {
-  const std::pair<std::string, double> cases[] = {
-      {"12", 12}, {"12.5", 12.5}, {"12abc", 12},  {"abc", 0},  {"", 0},
-      {"-3", -3}, {" 1 2 ", 12},  {"1.2.3", 1.2}, {".5", 0.5}, {"0042", 42},
+TEST(LeadingNumber, ReadsSignedDecimalsWhereReceiptFieldsReadPlainDigits) {
+  const struct {
+    std::string text;
+    double leading;
+    double field;
+  } cases[] = {
+      {"12", 12, 12},    {"12.5", 12.5, 12}, {"12abc", 12, 12},     {"abc", 0, 0},
+      {"", 0, 0},        {"-3", -3, 0},      {"+7", 7, 0},          {" 1 2 ", 12, 12},
+      {"\t4 5", 45, 45}, {"1.2.3", 1.2, 1},  {".5", 0.5, 0},        {"0042", 42, 42},
+      {"-1", -1, 0},     {"0-1", 0, 0},      {"-0000450", -450, 0},
   };
-  for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(LeadingNumber(text), value) << text;
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(LeadingNumber(c.text), c.leading) << c.text;
+    EXPECT_DOUBLE_EQ(ReceiptFieldNumber(c.text), c.field) << c.text;
+  }
 }
 
 TEST(RoundHalfEven, GoesToTheEvenNeighbour) {
@@ -94,8 +103,23 @@ TEST(EncodeDigits, KeysWholeNumbers) {
 
 TEST(EncodeFraction, DropsTrailingZerosOfThousandths) {
   const std::pair<const char*, const char*> cases[] = {
-      {"500", "05"},       {"250", "02 05"}, {"100", "01"}, {"050", "0A 05"}, {"005", "0A 0A 05"},
-      {"105", "01 0A 05"}, {"25", "02 05"},  {"000", "0A"}, {"", "0A"},       {"0", "0A"},
+      {"500", "05"},
+      {"250", "02 05"},
+      {"100", "01"},
+      {"050", "0A 05"},
+      {"005", "0A 0A 05"},
+      {"105", "01 0A 05"},
+      {"25", "02 05"},
+      {"000", "0A"},
+      {"", "0A"},
+      {"0", "0A"},
+      // The zero test takes no sign but a first decimal point, and skips blanks.
+      {"-50", "0A"},
+      {"+5", "0A"},
+      {".00", "0A"},
+      {"0.5", "0A 00 05"},
+      {" 0 0", "0A"},
+      {" 5 0", "00 05 00 0A"},
   };
   for (const auto& [text, keys] : cases) EXPECT_EQ(Hex(EncodeFraction(text)), Hex(H(keys))) << text;
 }

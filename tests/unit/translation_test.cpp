@@ -86,6 +86,21 @@ TEST(TranslateReceiptLine, SendsTheKeysOfEachLineKind) {
       {Item("X", "0001", "000", "00000000", "00"),
        true,
        {"2A", DescriptionKeys(Pad("X", 20)), "0A 0A 01 1B", "0A 0D 0A 0A 4A"}},
+      // A sign or decimal point ends a field's digits: "-1" is department 0, "-0000450" and
+      // "-50" read as zero.
+      {Item("X", "0001", "000", "00000100", "-1"),
+       false,
+       {"2A", DescriptionKeys(Pad("X", 20)), "01 1B", "01 0A 0A 4A"}},
+      {Item("X", "0001", "000", "-0000450", "01"),
+       false,
+       {"2A", DescriptionKeys(Pad("X", 20)), "01 1B", "0A 0A 0A 4B"}},
+      {Item("X", "0001", "-50", "00000100", "01"),
+       false,
+       {"2A", DescriptionKeys(Pad("X", 20)), "01 1B", "01 0A 0A 4B"}},
+      {Item("X", "0001", "0.5", "00000100", "01"),
+       true,
+       {"2A", DescriptionKeys(Pad("X", 20)), "0A 0A 01 1B", "01 0D 0A 0A 4B"}},
+      {"]-3", false, {"00 35 31"}},
       // Only a description: quantity and price count as zero.
       {"PAINE", false, {"2A", DescriptionKeys("PAINE"), "0A 1B", "0A 0A 0A 4A"}},
       // A line beginning with the currency-programming marker is an item inside a receipt.

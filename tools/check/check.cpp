@@ -153,12 +153,13 @@ void CheckSaleItem(LineReport& r, std::string_view line, int d, int p) {
   r.fields = {{"description", f.description}, {"quantity", f.quantity},
               {"fraction", f.fraction},       {"price", f.price},
               {"department", f.department},   {"negative", negative ? "yes" : "no", false}};
-  const bool fractionKeyed = LeadingNumber(f.fraction) != 0;
-  const bool priceKeyed = LeadingNumber(f.price) != 0;
+  const bool fractionKeyed = ReceiptFieldNumber(f.fraction) != 0;
+  const bool priceKeyed = ReceiptFieldNumber(f.price) != 0;
   // The department key is the last byte the driver sent for the item.
   char department[64];
   std::snprintf(department, sizeof department, "the department reads as %g (key 0x%02X)",
-                LeadingNumber(f.department), static_cast<unsigned char>(r.commands.back().back()));
+                ReceiptFieldNumber(f.department),
+                static_cast<unsigned char>(r.commands.back().back()));
   CheckDigits(r, "quantity", f.quantity, d + 2, kKeyedAsZero, true);
   CheckDigits(r, "fraction", f.fraction, d + 7,
               fractionKeyed ? kKeyedAsZero : "the fraction reads as 0 and is not keyed");
@@ -223,7 +224,7 @@ void CheckReceiptLine(LineReport& r, std::string_view line, LineKind kind,
       r.fields.push_back({"percentage", std::string(percentage)});
       CheckDigits(r, "percentage", percentage, 2, kKeyedAsZero);
       if (percentage.empty()) Warn(r, 2, "percentage missing: the discount counts as zero");
-      if (LeadingNumber(percentage) > 100) Warn(r, 2, "percentage over 100");
+      if (ReceiptFieldNumber(percentage) > 100) Warn(r, 2, "percentage over 100");
       CheckIgnoredFrom(r, line, 5, "the percentage is columns 2-4");
       break;
     }
@@ -246,7 +247,7 @@ LineReport CheckCurrencyLine(int number, std::string_view line, const DriverSett
   const std::string_view currency = Columns(line, 1, 1);
   const std::string_view rate = Columns(line, 3, 9);
   const std::string_view name = Columns(line, 11, static_cast<int>(line.size()));
-  const double value = LeadingNumber(currency);
+  const double value = ReceiptFieldNumber(currency);
   r.fields = {{"currency number", std::string(currency)}, {"exchange rate", std::string(rate)}};
   if (name.empty()) {
     r.fields.push_back({"default name",
