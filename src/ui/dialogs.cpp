@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
+#include <utility>
 
 #include "ovixnova_version.h"
 
@@ -12,6 +14,37 @@ namespace {
 
 constexpr Qt::WindowFlags kFixedDialog =
     Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint;
+
+// The About box's fixed dialog frame without a caption. Windows draws that
+// border alone; an X11 window manager frames a window only together with its
+// title bar, so there the box gets an empty title bar without buttons.
+#ifdef Q_OS_WIN
+constexpr Qt::WindowFlags kAboutFrame =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
+#else
+constexpr Qt::WindowFlags kAboutFrame = kFixedDialog;
+#endif
+
+// Qt presses a push button that is neither default nor auto-default only with
+// Space; Enter on the focused button presses it too. A held key's repeats are
+// left alone, so that an Enter held down as a dialog opens decides nothing.
+class EnterPressesButton : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+          !(key->modifiers() & ~Qt::KeypadModifier) && !key->isAutoRepeat()) {
+        static_cast<QPushButton*>(watched)->click();
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top, int width, int height,
                   const QFont& font, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop) {
@@ -33,6 +66,7 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& tex
   button->setGeometry(Px(left), Px(top), Px(width), Px(height));
   button->setFont(font);
   button->setAutoDefault(false);
+  button->installEventFilter(new EnterPressesButton(button));
   return button;
 }
 
@@ -100,7 +134,7 @@ bool ExitConfirmation::HandleKey(QKeyEvent* event) {
     if (onExit_) onExit_();
     return true;
   }
-  // Esc and Enter must not close the form itself.
+  // Esc must not close the form, whichever control has the focus.
   return event->key() == Qt::Key_Escape;
 }
 
@@ -114,8 +148,7 @@ void ExitConfirmation::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-AboutBox::AboutBox(QWidget* parent)
-    : FixedDialog(parent, Qt::Dialog | Qt::FramelessWindowHint, 3765, 975) {
+AboutBox::AboutBox(QWidget* parent) : FixedDialog(parent, kAboutFrame, 3765, 975) {
   setObjectName("About");
   setAttribute(Qt::WA_DeleteOnClose);
   auto* picture1 = new QLabel(this);
@@ -133,16 +166,43 @@ AboutBox::AboutBox(QWidget* parent)
     child->installEventFilter(this);
 }
 
-void AboutBox::mousePressEvent(QMouseEvent*) {
-  close();
+// A click is a press and a release of the left button, both inside the box;
+// dragged out before the release, it closes nothing.
+void AboutBox::HandleMouse(QWidget* where, QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  if (event->type() != QEvent::MouseButtonRelease) {
+    leftPressed_ = true;
+  } else if (std::exchange(leftPressed_, false) &&
+             rect().contains(where->mapTo(this, event->position().toPoint()))) {
+    close();
+  }
+}
+
+void AboutBox::mousePressEvent(QMouseEvent* event) {
+  HandleMouse(this, event);
+}
+
+void AboutBox::mouseReleaseEvent(QMouseEvent* event) {
+  HandleMouse(this, event);
 }
 
 bool AboutBox::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseButtonPress) {
-    close();
-    return true;
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+      HandleMouse(static_cast<QWidget*>(watched), static_cast<QMouseEvent*>(event));
+      return true;
+    default:
+      return QDialog::eventFilter(watched, event);
   }
-  return QDialog::eventFilter(watched, event);
+}
+
+void AboutBox::showEvent(QShowEvent* event) {
+  FixedDialog::showEvent(event);
+  // Where the box gets a title bar, Qt would fill the empty title with the
+  // program's name; a blank one keeps the bar without a caption.
+  if (QWindow* window = windowHandle()) window->setTitle(QStringLiteral(" "));
 }
 
 void AboutBox::paintEvent(QPaintEvent* event) {

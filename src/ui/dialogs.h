@@ -28,8 +28,9 @@ class FixedDialog : public QDialog {
 };
 
 // Exit confirmation. Ctrl+Ins, whatever other modifiers are held and whichever
-// control has the focus, calls `onExit`; "Anulare" or the close button closes
-// the window and nothing else happens. Esc and Enter on the form do nothing.
+// control has the focus, calls `onExit`; "Anulare" (clicked, or Enter or Space
+// while it has the focus) or the close button closes the window and nothing
+// else happens. Esc, and Enter on the form, do nothing.
 class ExitConfirmation : public FixedDialog {
   Q_OBJECT
  public:
@@ -44,8 +45,9 @@ class ExitConfirmation : public FixedDialog {
   std::function<void()> onExit_;
 };
 
-// About box: icon 102, the version text and the maker's name; any click in it
-// closes it.
+// About box: icon 102, the version text and the maker's name in a fixed
+// dialog frame without a caption; a click of the left button anywhere in it
+// closes it, the other buttons do nothing.
 class AboutBox : public FixedDialog {
   Q_OBJECT
  public:
@@ -54,15 +56,21 @@ class AboutBox : public FixedDialog {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void HandleMouse(QWidget* where, QMouseEvent* event);
   QLabel* label1_;
+  bool leftPressed_ = false;
 };
 
-// Printer-error dialog. Each button calls `onButton` with its index (0 retry,
-// 1 cancel receipt, 2 give up) and then closes the dialog.
+// Printer-error dialog. Each button, clicked or pressed with Enter or Space
+// while it has the focus, calls `onButton` with its index (0 retry, 1 cancel
+// receipt, 2 give up) and then closes the dialog. No button is the default one
+// and Esc does nothing: the dialog closes only on the operator's decision.
 class PrintErrorDialog : public FixedDialog {
   Q_OBJECT
  public:

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <filesystem>
 #include <fstream>
 
@@ -36,6 +37,8 @@ class UiTest : public QObject {
   void layouts();
   void aboutClosesOnAnyClick_data();
   void aboutClosesOnAnyClick();
+  void errorDialogKeys_data();
+  void errorDialogKeys();
   void errorDialogButtons_data();
   void errorDialogButtons();
   void noAnswerBox_data();
@@ -170,19 +173,28 @@ void UiTest::exitConfirmationKeys_data() {
   QTest::addColumn<int>("modifiers");
   QTest::addColumn<bool>("onButton");
   QTest::addColumn<bool>("exits");
+  QTest::addColumn<bool>("closes");
   const int ctrl = Qt::ControlModifier;
-  QTest::newRow("Ctrl+Ins on Anulare") << int(Qt::Key_Insert) << ctrl << true << true;
-  QTest::newRow("Ctrl+Ins on the form") << int(Qt::Key_Insert) << ctrl << false << true;
+  const int keypad = Qt::KeypadModifier;
+  QTest::newRow("Ctrl+Ins on Anulare") << int(Qt::Key_Insert) << ctrl << true << true << false;
+  QTest::newRow("Ctrl+Ins on the form") << int(Qt::Key_Insert) << ctrl << false << true << false;
   QTest::newRow("Ctrl+Shift+Ins") << int(Qt::Key_Insert) << int(ctrl | Qt::ShiftModifier) << true
-                                  << true;
+                                  << true << false;
   QTest::newRow("Ctrl+Alt+Ins") << int(Qt::Key_Insert) << int(ctrl | Qt::AltModifier) << false
-                                << true;
-  QTest::newRow("Ins") << int(Qt::Key_Insert) << 0 << true << false;
-  QTest::newRow("Shift+Ins") << int(Qt::Key_Insert) << int(Qt::ShiftModifier) << true << false;
-  QTest::newRow("Alt+Ins") << int(Qt::Key_Insert) << int(Qt::AltModifier) << false << false;
-  QTest::newRow("Esc on Anulare") << int(Qt::Key_Escape) << 0 << true << false;
-  QTest::newRow("Esc on the form") << int(Qt::Key_Escape) << 0 << false << false;
-  QTest::newRow("Enter on the form") << int(Qt::Key_Return) << 0 << false << false;
+                                << true << false;
+  QTest::newRow("Ins") << int(Qt::Key_Insert) << 0 << true << false << false;
+  QTest::newRow("Shift+Ins") << int(Qt::Key_Insert) << int(Qt::ShiftModifier) << true << false
+                             << false;
+  QTest::newRow("Alt+Ins") << int(Qt::Key_Insert) << int(Qt::AltModifier) << false << false
+                           << false;
+  QTest::newRow("Esc on Anulare") << int(Qt::Key_Escape) << 0 << true << false << false;
+  QTest::newRow("Esc on the form") << int(Qt::Key_Escape) << 0 << false << false << false;
+  QTest::newRow("Enter on the form") << int(Qt::Key_Return) << 0 << false << false << false;
+  QTest::newRow("keypad Enter on the form")
+      << int(Qt::Key_Enter) << keypad << false << false << false;
+  QTest::newRow("Enter on Anulare") << int(Qt::Key_Return) << 0 << true << false << true;
+  QTest::newRow("keypad Enter on Anulare") << int(Qt::Key_Enter) << keypad << true << false << true;
+  QTest::newRow("Space on Anulare") << int(Qt::Key_Space) << 0 << true << false << true;
 }
 
 void UiTest::exitConfirmationKeys() {
@@ -190,15 +202,17 @@ void UiTest::exitConfirmationKeys() {
   QFETCH(int, modifiers);
   QFETCH(bool, onButton);
   int exitCalls = 0;
-  auto* form = new ExitConfirmation(nullptr, [&] { ++exitCalls; });
+  QPointer<ExitConfirmation> form = new ExitConfirmation(nullptr, [&] { ++exitCalls; });
   form->show();
   QWidget* target =
-      onButton ? static_cast<QWidget*>(form->findChild<QPushButton*>("Command1")) : form;
+      onButton ? static_cast<QWidget*>(form->findChild<QPushButton*>("Command1")) : form.data();
   QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QFETCH(bool, exits);
+  QFETCH(bool, closes);
   QCOMPARE(exitCalls, exits ? 1 : 0);
-  QVERIFY(form->isVisible());
-  form->close();
+  QCOMPARE(form.isNull(), closes);
+  if (form) form->close();
 }
 
 void UiTest::exitConfirmationClosesWithoutExit() {
@@ -289,8 +303,14 @@ void UiTest::layouts() {
   QFETCH(QString, text);
   if (control.isEmpty()) {
     QCOMPARE(widget->windowTitle(), text);
-    QVERIFY(
-        !(widget->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    const Qt::WindowFlags flags = widget->windowFlags();
+    QVERIFY(!(flags & (Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
+                       Qt::WindowMaximizeButtonHint)));
+    QCOMPARE(bool(flags & Qt::WindowCloseButtonHint), dialog == "Form1");
+#ifndef Q_OS_WIN
+    // An X11 window manager frames a customised window only with its title bar.
+    QVERIFY(!(flags & Qt::CustomizeWindowHint) || (flags & Qt::WindowTitleHint));
+#endif
   } else if (auto* label = qobject_cast<QLabel*>(widget); label && !text.isEmpty()) {
     QCOMPARE(label->text(), text);
   } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
@@ -304,19 +324,91 @@ void UiTest::layouts() {
   }
 }
 
+// A left click anywhere in the box closes it: on the form (a corner by the
+// lines) or on any picture. Other buttons, and a press dragged out of the box
+// before its release, leave it open.
 void UiTest::aboutClosesOnAnyClick_data() {
   QTest::addColumn<QString>("part");
-  for (const char* part : {"Picture1", "Label1", "Label2", ""}) QTest::newRow(part) << part;
+  QTest::addColumn<int>("button");
+  QTest::addColumn<QPoint>("releaseAt");  // in the part; null: where it was pressed
+  QTest::addColumn<bool>("closes");
+  const int left = Qt::LeftButton, right = Qt::RightButton, middle = Qt::MiddleButton;
+  for (const char* part : {"Picture1", "Label1", "Label2", ""}) {
+    const char* name = *part ? part : "form";
+    QTest::addRow("%s left", name) << part << left << QPoint() << true;
+    QTest::addRow("%s right", name) << part << right << QPoint() << false;
+    QTest::addRow("%s middle", name) << part << middle << QPoint() << false;
+  }
+  QTest::newRow("form left dragged out") << "" << left << QPoint(260, 60) << false;
+  QTest::newRow("Label2 left dragged out") << "Label2" << left << QPoint(2, 40) << false;
+  QTest::newRow("Label2 left released on the form") << "Label2" << left << QPoint(2, 20) << true;
 }
 
 void UiTest::aboutClosesOnAnyClick() {
   QFETCH(QString, part);
+  QFETCH(int, button);
+  QFETCH(QPoint, releaseAt);
   QPointer<AboutBox> about = new AboutBox(nullptr);
   about->show();
+  // Not empty, or the title bar X11 gives the box would show the program's name.
+  QCOMPARE(about->windowHandle()->title(), QString(" "));
   QWidget* target = part.isEmpty() ? about.data() : about->findChild<QWidget*>(part);
-  QTest::mouseClick(target, Qt::LeftButton, {}, part.isEmpty() ? QPoint(240, 60) : QPoint(2, 2));
+  const QPoint pressAt = part.isEmpty() ? QPoint(240, 60) : QPoint(2, 2);
+  QTest::mousePress(target, Qt::MouseButton(button), {}, pressAt);
+  QTest::mouseRelease(target, Qt::MouseButton(button), {},
+                      releaseAt.isNull() ? pressAt : releaseAt);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  QVERIFY(about.isNull());
+  QFETCH(bool, closes);
+  QCOMPARE(about.isNull(), closes);
+  if (about) about->close();
+}
+
+// Enter (either key) and Space press the focused button; no button is the
+// default one, so keys on the dialog itself choose nothing, nor does Esc.
+void UiTest::errorDialogKeys_data() {
+  QTest::addColumn<QString>("focus");
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("modifiers");
+  QTest::addColumn<int>("chosen");  // -1: none, the dialog stays open
+  const struct {
+    const char* name;
+    int key, modifiers;
+    bool presses;
+  } keys[] = {{"Enter", Qt::Key_Return, 0, true},
+              {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, true},
+              {"Space", Qt::Key_Space, 0, true},
+              {"Esc", Qt::Key_Escape, 0, false}};
+  const char* buttons[] = {"cmdRetry", "cmdCancel", "cmdAbort"};
+  for (const auto& key : keys) {
+    for (int i = 0; i < 3; ++i) {
+      QTest::addRow("%s on %s", key.name, buttons[i])
+          << buttons[i] << key.key << key.modifiers << (key.presses ? i : -1);
+    }
+    QTest::addRow("%s on the dialog", key.name) << "" << key.key << key.modifiers << -1;
+  }
+}
+
+void UiTest::errorDialogKeys() {
+  QFETCH(QString, focus);
+  QFETCH(int, key);
+  QFETCH(int, modifiers);
+  QList<int> calls;
+  PrintErrorDialog dialog(nullptr, [&](int index) { calls << index; });
+  dialog.show();
+  QWidget* target = &dialog;
+  if (!focus.isEmpty()) {
+    target = dialog.findChild<QPushButton*>(focus);
+    target->setFocus();
+  }
+  // A key held down as the dialog opens arrives as repeats: they decide nothing.
+  QKeyEvent repeat(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), QString(), true);
+  QApplication::sendEvent(target, &repeat);
+  QVERIFY(calls.isEmpty() && dialog.isVisible());
+  QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+  QFETCH(int, chosen);
+  QCOMPARE(calls, chosen < 0 ? QList<int>() : QList<int>{chosen});
+  QCOMPARE(dialog.isVisible(), chosen < 0);
+  for (int i = 0; i < 3; ++i) QVERIFY(!dialog.Button(i)->isDefault());
 }
 
 void UiTest::errorDialogButtons_data() {
