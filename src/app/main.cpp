@@ -12,6 +12,8 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "link/printer_link.h"
@@ -67,6 +69,12 @@ void OnStopSignal(int) {
 }
 #endif
 
+// What a stop request (SIGTERM, SIGINT, the end of the session) does. Until
+// start-up is complete there is nothing to stop in order: a request that
+// arrives while a start-up failure is shown ends the process at once, as a
+// failure.
+std::function<void()> onStop = [] { std::_Exit(1); };
+
 int Run(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
@@ -84,6 +92,19 @@ int Run(int argc, char** argv) {
   }
 #endif
   std::setlocale(LC_TIME, "");
+#ifndef _WIN32
+  std::unique_ptr<QSocketNotifier> stopNotifier;
+  if (stopSignals) {
+    stopNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &app, [] {
+      char byte;
+      [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
+      onStop();
+    });
+  }
+#endif
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                   [](QSessionManager&) { onStop(); });
 
   const std::unique_ptr<QLockFile> instanceLock = TakeInstanceLock();
   if (!instanceLock) return 0;
@@ -119,30 +140,27 @@ int Run(int argc, char** argv) {
   QObject::connect(&port, &QtSerialPort::portError, &host,
                    [&spool](const QString& reason) { spool.OnPortError(reason.toStdString()); });
   spool.RecoverInterruptedJob();
-#ifndef _WIN32
-  std::unique_ptr<QSocketNotifier> stopNotifier;
-  if (stopSignals) {
-    stopNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &host, [&host] {
-      char byte;
-      [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
-      host.RunExitSequence();
-    });
-  }
-#endif
-  host.StartTimer();
 
+  // The port is opened before the polling timer starts, so that nothing runs
+  // behind the message of a port that cannot be opened.
   if (!port.Open(device, &error)) {
     return FailStartup(QString("Portul serial %1 nu poate fi deschis: %2")
                            .arg(QString::fromStdString(device), QString::fromStdString(error)));
   }
+  link.StartReceiving();
+  host.StartTimer();
   host.AddTrayIcon();
-
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &host,
-                   [&host](QSessionManager&) { host.RunExitSequence(); });
+  onStop = [&host] { host.RunExitSequence(); };
 
   app.exec();
   if (host.MainUnloaded()) log.WriteLines(StopLines(LocalTimestampNow()));
+  // An About box still open keeps the program until it is clicked away.
+  if (QDialog* about = host.AboutWindow()) {
+    QObject::connect(about, &QObject::destroyed, &app, &QCoreApplication::quit);
+    onStop = [] { QCoreApplication::quit(); };
+    app.exec();
+  }
+  onStop = [] {};
   return 0;
 }
 

@@ -81,19 +81,25 @@ void PrinterLink::SendQuery(char letter) {
   if (Wait(kShortLimit)) JobError = 1;
 }
 
-void PrinterLink::SendCommand() {
+Exchange PrinterLink::SendCommand() {
   ReplyComplete = 0;
   ReplyRaw.clear();
+  released_ = false;
   FrameCommand(CommandText);
   port_.Write(CommandText);
   if (Wait(kShortLimit)) {
     JobError = 2;
-    return;
+    return Exchange::NoReply;
   }
-  if (JobError != 0) return;
+  if (released_) return Exchange::Released;
+  if (JobError != 0) return Exchange::Reply;
   SecondStatus = DecimalReading(ReplyHex.substr(std::min<std::size_t>(4, ReplyHex.size()), 2));
   // A reply without a status byte cannot confirm that the command was carried out.
-  if (ReplyHex.size() < 4 || HasErrorBits(StatusByte(ReplyHex))) JobError = 2;
+  if (ReplyHex.size() < 4 || HasErrorBits(StatusByte(ReplyHex))) {
+    JobError = 2;
+    return Exchange::Refused;
+  }
+  return Exchange::Reply;
 }
 
 void PrinterLink::SendCommandLong() {
@@ -112,9 +118,15 @@ void PrinterLink::Compose(std::string_view keys) {
   CommandText += FrameTail;
 }
 
-void PrinterLink::SendKeys(std::string_view keys) {
+Exchange PrinterLink::Send(std::string_view keys) {
   Compose(keys);
-  SendCommand();
+  return SendCommand();
+}
+
+bool PrinterLink::EnsurePortOpen(std::string* error) {
+  if (!port_.EnsureOpen(error)) return false;
+  StartReceiving();
+  return true;
 }
 
 void PrinterLink::SendKeysLong(std::string_view keys) {

@@ -27,6 +27,14 @@ class KeyCommandSink {
   virtual bool CommandFailed() const = 0;
 };
 
+// How one command exchange ended.
+enum class Exchange {
+  Reply,     // a reply came (and, when it was decoded, reported no error)
+  NoReply,   // the limit passed without a complete reply
+  Refused,   // the reply's status byte reported an error, or it had none
+  Released,  // the exit ended the wait before any reply
+};
+
 class PrinterLink : public KeyCommandSink {
  public:
   static constexpr std::chrono::seconds kShortLimit{5};
@@ -56,22 +64,34 @@ class PrinterLink : public KeyCommandSink {
   // Otherwise, only when JobError was 0: SecondStatus from reply data byte 3,
   // and JobError = 2 when the status byte (data byte 2) has bit 0x04 or 0x08 set
   // or the reply has fewer than two data bytes. Never sets JobError to 0.
-  void SendCommand();
+  // Returns how the exchange ended; a reply that was not decoded (JobError
+  // already set) counts as Reply.
+  Exchange SendCommand();
 
   // As SendCommand with a 9 s limit; ends with JobError = 0 whatever happened.
   void SendCommandLong();
 
   // Composes CommandText = FrameHead + "A" + keys + FrameTail and sends it.
-  void SendKeys(std::string_view keys) override;
+  Exchange Send(std::string_view keys);
+  void SendKeys(std::string_view keys) override { Send(keys); }
   void SendKeysLong(std::string_view keys);
   bool CommandFailed() const override { return JobError == 2; }
 
   // Ends a running wait at once, as if a reply had come (used by the exit).
-  void ReleaseWait() { ReplyComplete = 1; }
+  void ReleaseWait() {
+    ReplyComplete = 1;
+    released_ = true;
+  }
 
-  // Reopens the port when a failure closed it; false with the reason when it
-  // cannot be opened.
-  bool EnsurePortOpen(std::string* error) { return port_.EnsureOpen(error); }
+  // The port was opened: from now on the receiver hunts for reply frames and
+  // acknowledges every frame the register sends, asked for or not.
+  void StartReceiving() {
+    if (ReceiveState == kIdle) ReceiveState = kHuntDle;
+  }
+
+  // Reopens the port when a failure closed it (and starts receiving); false
+  // with the reason when it cannot be opened.
+  bool EnsurePortOpen(std::string* error);
 
   // The shared link state, under the names the rest of the driver uses.
   Bytes FrameHead;
@@ -94,6 +114,7 @@ class PrinterLink : public KeyCommandSink {
   SerialPort& port_;
   Clock& clock_;
   EventPump& pump_;
+  bool released_ = false;  // the running wait was ended by ReleaseWait
 };
 
 // Status byte of a reply in hex: data byte 2 (characters 3-4 of replyHex).

@@ -30,6 +30,41 @@ bool EventLog::WriteLines(const std::vector<std::string>& lines, std::string* er
   return ok;
 }
 
+std::string VisibleText(std::string_view text, bool reversible) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || (reversible && c == '\\')) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string UnescapeText(std::string_view text) {
+  const auto hexValue = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+        hexValue(text[i + 2]) >= 0 && hexValue(text[i + 3]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 void EventLog::RotateAtStartup() const {
   std::error_code ec;
   const std::filesystem::path path = PathFromText(path_);

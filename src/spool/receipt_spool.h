@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <set>
@@ -22,8 +23,10 @@ namespace ovix {
 
 // The record of the receipt being printed, kept in the spool directory so that
 // after a crash or a power cut the driver knows whether the receipt was cut off
-// (it is cleared on the register and printed again) or printed to its end (it
-// is filed without being printed again).
+// (it is cleared on the register and printed again), printed to its end (it
+// is filed without being printed again) or cancelled by the operator (it is
+// cleared on the register and filed into the error directory). One line:
+// the state, a blank, the file name in the reversible form of VisibleText.
 inline constexpr std::string_view kJobRecordFileName = "OVIXNOVA.JOB";
 
 class ReceiptSpool {
@@ -34,6 +37,11 @@ class ReceiptSpool {
                DriverHost& host, Timestamp timestamp);
 
   // One tick of the polling timer. Returns when the job it found is over.
+  // A file whose job ended at a prompt (the no-answer box answered OK, the
+  // printer-error dialog answered other than by giving up) is taken again by
+  // the next tick before any other file, so the operator's decision lands on
+  // it; when it has left the spool meanwhile, a pending decision still voids
+  // the unfinished receipt on the register and no other file gets it.
   void Tick();
 
   // At start-up, before the first tick: acts on a job record left by a run
@@ -65,11 +73,30 @@ class ReceiptSpool {
 
  private:
   enum class Phase { Idle, Queries, Lines, Clearing };
-  enum class PreJob { GoOn, Filed };
+  // How the pre-job check ended: go on with the file, file it as cancelled,
+  // or the tick has already ended (no answer, exit).
+  enum class PreJob { GoOn, Cancelled, Ended };
 
-  std::optional<std::string> Scan();
+  // Size and modification time of a candidate at the tick that last saw it: a
+  // file is taken once they are the same on two consecutive ticks.
+  struct Stamp {
+    std::uintmax_t size;
+    std::filesystem::file_time_type modified;
+    bool operator==(const Stamp&) const = default;
+  };
+  struct ScanResult {
+    std::optional<std::string> taken;  // the file to run a job on
+    bool anyWaiting = false;           // a job file is there, taken or not
+  };
+
+  ScanResult Scan();
+  std::optional<Stamp> StampOf(const std::string& name) const;
+  void Retake();
   void RunJob(const std::string& name);
+  void VoidForGoneFile();
+  bool StartJob();
   PreJob PreJobCheck();
+  void FileCancelled();
   void RunCurrencyJob(const std::vector<std::string>& lines);
   void RunReceiptJob(const std::vector<std::string>& lines);
   void FileAsPrinted();
@@ -79,15 +106,17 @@ class ReceiptSpool {
   bool IsOwnFile(const std::string& name) const;
   void NoAnswer();
   void PrintError();
+  void RetakeNext();
   void StopForExit();
   void PerformClearing();
-  void CancelSequence();
-  void SendKey(char key);
+  bool CancelSequence();
+  bool SendKeys(std::initializer_list<char> keys);
   void EndJob();
   bool MoveJobTo(const std::string& dirSetting, std::string* error);
   void Log(const std::string& line);
   void ReportOnce(const std::string& name, const std::string& line);
-  std::string JobPathText() const { return settings_.BONDIR + JobFileName; }
+  // The job file as the log shows it: control characters of the name escaped.
+  std::string JobPathText() const;
   std::string JobPath() const;
 
   const DriverSettings& settings_;
@@ -98,14 +127,12 @@ class ReceiptSpool {
   Phase phase_ = Phase::Idle;
   bool portProblem_ = false;
 
-  // Size and modification time of a candidate at the tick that last saw it: a
-  // file is taken once they are the same on two consecutive ticks.
-  struct Stamp {
-    std::uintmax_t size;
-    std::filesystem::file_time_type modified;
-    bool operator==(const Stamp&) const = default;
-  };
   std::map<std::string, Stamp> seen_;
+  // The file the next tick takes again first, and its stamp when it was last
+  // taken: a file that changed since waits for one more look.
+  std::optional<std::string> retake_;
+  std::optional<Stamp> retakeStamp_;
+  std::optional<Stamp> takenStamp_;
   // Files that failed to open or move: skipped until the time given.
   std::map<std::string, std::chrono::steady_clock::time_point> deferred_;
   // Files whose problem has been logged; logged again only after it went away.

@@ -17,8 +17,9 @@ namespace ovix {
 // at a time and in order, each carried out as soon as it applies: "ok" and
 // "cancel" answer the no-answer box, "retry", "cancel-receipt", "give-up" and
 // "close" the printer-error dialog (by clicking its button or closing it),
-// "clear" clicks the clearing menu entry, "exit" confirms the exit. The real
-// widgets are shown and used; only the clicks come from the file.
+// "clear" clicks the clearing menu entry, "about" the About entry, "close-about"
+// closes the About box as a click in it does, "exit" confirms the exit. The
+// real widgets are shown and used; only the clicks come from the file.
 class OperatorScript : public QObject {
  public:
   OperatorScript(QtDriverHost* host, QString path) : host_(host), path_(std::move(path)) {
@@ -77,6 +78,14 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
       }
       if (action == "exit") {
         RunExitSequence();
+        return true;
+      }
+      if (action == "about") {
+        mnuAbout_Click();
+        return true;
+      }
+      if (action == "close-about" && about_) {
+        about_->close();
         return true;
       }
       if (noAnswerBox_ && (action == "ok" || action == "cancel")) {
@@ -184,7 +193,9 @@ void QtDriverHost::EndProgramNow() {
 void QtDriverHost::UnloadMain() {
   mainUnloaded_ = true;
   timer_.stop();
-  QCoreApplication::quit();
+  // exit(), not quit(): quit() would also close every window, and an open
+  // About box is to keep the program until the operator clicks it away.
+  QCoreApplication::exit(0);
 }
 
 }  // namespace ovix

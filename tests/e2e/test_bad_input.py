@@ -45,12 +45,14 @@ class BadReceipts(DriverTest):
         rig = self.rig()
         rig.start()
         long_name = "n" * 251 + ".txt"
+        forging = "A\r\n-> DRIVER OPRIT: FAKE\r\nZ.TXT"
         cases = {
             "nul.txt": ["PAINE\0ALBA           0001.000 00000450 01", "=\0\0\0", "<"],
             "long line.txt": ["X" * 1_000_000 + " 0001.000 00000450 01", "=" + "Y" * 1_000_000, "<"],
             "many lines.txt": [("+" if i % 100 == 0 else "") for i in range(100_000)] + ["<"],
             "caf\xe9 \xfc.txt": [ITEM, "<"],
             long_name: [ITEM, "<"],
+            forging: [ITEM, "<"],
         }
         for name, lines in cases.items():
             temporary = os.path.join(rig.root, "drop.tmp")
@@ -62,6 +64,10 @@ class BadReceipts(DriverTest):
         rig.settle(names, "give-up", timeout=120)
         self.assertEqual({rig.where(n) for n in names} - {"ok", "err"}, set())
         self.assertIsNone(rig.driver.poll())
+        # A name's control characters are shown escaped: no forged log line.
+        self.assertNotIn("-> DRIVER OPRIT: FAKE", rig.log())
+        self.assertIn("-> Inceput tiparire: %sA\\x0D\\x0A-> DRIVER OPRIT: FAKE\\x0D\\x0AZ.TXT" % rig.spool,
+                      rig.log())
         self.assertEqual(rig.stop(), 0)
 
 

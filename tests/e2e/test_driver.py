@@ -35,14 +35,14 @@ class Printing(DriverTest):
         rig.start()
         rig.drop("a.txt", "-", "2 0010000 USD", "")
         rig.wait(lambda: rig.where("a.txt") is None, "the currency file to go")
-        rig.drop("b.txt", "?", ITEM)
+        rig.drop("b.txt", ITEM, "?", ITEM)
         rig.drop("c.txt", "+", "=Multumim")
         rig.wait_log("Sfirsit tiparire", 2)
         cmds = rig.commands()
         self.assertEqual(cmds[:8], ["T", "S", "12", "08 45 31", "02 31 01 31", "01 0A 0A 0D 0A 0A 31",
                                     "02 31", "13 03 55 53 44 31 32 32 32"])
         rest = cmds[8:]
-        credit = ["T", "S", "32"]
+        credit = ["T", "S"] + ITEM_KEYS_NEW + ["32"]
         text = ["T", "S", "45", "13 0A 03 02 4D 75 6C 74 75 6D 65 73 63 38".replace("65 73 63", "69 6D")]
         self.assertIn(rest, (credit + text, text + credit))
         self.assertEqual(rig.job_log()[0], "-> Programare Valute: ")
@@ -119,6 +119,48 @@ class Failures(DriverTest):
                     self.assertEqual(rig.job_log()[-1], "-> EROARE !!  FISIERUL%s ANULAT SI MUTAT IN DIRECTORUL%s"
                                      % (job, rig.err))
 
+    def test_a_decision_lands_on_the_failed_receipt(self):
+        """Two receipts wait; the one taken first fails. Whatever the operator
+        answers, the next tick acts on that same receipt, or, when it has left
+        the spool meanwhile, still voids it on the register and files no other
+        receipt under the decision."""
+        retry = ["T", "S", "00", "0F", "00", "3A", "31"]
+        cases = [  # fault, operator's answer, file removed first, next tick's commands, its place
+            ("fail-keys 0A 0A 02 status 08", "retry", False, retry + ITEM_KEYS_NEW + ["{tail}"], "ok"),
+            ("fail-keys 0A 0A 02 status 08", "cancel-receipt", False, ["T", "S", "00", "0F"], "err"),
+            ("silent on", "ok", False, ["T", "S"] + ITEM_KEYS_NEW + ["{tail}"], "ok"),
+            ("fail-keys 0A 0A 02 status 08", "retry", True, retry, None),
+            ("fail-keys 0A 0A 02 status 08", "cancel-receipt", True, ["T", "S", "00", "0F"], None),
+        ]
+        tails = {"a.txt": "31", "b.txt": "45"}
+        for fault, answer, removed, next_tick, place in cases:
+            with self.subTest(answer=answer, removed=removed):
+                rig = self.rig()
+                rig.drop("a.txt", ITEM, "<")
+                rig.drop("b.txt", ITEM, "+")
+                rig.start()
+                rig.simulate(fault)
+                rig.wait_log("EROARE LA TIPARIRE BON" if answer != "ok" else "LIPSA HIRTIE")
+                # Both were there from the start: the first one listed was taken.
+                first, other = [n for n in os.listdir(rig.spool) if n in tails]
+                rig.simulate("silent off", "clear")
+                if removed:
+                    os.remove(os.path.join(rig.spool, first))
+                sent = len(rig.commands())
+                rig.operate(answer)
+                rig.wait(lambda: rig.where(other) == "ok", "the other receipt printed")
+                expected = [c.format(tail=tails[first]) for c in next_tick]
+                self.assertEqual(rig.commands()[sent:sent + len(expected)], expected)
+                self.assertEqual(rig.where(first), place)
+                self.assertEqual(rig.commands()[sent + len(expected):sent + len(expected) + 2], ["T", "S"])
+                log = "\n".join(rig.job_log())
+                self.assertNotIn(rig.spool + other + " ANULAT", log)
+                if removed:
+                    self.assertIn("FISIERUL %s%s NU MAI EXISTA; BONUL NETERMINAT A FOST ANULAT PE CASA"
+                                  % (rig.spool, first), log)
+                filed = os.listdir(rig.err) if os.path.isdir(rig.err) else []
+                self.assertEqual(filed, [first] if place == "err" else [])
+
     def test_empty_and_marker_only_files_send_nothing(self):
         rig = self.rig()
         rig.start()
@@ -141,6 +183,35 @@ class Lifecycle(DriverTest):
         self.assertGreater(time.monotonic() - begun, 18)
         self.assertEqual(rig.commands()[:2], ["11 45 31", "0F"])
         self.assertTrue(rig.job_log()[0].startswith("-> EFECTUARE STERGERE: "))
+
+    def test_clearing_before_the_first_job_is_acknowledged(self):
+        rig = self.rig()
+        rig.start()
+        rig.operate("clear")
+        rig.wait(lambda: rig.trace().count("K") == 2, "both clearing replies acknowledged")
+        self.assertEqual(rig.commands(), ["11 45 31", "0F"])
+        self.assertTrue(rig.acks_follow_replies())
+
+    def test_stop_while_the_operator_is_asked(self):
+        """A stop request while the no-answer box waits is not the operator's
+        OK; an About box still open keeps the program until it is closed."""
+        rig = self.rig(simulator_args=["--silent"])
+        rig.start()
+        rig.drop("a.txt", "<")
+        rig.wait_log("LIPSA HIRTIE")
+        self.assertEqual(rig.stop(), 0)
+        self.assertEqual(rig.job_log()[-3:-1], ["-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!",
+                                                rig.job_log()[-2]])
+        self.assertTrue(rig.job_log()[-2].startswith("-> DRIVER OPRIT: "))
+        self.assertEqual(rig.where("a.txt"), "spool")
+        rig.start()
+        rig.operate("about")
+        rig.operate("exit")
+        rig.wait(lambda: rig.log()[-2].startswith("-> DRIVER OPRIT: "), "the stop line")
+        time.sleep(0.5)
+        self.assertIsNone(rig.driver.poll())
+        rig.operate("close-about")
+        self.assertEqual(rig.wait_exit(), 0)
 
     def test_exit_during_clearing_ends_at_once(self):
         rig = self.rig(simulator_args=["--silent"])

@@ -241,19 +241,35 @@ class Crashes(DriverTest):
         self.assertEqual({rig.where(n) for n in c.files}, {"ok"})
 
 
-def mount_tmpfs(path, options):
-    os.makedirs(path, exist_ok=True)
-    result = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", path],
-                            capture_output=True, text=True)
+def mount(*args):
+    result = subprocess.run(["mount", *args], capture_output=True, text=True)
     return result.returncode == 0, result.stderr.strip()
 
 
 class Disks(DriverTest):
-    def mounted(self, path, options):
-        ok, reason = mount_tmpfs(path, options)
+    def mounted(self, path, options, source="tmpfs"):
+        """Mounts a tmpfs with `options` on `path`, or binds `source` there."""
+        if source == "tmpfs":
+            os.makedirs(path, exist_ok=True)
+            ok, reason = mount("-t", "tmpfs", "-o", options, "tmpfs", path)
+        else:
+            ok, reason = mount("--bind", source, path)
         if not ok:
-            self.skipTest("cannot mount a tmpfs here: " + reason)
+            self.skipTest("cannot mount here: " + reason)
         self.addCleanup(subprocess.run, ["umount", "-l", path])
+
+    def test_marker_only_file_that_cannot_be_deleted(self):
+        rig = self.rig()
+        rig.drop("m.txt", "-")
+        marker = os.path.join(rig.spool, "m.txt")
+        self.mounted(marker, None, source=marker)  # a mount point cannot be removed
+        rig.start()
+        rig.wait_log("FARA VALUTE")
+        time.sleep(0.5)  # later ticks leave it alone
+        self.assertEqual(len(rig.job_log()), 1)
+        self.assertTrue(rig.job_log()[0].startswith(
+            "-> Programare Valute: %sm.txt FARA VALUTE; FISIERUL NU POATE FI STERS: " % rig.spool))
+        self.assertEqual(rig.commands(), [])
 
     def test_read_only_ok_and_error_directories(self):
         for readonly in (("ok",), ("ok", "err")):

@@ -7,6 +7,7 @@ no-answer box under build/screenshots/.
 """
 
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -163,6 +164,30 @@ class TrayOnX(DriverTest):
         x.run("xdotool", "windowfocus", "--sync", form[0], "key", "ctrl+Insert")
         self.assertEqual(rig.wait_exit(), 0)
         self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
+
+    def test_nothing_runs_behind_a_start_up_failure(self):
+        """A port that cannot be opened at start-up: its message is all there
+        is, even once the device appears; answering it or a stop request ends
+        the program with a failure status."""
+        self.x.start_tray()
+        for how in ("answer", "signal"):
+            with self.subTest(how=how):
+                rig = self.rig()
+                port = os.path.join(rig.root, "later-port")
+                rig.write_ini({"COM": port, "BONDIR": rig.spool, "OKDIR": rig.ok, "ERRDIR": rig.err})
+                rig.drop("a.txt", "<")
+                rig.start(wait_for_start=False, display=self.x.display)
+                box = self.wait_for("the failure message", lambda: self.x.windows("OVIXNOVA"))
+                os.symlink(rig.device, port)
+                time.sleep(1.5)
+                self.assertEqual(self.x.windows("OVIXNOVA"), box)
+                self.assertIsNone(self.icon())
+                self.assertEqual((rig.commands(), rig.where("a.txt")), ([], "spool"))
+                if how == "answer":
+                    self.x.run("xdotool", "windowfocus", "--sync", box[0], "key", "Return")
+                else:
+                    rig.driver.send_signal(signal.SIGTERM)
+                self.assertNotIn(rig.wait_exit(), (0, None))
 
     def test_icon_appears_when_a_tray_host_appears_later(self):
         rig = self.rig()

@@ -69,6 +69,7 @@ struct SpoolRig {
   int major = 5, minor = 7;
   std::function<unsigned char(const Bytes& keys)> statusA = [](const Bytes&) { return 0; };
   bool silent = false;
+  std::function<bool(const Bytes& body)> mute = [](const Bytes&) { return false; };
 
   SpoolRig() {
     fs::remove_all(root);
@@ -78,7 +79,7 @@ struct SpoolRig {
     settings.ERRDIR = (root / "err").string() + "/";
     host.spool = &spool;
     rig.reg.answer = [this](const Bytes& body) -> std::optional<Bytes> {
-      if (silent) return std::nullopt;
+      if (silent || mute(body)) return std::nullopt;
       if (body == "T") return IdentificationReply(major, minor);
       if (body == "S") return Bytes{'S', char(statusS), char(second), 0, 0, char(byte6), 0, 0};
       return ReplyData(statusA(body.substr(1)), second);
@@ -257,6 +258,82 @@ TEST(ReceiptSpool, ErrorDialogOutcomesAreCarriedOut) {
   }
 }
 
+// A decision is carried out only once the register has answered the status
+// query and every key of the decision; until then it waits for the same file.
+TEST(ReceiptSpool, DecisionsWaitForTheRegistersAnswer) {
+  const Cmds retry{"00", "0F", "00", "3A", "31"};
+  const struct {
+    ErrorChoice choice;
+    const char* muted;  // bodies the register leaves unanswered on the first tick after the dialog
+    Cmds firstTick;
+    Cmds secondTick;
+    const char* place;
+  } cases[] = {
+      {ErrorChoice::CancelReceipt, "S", {"T", "S"}, {"T", "S", "00", "0F"}, "err"},
+      {ErrorChoice::CancelReceipt, "A\x0F", {"T", "S", "00", "0F"}, {"T", "S", "00", "0F"}, "err"},
+      {ErrorChoice::Retry, "S", {"T", "S"}, Concat({{"T", "S"}, retry, kItemKeys}), "ok"},
+      {ErrorChoice::Retry, "A\x3A", Concat({{"T", "S"}, retry}),
+       Concat({{"T", "S"}, retry, kItemKeys}), "ok"},
+  };
+  for (const auto& c : cases) {
+    SpoolRig r;
+    bool failing = true;
+    r.statusA = [&](const Bytes& keys) -> unsigned char {
+      return failing && keys[0] == 0x13 ? 0x08 : 0x00;
+    };
+    r.host.dialog = {c.choice};
+    r.host.messageBoxAnswers = {true};
+    r.Drop("a.txt", kItem);
+    r.Ticks();
+    r.Sent();
+    failing = false;
+    r.mute = [&](const Bytes& body) { return body == c.muted; };
+    r.spool.Tick();
+    EXPECT_EQ(r.Sent(), c.firstTick) << c.muted;
+    EXPECT_TRUE(r.In("spool", "a.txt"));
+    EXPECT_EQ(r.Log().back(), "\t-> RE-INCERCARE...");
+    r.mute = [](const Bytes&) { return false; };
+    r.spool.Tick();
+    EXPECT_EQ(r.Sent(), c.secondTick) << c.muted;
+    EXPECT_TRUE(r.In(c.place, "a.txt")) << c.muted;
+    EXPECT_EQ(r.spool.OperatorDecision, 0);
+  }
+}
+
+// A credit payment ends the receipt as printed only when the register carried
+// out every command of it; a refused one takes the error path.
+TEST(ReceiptSpool, ARefusedCreditPaymentIsAFailedReceipt) {
+  for (const char* refused : {"\x32", "\x45"}) {
+    SpoolRig r;
+    r.statusA = [&](const Bytes& keys) -> unsigned char { return keys == refused ? 0x08 : 0x00; };
+    r.host.dialog = {ErrorChoice::GiveUp};
+    r.Drop("a.txt", "+\r\n?\r\n");
+    r.Ticks();
+    EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "45", "32"}));
+    EXPECT_TRUE(r.In("err", "a.txt"));
+    EXPECT_EQ(r.Log().at(1), "-> EROARE LA TIPARIRE BON " + r.Path("a.txt") + " !!!");
+  }
+}
+
+// A clearing never cuts in while a receipt file waits: one not yet stable, one
+// that failed and waits for its retry.
+TEST(ReceiptSpool, ClearingWaitsForEveryWaitingFile) {
+  SpoolRig r;
+  r.statusA = [](const Bytes& keys) -> unsigned char { return keys[0] == 0x13 ? 0x08 : 0x00; };
+  r.host.dialog = {ErrorChoice::Retry};
+  r.spool.RequestClearing();
+  r.Drop("a.txt", kItem);
+  r.spool.Tick();  // a.txt seen once: not stable yet
+  EXPECT_TRUE(r.Sent().empty());
+  r.spool.Tick();  // a.txt fails; the operator asks for a retry
+  r.statusA = [](const Bytes&) -> unsigned char { return 0; };
+  r.Sent();
+  r.spool.Tick();
+  EXPECT_EQ(r.Sent(), Concat({{"T", "S", "00", "0F", "00", "3A", "31"}, kItemKeys}));
+  r.spool.Tick();
+  EXPECT_EQ(r.Sent(), (Cmds{"11 45 31", "0F"}));
+}
+
 TEST(ReceiptSpool, HandlesSpecialFiles) {
   const struct {
     std::string content;
@@ -392,6 +469,10 @@ TEST(ReceiptSpool, RecoversFromAnInterruptedJob) {
        "ok",
        "-> RECUPERARE: BONUL {} A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU"},
       {"", {"T", "S", "31"}, "ok", "-> Inceput tiparire: {}"},
+      {"CANCEL a.txt\n",
+       {"T", "S", "00", "0F"},
+       "err",
+       "-> RECUPERARE: BONUL {} A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL {err}"},
   };
   for (const auto& c : cases) {
     SpoolRig r;
@@ -403,21 +484,43 @@ TEST(ReceiptSpool, RecoversFromAnInterruptedJob) {
     EXPECT_TRUE(r.In(c.place, "a.txt")) << c.record;
     std::string first = c.log;
     first.replace(first.find("{}"), 2, r.Path("a.txt"));
+    if (auto at = first.find("{err}"); at != std::string::npos)
+      first.replace(at, 5, r.settings.ERRDIR);
     EXPECT_EQ(r.Log().at(0), first);
     EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB")) << c.record;
   }
 }
 
+// The record follows the operator's decision, holds any name on one line, and
+// a restart reads the name back; the log shows the name's control characters
+// escaped, so a name cannot forge a log line.
 TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
-  SpoolRig r;
-  r.statusA = [](const Bytes& keys) -> unsigned char { return keys[0] == 0x13 ? 0x08 : 0x00; };
-  r.host.dialog = {std::nullopt};
-  r.Drop("a.txt", kItem);
-  r.Ticks();
-  std::ifstream record(r.root / "spool" / "OVIXNOVA.JOB");
-  std::string line;
-  std::getline(record, line);
-  EXPECT_EQ(line, "PRINTING a.txt");
+#ifdef _WIN32
+  const std::string name = "a.txt", recorded = "a.txt", logged = "a.txt";
+#else
+  const std::string name = "a\r\n\\b.txt", recorded = "a\\x0D\\x0A\\x5Cb.txt",
+                    logged = "a\\x0D\\x0A\\b.txt";
+#endif
+  const std::pair<std::optional<ErrorChoice>, std::string> cases[] = {
+      {std::nullopt, "PRINTING "},
+      {ErrorChoice::Retry, "PRINTING "},
+      {ErrorChoice::CancelReceipt, "CANCEL "}};
+  for (const auto& [choice, state] : cases) {
+    SpoolRig r;
+    r.statusA = [](const Bytes& keys) -> unsigned char { return keys[0] == 0x13 ? 0x08 : 0x00; };
+    r.host.dialog = {choice};
+    r.Drop(name, kItem);
+    r.Ticks();
+    std::ifstream record(r.root / "spool" / "OVIXNOVA.JOB");
+    std::string line;
+    std::getline(record, line);
+    EXPECT_EQ(line, state + recorded);
+    EXPECT_EQ(r.Log().at(0), "-> Inceput tiparire: " + r.settings.BONDIR + logged);
+    ReceiptSpool restarted{r.settings, r.rig.link, r.log, r.host, [] { return std::string(); }};
+    restarted.RecoverInterruptedJob();
+    EXPECT_EQ(restarted.JobFileName, name);
+    EXPECT_EQ(restarted.OperatorDecision, choice == ErrorChoice::CancelReceipt ? 2 : 1);
+  }
 }
 
 TEST(ReceiptSpool, AClosedPortIsReopenedByTheNextJob) {
@@ -427,13 +530,13 @@ TEST(ReceiptSpool, AClosedPortIsReopenedByTheNextJob) {
   r.spool.OnPortError("read failed");
   r.Drop("a.txt", "<");
   r.Ticks();
-  r.Ticks();
+  r.spool.Tick();  // the same file again at once, without a second look
   EXPECT_TRUE(r.Sent().empty());
   EXPECT_EQ(r.Log(), (Cmds{"-> EROARE PORT SERIAL 1: read failed",
                            "-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!", "\t-> RE-INCERCARE...",
                            "-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!", "\t-> RE-INCERCARE..."}));
   r.rig.reg.openable = true;
-  r.Ticks();
+  r.spool.Tick();
   EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
   EXPECT_EQ(r.Log().at(5), "-> PORT SERIAL 1 FUNCTIONEAZA DIN NOU");
 }
