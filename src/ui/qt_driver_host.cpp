@@ -168,8 +168,10 @@ bool QtDriverHost::AskContinueWithoutRegister() {
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   noAnswerBox_ = &box;
+  tray_.UpdateMenuEntries();
   const int answer = box.exec();
   noAnswerBox_ = nullptr;
+  tray_.UpdateMenuEntries();
   return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested == 1);
 }
 
@@ -182,8 +184,10 @@ void QtDriverHost::ShowPrintErrorDialog() {
   });
   dialog.setWindowModality(Qt::ApplicationModal);
   errorDialog_ = &dialog;
+  tray_.UpdateMenuEntries();
   dialog.exec();
   errorDialog_ = nullptr;
+  tray_.UpdateMenuEntries();
 }
 
 void QtDriverHost::EndProgramNow() {

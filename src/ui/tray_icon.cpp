@@ -44,6 +44,10 @@ void TrayIcon::HookWindow() {
   if (IsHooked != 0) return;
   activated_ = connect(&tray_, &QSystemTrayIcon::activated, this, &TrayIcon::OnActivated);
   qApp->installEventFilter(this);
+  // A StatusNotifierItem host draws the menu itself from the one exported
+  // with the icon; an embedded icon never shows it (its right press is kept
+  // from Qt below, and the release opens it).
+  tray_.setContextMenu(&popup_);
   IsHooked = -1;
 }
 
@@ -51,7 +55,15 @@ void TrayIcon::UnhookWindow() {
   if (IsHooked != -1) return;
   disconnect(activated_);
   qApp->removeEventFilter(this);
+  tray_.setContextMenu(nullptr);
   IsHooked = 0;
+}
+
+void TrayIcon::UpdateMenuEntries() {
+  const bool usable = !(menuBlocked && menuBlocked());
+  for (QAction* action : popup_.actions()) {
+    if (action->isVisible() && !action->isSeparator()) action->setEnabled(usable);
+  }
 }
 
 void TrayIcon::AddTrayIcon(const QIcon& icon) {
@@ -94,9 +106,9 @@ void TrayIcon::OnMainMinimized() {
 void TrayIcon::OnActivated(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Context:
-      // Platforms that report the right button only as Context do so on its
-      // release; an embedded X11 icon reports it on the press instead.
-      if (!embedded_) TrayWindowProc(TrayMouse::RightRelease);
+      // An embedded X11 icon reports the right button on the press, and a
+      // StatusNotifierItem host that asks for the menu this way draws the
+      // exported one itself: neither opens the popup here.
       break;
     case QSystemTrayIcon::Trigger:
       if (!embedded_) TrayWindowProc(TrayMouse::LeftClick);
@@ -121,6 +133,8 @@ bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
       TrayWindowProc(TrayMouse::DoubleClick);
     } else if (type == QEvent::MouseButtonPress) {
       TrayWindowProc(right ? TrayMouse::RightPress : TrayMouse::LeftClick);
+      // Qt would open the context menu on the press itself.
+      if (right) return true;
     } else if (right) {
       TrayWindowProc(TrayMouse::RightRelease);
     }

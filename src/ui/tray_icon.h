@@ -56,6 +56,11 @@ class TrayIcon : public QObject {
   // operator prompt must be answered first. Without the hook nothing happens.
   void TrayWindowProc(TrayMouse action);
   std::function<bool()> menuBlocked;
+  // Enables the visible entries of the menu, or disables them while
+  // `menuBlocked` says a prompt waits: a host that draws the exported menu
+  // (StatusNotifierItem) opens it whenever the operator asks. Call it when a
+  // prompt comes or goes.
+  void UpdateMenuEntries();
 
   // The main window was minimised: without the hook, connects it again, adds
   // the icon with the window's current icon and hides the window.

@@ -79,10 +79,11 @@ class Rig:
             f.write("[DEFAULT]\r\n" + "".join("%s=%s\r\n" % kv for kv in settings.items()))
 
     # --- the two programs -------------------------------------------------
-    def start(self, wait_for_start=True, display=None, operator=True):
+    def start(self, wait_for_start=True, display=None, operator=True, env=None):
         """Starts the driver offscreen, or on the given X display; with
-        `operator`, the test answers its prompts through the operator file."""
-        env = dict(os.environ)
+        `operator`, the test answers its prompts through the operator file;
+        `env` adds to the environment."""
+        env = dict(os.environ, **(env or {}))
         env.pop("OVIXNOVA_TEST_OPERATOR", None)
         if operator:
             env["OVIXNOVA_TEST_OPERATOR"] = self.operator_path

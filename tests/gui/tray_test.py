@@ -1,4 +1,6 @@
-"""The driver on a real X display with a real tray host (trayer, under Xvfb).
+"""The driver on a real X display with a real tray host, under Xvfb: trayer
+(an XEmbed tray) and xfce4-panel's systray on a private D-Bus session bus (a
+StatusNotifierItem host, which draws the menu the driver exports).
 
 Right-clicks the tray icon, opens the menu, the About box and the exit
 confirmation, confirms the exit with Ctrl+Ins and checks the stop line. Saves
@@ -7,9 +9,11 @@ no-answer box under build/screenshots/.
 """
 
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -17,6 +21,27 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from harness import BUILD, DriverTest, ITEM  # noqa: E402
 
 SHOTS = os.path.join(BUILD, "screenshots")
+
+XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="26"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+"""
 
 
 class X:
@@ -31,14 +56,63 @@ class X:
             self.display = ":" + f.readline().strip()
         self.env = dict(os.environ, DISPLAY=self.display)
         self.tray = None
+        self.bus = None
+        self.home = None
+        self.panel = "trayer"
 
-    def start_tray(self):
-        self.tray = subprocess.Popen(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                                      "--height", "24", "--transparent", "false", "--tint", "0xd0d0d0"],
-                                     env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def start_tray(self, panel="trayer"):
+        self.panel = panel
+        if panel == "trayer":
+            self.tray = subprocess.Popen(["trayer", "--edge", "top", "--align", "right", "--widthtype",
+                                          "request", "--height", "24", "--transparent", "false", "--tint",
+                                          "0xd0d0d0"], env=self.env, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+            return
+        # A private session bus, and a home whose panel holds only the systray
+        # plugin, at the top left; the bus starts the panel's settings daemon
+        # with this home.
+        self.home = tempfile.mkdtemp(prefix="ovix-panel-")
+        config = os.path.join(self.home, ".config", "xfce4", "xfconf", "xfce-perchannel-xml")
+        os.makedirs(config)
+        with open(os.path.join(config, "xfce4-panel.xml"), "w") as f:
+            f.write(XFCE_PANEL)
+        self.env.update(HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, ".config"), NO_AT_BRIDGE="1")
+        read, write = os.pipe()
+        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=%d" % write],
+                                    pass_fds=(write,), env=self.env, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = f.readline().strip()
+        self.tray = subprocess.Popen(["xfce4-panel", "--disable-wm-check"], env=self.env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 20
+        while "org.kde.StatusNotifierWatcher" not in self.bus_names():
+            if time.monotonic() > deadline:
+                raise AssertionError("xfce4-panel did not register its StatusNotifierItem watcher")
+            time.sleep(0.1)
+
+    def bus_names(self):
+        return subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                               "org.freedesktop.DBus.ListNames"], env=self.env, capture_output=True,
+                              text=True).stdout
+
+    def registered_items(self):
+        return subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
+                               "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
+                               "string:org.kde.StatusNotifierWatcher", "string:RegisteredStatusNotifierItems"],
+                              env=self.env, capture_output=True, text=True).stdout.count("/StatusNotifierItem")
+
+    def driver_env(self):
+        """What the driver needs of this display's environment: the bus, if any."""
+        return {"DBUS_SESSION_BUS_ADDRESS": self.env["DBUS_SESSION_BUS_ADDRESS"]} if self.bus else None
 
     def run(self, *args):
         return subprocess.run(args, env=self.env, check=True, capture_output=True, text=True).stdout
+
+    def all_windows(self):
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ""], env=self.env,
+                                capture_output=True, text=True)
+        return result.stdout.split()
 
     def windows(self, name=None):
         args = ["xdotool", "search", "--onlyvisible"] + (["--name", name] if name else ["--class", "ovixnova"])
@@ -62,10 +136,12 @@ class X:
         return path
 
     def close(self):
-        for process in (self.tray, self.xvfb):
+        for process in (self.tray, self.bus, self.xvfb):
             if process:
                 process.terminate()
                 process.wait()
+        if self.home:
+            shutil.rmtree(self.home, ignore_errors=True)
 
 
 class TrayOnX(DriverTest):
@@ -92,30 +168,61 @@ class TrayOnX(DriverTest):
 
     def tray_shot(self, name, box):
         x, y, w, h = box
-        self.x.shot(name, (x - 4, y - 1, w + 8, h + 2))
+        self.x.shot(name, (max(0, x - 4), max(0, y - 1), w + 8, h + 2))
 
     def test_tray_menu_dialogs_and_exit(self):
-        x = self.x
-        x.start_tray()
-        rig = self.rig(simulator_args=["--delay-ms", "400"])
-        rig.start(display=x.display)
-        window, box = self.wait_for("the tray icon", self.icon)
-        cx, cy = box[0] + box[2] // 2, box[1] + box[3] // 2
-        self.tray_shot("tray-idle", box)
+        for panel in ("trayer", "xfce4-panel"):
+            with self.subTest(panel=panel):
+                if panel != "trayer":
+                    self.x = X()
+                    self.addCleanup(self.x.close)
+                self.menu_dialogs_and_exit(panel)
 
-        # A right press alone opens nothing; the release opens the menu.
-        x.run("xdotool", "mousemove", str(cx), str(cy), "mousedown", "3")
+    def open_menu(self, cx, cy):
+        """Right-clicks the icon and returns the windows the menu opened."""
+        before = self.x.all_windows()
+        self.x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
+        return self.wait_for("the menu", lambda: [w for w in self.x.all_windows() if w not in before])
+
+    def menu_dialogs_and_exit(self, panel):
+        x = self.x
+        x.start_tray(panel)
+        embedded = panel == "trayer"
+        suffix = "" if embedded else "-" + panel
+        rig = self.rig(simulator_args=["--delay-ms", "400"])
+        rig.start(display=x.display, env=x.driver_env())
+        if embedded:
+            window, box = self.wait_for("the tray icon", self.icon)
+        else:
+            self.wait_for("the item registered", lambda: x.registered_items() == 1)
+            window, box = None, (0, 0, 24, 26)  # the panel's only plugin, at the top left
+        cx, cy = box[0] + box[2] // 2, box[1] + box[3] // 2
         time.sleep(0.5)
-        self.assertEqual([w for w in x.windows() if w != window and self.x.geometry(w)[2] > 40], [])
-        x.run("xdotool", "mouseup", "3")
-        menu = self.wait_for("the menu", lambda: [w for w in x.windows() if w != window])
-        x.shot("menu", (box[0] - 200, 0, 240, 100))
+        self.tray_shot("tray-idle" + suffix, box)
+        menu_box = (max(0, box[0] - 200), 0, 240, 100)
+
+        if embedded:
+            # A right press alone opens nothing; the release opens the menu.
+            x.run("xdotool", "mousemove", str(cx), str(cy), "mousedown", "3")
+            time.sleep(0.5)
+            self.assertEqual([w for w in x.windows() if w != window and self.x.geometry(w)[2] > 40], [])
+            x.run("xdotool", "mouseup", "3")
+            self.wait_for("the menu", lambda: [w for w in x.windows() if w != window])
+        else:
+            self.open_menu(cx, cy)
+        x.shot("menu" + suffix, menu_box)
         x.run("xdotool", "key", "Escape")
+        # A left click opens nothing.
+        time.sleep(0.5)
+        before = x.all_windows()
+        x.run("xdotool", "mousemove", str(cx), str(cy), "click", "1")
+        time.sleep(0.5)
+        self.assertEqual(x.all_windows(), before)
 
         # The busy picture while a slow register prints a receipt.
         rig.drop("a.txt", ITEM, "<")
         rig.wait(lambda: len(rig.commands()) >= 3, "printing")
-        self.tray_shot("tray-busy", box)
+        self.tray_shot("tray-busy" + suffix, box)
         rig.wait(lambda: rig.where("a.txt") == "ok", "the receipt filed")
 
         # The error picture and the no-answer box with a silent register.
@@ -123,41 +230,53 @@ class TrayOnX(DriverTest):
         rig.drop("b.txt", "<")
         self.wait_for("the no-answer box", lambda: x.windows("OVIXNOVA"))
         time.sleep(0.5)
-        self.tray_shot("tray-error", box)
-        x.shot("no-answer-box")
-        # The menu stays shut while the operator is asked.
-        before = x.windows()
+        self.tray_shot("tray-error" + suffix, box)
+        if embedded:
+            x.shot("no-answer-box")
+        # The menu gives no way to the About box or the exit while the operator
+        # is asked: an embedded icon opens nothing, a host that draws the menu
+        # shows its entries disabled.
+        before = x.all_windows()
         x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
         time.sleep(0.5)
-        self.assertEqual(x.windows(), before)
+        if embedded:
+            self.assertEqual(x.all_windows(), before)
+        else:
+            self.assertTrue([w for w in x.all_windows() if w not in before])
+            x.shot("menu-while-asked" + suffix, menu_box)
+            x.run("xdotool", "key", "Down", "Return", "e")
+            time.sleep(0.5)
+            self.assertEqual((x.windows("ATENTIE !!!"), x.windows("^ $")), ([], []))
+            x.run("xdotool", "key", "Escape")
         rig.simulate("silent off", "fail-keys 2A status 08")
         rig.operate("ok")
         rig.drop("c.txt", ITEM)
         dialog = self.wait_for("the error dialog", lambda: x.windows("ATENTIE !!$"))
         time.sleep(0.3)
-        x.shot("error-dialog", x.geometry(dialog[0]))
+        if embedded:
+            x.shot("error-dialog", x.geometry(dialog[0]))
         rig.operate("give-up")
         rig.wait(lambda: rig.where("c.txt") == "err", "the receipt given up")
 
         # About box from the menu; a click closes it.
-        x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
-        self.wait_for("the menu", lambda: len(x.windows()) > 1)
+        self.open_menu(cx, cy)
         x.run("xdotool", "key", "Down", "Return")
         about = self.wait_for("the About box", lambda: [w for w in x.windows()
                                                         if x.geometry(w)[2:] == (251, 65)])
         time.sleep(0.3)
         ax, ay, aw, ah = x.geometry(about[0])
-        x.shot("about", (ax, ay, aw, ah))
+        if embedded:
+            x.shot("about", (ax, ay, aw, ah))
         x.run("xdotool", "mousemove", str(ax + 30), str(ay + 30), "click", "1")
         self.wait_for("the About box to close", lambda: about[0] not in x.windows())
 
         # Exit confirmation from the menu, confirmed with Ctrl+Ins.
-        x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
-        self.wait_for("the menu", lambda: len(x.windows()) > 1)
+        self.open_menu(cx, cy)
         x.run("xdotool", "key", "e")
         form = self.wait_for("the exit confirmation", lambda: x.windows("ATENTIE !!!"))
         time.sleep(0.3)
-        x.shot("exit-confirmation", x.geometry(form[0]))
+        if embedded:
+            x.shot("exit-confirmation", x.geometry(form[0]))
         x.run("xdotool", "key", "Insert")
         time.sleep(0.5)
         self.assertIsNone(rig.driver.poll())
