@@ -1,14 +1,11 @@
 #include "shell/event_log.h"
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+#include "os/os.h"
 
 namespace ovix {
 
@@ -98,53 +95,6 @@ std::vector<std::string> StartBlock(const DriverSettings& s, std::string_view ti
 std::vector<std::string> StopLines(std::string_view timestamp) {
   return {"-> DRIVER OPRIT: " + std::string(timestamp), ""};
 }
-
-#ifdef _WIN32
-namespace {
-
-// Wide text in the ANSI code page, the encoding of every other log line.
-std::string ToAnsi(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
-
-}  // namespace
-
-std::string LocalTimestamp(std::time_t when) {
-  std::tm local{};
-  localtime_s(&local, &when);
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(local.tm_year + 1900);
-  st.wMonth = static_cast<WORD>(local.tm_mon + 1);
-  st.wDayOfWeek = static_cast<WORD>(local.tm_wday);
-  st.wDay = static_cast<WORD>(local.tm_mday);
-  st.wHour = static_cast<WORD>(local.tm_hour);
-  st.wMinute = static_cast<WORD>(local.tm_min);
-  st.wSecond = static_cast<WORD>(local.tm_sec);
-  constexpr int kChars = 128;
-  wchar_t date[kChars] = L"";
-  wchar_t time[kChars] = L"";
-  if (!GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, kChars,
-                       nullptr))
-    date[0] = L'\0';
-  if (!GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st, nullptr, time, kChars)) time[0] = L'\0';
-  return ToAnsi(date) + " - " + ToAnsi(time);
-}
-#else
-std::string LocalTimestamp(std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
-  char date[128] = "";
-  char time[128] = "";
-  std::strftime(date, sizeof date, "%x", &local);
-  std::strftime(time, sizeof time, "%X", &local);
-  return std::string(date) + " - " + time;
-}
-#endif
 
 std::string LocalTimestampNow() {
   return LocalTimestamp(std::time(nullptr));

@@ -56,10 +56,7 @@ std::vector<std::string> StartBlock(const DriverSettings& settings, std::string_
 // The lines written when the driver ends in order: the stop line and an empty line.
 std::vector<std::string> StopLines(std::string_view timestamp);
 
-// Local date in the short date format, " - ", local time in the long time
-// format: on POSIX strftime %x and %X under the LC_TIME of the environment, on
-// Windows the user's formats from the regional settings, in the ANSI code page.
-std::string LocalTimestamp(std::time_t when);
+// LocalTimestamp (os/os.h) of the present moment.
 std::string LocalTimestampNow();
 
 }  // namespace ovix

@@ -1,10 +1,5 @@
 #include "shell/settings.h"
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -15,6 +10,7 @@
 #include <utility>
 
 #include "link/frame_codec.h"
+#include "os/os.h"
 
 namespace ovix {
 namespace {
@@ -129,11 +125,7 @@ DriverSettings LoadDriverSettings(const std::string& iniPath) {
 }
 
 std::string ProgramIniPath(const std::string& programDir) {
-#ifdef _WIN32
-  return programDir + "\\OVIX.INI";
-#else
-  return programDir + "/OVIX.INI";
-#endif
+  return FileInDirectory(programDir, "OVIX.INI");
 }
 
 int DescriptionWidth(const DriverSettings& settings) {
@@ -158,60 +150,7 @@ std::string SerialDeviceName(std::string_view comText) {
   if (IsDevicePath(comText)) return std::string(comText);
   const std::optional<int> port = SerialPortNumber(comText);
   if (!port || *port < 1) return {};
-#ifdef _WIN32
-  return "COM" + std::to_string(*port);
-#else
-  return "/dev/ttyS" + std::to_string(*port - 1);
-#endif
-}
-
-std::string NativeDirectory(std::string_view dirSetting) {
-#ifdef _WIN32
-  return std::string(dirSetting);
-#else
-  const bool hasDrive = dirSetting.size() >= 2 && dirSetting[1] == ':' &&
-                        AsciiLower(dirSetting[0]) >= 'a' && AsciiLower(dirSetting[0]) <= 'z';
-  if (hasDrive) dirSetting.remove_prefix(2);
-  std::string native(dirSetting);
-  std::ranges::replace(native, '\\', '/');
-  return native;
-#endif
-}
-
-std::filesystem::path PathFromText(const std::string& text) {
-#ifdef _WIN32
-  // The standard library would read the text in another encoding than fopen.
-  const int length = static_cast<int>(text.size());
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
-  return std::filesystem::path(std::move(wide));
-#else
-  return std::filesystem::path(text);
-#endif
-}
-
-std::optional<std::string> TextFromPath(const std::filesystem::path& path) {
-#ifdef _WIN32
-  const std::wstring& wide = path.native();
-  const int length = static_cast<int>(wide.size());
-  if (length == 0) return std::string();
-  // No best-fit replacements: a look-alike character would name another file.
-  // A UTF-8 code page spells everything but takes neither that flag nor the
-  // report of a replacement.
-  const bool utf8 = GetACP() == CP_UTF8;
-  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  BOOL replaced = FALSE;
-  BOOL* const report = utf8 ? nullptr : &replaced;
-  const int size =
-      WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, report);
-  if (size <= 0 || replaced) return std::nullopt;
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, flags, wide.data(), length, text.data(), size, nullptr, nullptr);
-  return text;
-#else
-  return path.string();
-#endif
+  return SerialDeviceOfPort(*port);
 }
 
 }  // namespace ovix

@@ -154,21 +154,4 @@ bool IsDevicePath(std::string_view comText);
 // text when the port number does not fit 16 bits or is below 1.
 std::string SerialDeviceName(std::string_view comText);
 
-// A directory setting as used in file paths on this system. On POSIX every
-// backslash becomes '/' and a leading drive letter with its colon ("C:") is
-// dropped, so "C:\OVIX\BONOK\" is "/OVIX/BONOK/"; native paths come back as
-// they are. On Windows the text is returned unchanged. File paths are then the
-// plain concatenation of this text and the file name.
-std::string NativeDirectory(std::string_view dirSetting);
-
-// A file path held as text, as the settings have it and the narrow file
-// functions (fopen) take it, as a filesystem path: on POSIX the bytes as they
-// are, on Windows text in the ANSI code page.
-std::filesystem::path PathFromText(const std::string& text);
-
-// The reverse: std::nullopt when a character of the path has no spelling in
-// that encoding (on Windows, one outside the ANSI code page), so that the
-// narrow file functions could not reach it.
-std::optional<std::string> TextFromPath(const std::filesystem::path& path);
-
 }  // namespace ovix

@@ -1,21 +1,12 @@
 #include "spool/spool_files.h"
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "shell/settings.h"
+#include "os/os.h"
 
 namespace ovix {
 namespace fs = std::filesystem;
@@ -49,66 +40,23 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
 
 namespace {
 
-// Renames a file over one of the target's name. On Windows a move across
-// volumes becomes a copy, and the call returns once the move is on the disk.
-void RenameReplacing(const fs::path& from, const fs::path& to, std::error_code& ec) {
-#ifdef _WIN32
-  ec.clear();
-  if (!MoveFileExW(from.c_str(), to.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    ec.assign(static_cast<int>(GetLastError()), std::system_category());
-#else
-  fs::rename(from, to, ec);
-#endif
-}
-
-#ifndef _WIN32
-// Flushes an open file's data to the disk.
-bool SyncFile(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-#endif
-
 fs::path ParentOf(const fs::path& path) {
   return path.has_parent_path() ? path.parent_path() : fs::path(".");
 }
 
 }  // namespace
 
-void SyncDirectory(const std::string& dir) {
-#ifndef _WIN32
-  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-#else
-  (void)dir;
-#endif
-}
-
 bool WriteFileDurably(const std::string& path, const std::string& content, std::string* error) {
   const fs::path target = PathFromText(path);
   const fs::path temporary = fs::path(target).concat(".tmp");
-#ifdef _WIN32
-  std::FILE* file = ::_wfopen(temporary.c_str(), L"wb");
-#else
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-#endif
+  std::FILE* file = OpenFile(temporary, "wb");
   if (file == nullptr) {
     if (error) *error = std::strerror(errno);
     return false;
   }
   bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   ok = std::fflush(file) == 0 && ok;
-#ifdef _WIN32
-  ok = ::_commit(::_fileno(file)) == 0 && ok;
-#else
-  ok = ::fsync(::fileno(file)) == 0 && ok;
-#endif
+  ok = FlushFileToDisk(file) && ok;
   const int savedErrno = errno;
   ok = std::fclose(file) == 0 && ok;
   std::error_code ec;
@@ -132,51 +80,6 @@ bool RemoveFileDurably(const std::string& path, std::string* error) {
   }
   SyncDirectory(ParentOf(file).string());
   return true;
-}
-
-bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
-                       const std::string& name, std::string* error) {
-  std::error_code ec;
-  const fs::path dir = targetDir.empty() ? fs::path(".") : PathFromText(targetDir);
-  fs::create_directories(dir, ec);
-  const fs::path target = dir / PathFromText(name);
-#ifdef _WIN32
-  RenameReplacing(PathFromText(source), target, ec);
-  if (ec && error) *error = ec.message();
-  return !ec;
-#else
-  fs::rename(source, target, ec);
-  if (!ec) {
-    SyncDirectory(dir.string());
-    SyncDirectory(ParentOf(fs::path(source)).string());
-    return true;
-  }
-  if (ec != std::errc::cross_device_link) {
-    if (error) *error = ec.message();
-    return false;
-  }
-  const fs::path temporary = dir / ("." + name + ".ovixnova-tmp");
-  if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec) ||
-      !SyncFile(temporary) || (fs::rename(temporary, target, ec), ec)) {
-    if (error) *error = ec ? ec.message() : std::string("cannot flush the copy");
-    fs::remove(temporary, ec);
-    return false;
-  }
-  SyncDirectory(dir.string());
-  fs::remove(source, ec);
-  SyncDirectory(ParentOf(fs::path(source)).string());
-  return true;
-#endif
-}
-
-bool IsHiddenFile([[maybe_unused]] const std::filesystem::path& path) {
-#ifdef _WIN32
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
-#else
-  return false;
-#endif
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

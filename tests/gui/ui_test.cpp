@@ -13,9 +13,9 @@
 #include <fstream>
 
 #include "../unit/test_support.h"
-#include "ui/dialogs.h"
-#include "ui/qt_driver_host.h"
-#include "ui/tray_icon.h"
+#include "qt/dialogs.h"
+#include "qt/qt_driver_host.h"
+#include "qt/tray_icon.h"
 
 using namespace ovix;
 namespace fs = std::filesystem;

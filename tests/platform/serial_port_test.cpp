@@ -18,8 +18,8 @@
 #include <gtest/gtest.h>
 
 #include "link/printer_link.h"
-#include "link/qt_event_pump.h"
-#include "link/qt_serial_port.h"
+#include "qt/qt_event_pump.h"
+#include "qt/qt_serial_port.h"
 
 namespace ovix {
 namespace {

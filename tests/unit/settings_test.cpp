@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "os/os.h"
+
 namespace ovix {
 namespace {
 

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "os/os.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/receipt_spool.h"

@@ -1,4 +1,4 @@
-#include "link/qt_serial_port.h"
+#include "qt/qt_serial_port.h"
 
 #include <QByteArray>
 #include <QMetaObject>

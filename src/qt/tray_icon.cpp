@@ -1,10 +1,10 @@
-#include "ui/tray_icon.h"
+#include "qt/tray_icon.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QMouseEvent>
 
-#include "ui/dialogs.h"
+#include "qt/dialogs.h"
 
 namespace ovix {
 

@@ -12,9 +12,9 @@
 #include <functional>
 #include <memory>
 
+#include "qt/tray_icon.h"
 #include "spool/driver_host.h"
 #include "spool/receipt_spool.h"
-#include "ui/tray_icon.h"
 
 namespace ovix {
 

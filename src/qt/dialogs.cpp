@@ -1,4 +1,4 @@
-#include "ui/dialogs.h"
+#include "qt/dialogs.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "ui/qt_driver_host.h"
+#include "qt/qt_driver_host.h"
 
 #include <QAction>
 #include <QApplication>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <cstdlib>
 
-#include "ui/dialogs.h"
+#include "qt/dialogs.h"
 
 namespace ovix {
 

@@ -17,12 +17,13 @@
 #include <memory>
 
 #include "link/printer_link.h"
-#include "link/qt_event_pump.h"
-#include "link/qt_serial_port.h"
+#include "os/os.h"
+#include "qt/qt_driver_host.h"
+#include "qt/qt_event_pump.h"
+#include "qt/qt_serial_port.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/receipt_spool.h"
-#include "ui/qt_driver_host.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>

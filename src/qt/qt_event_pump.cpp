@@ -1,4 +1,4 @@
-#include "link/qt_event_pump.h"
+#include "qt/qt_event_pump.h"
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>

@@ -1,0 +1,86 @@
+// The one seam between the core and the operating system: how path texts map
+// to the file system, durable file operations, the hidden-file test, serial
+// device names and the local date and time formats. One implementation per
+// system, chosen by the build: posix.cpp or windows.cpp. Nothing else in the
+// core depends on the system. No function throws; all run on the GUI thread.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace ovix {
+
+// --- Path texts ---
+
+// A directory setting as used in file paths on this system. On POSIX every
+// backslash becomes '/' and a leading drive letter with its colon ("C:") is
+// dropped, so "C:\OVIX\BONOK\" is "/OVIX/BONOK/"; native paths come back as
+// they are. On Windows the text is returned unchanged. File paths are then the
+// plain concatenation of this text and the file name.
+std::string NativeDirectory(std::string_view dirSetting);
+
+// `name` inside directory `dir` (given without a trailing separator), joined
+// with the system's directory separator.
+std::string FileInDirectory(const std::string& dir, std::string_view name);
+
+// A file path held as text, as the settings have it and the narrow file
+// functions (fopen) take it, as a filesystem path: on POSIX the bytes as they
+// are, on Windows text in the ANSI code page.
+std::filesystem::path PathFromText(const std::string& text);
+
+// The reverse: std::nullopt when a character of the path has no spelling in
+// that encoding (on Windows, one outside the ANSI code page), so that the
+// narrow file functions could not reach it.
+std::optional<std::string> TextFromPath(const std::filesystem::path& path);
+
+// The device of serial port number `port` (1 is the first): "COM<port>" on
+// Windows, "/dev/ttyS<port-1>" on POSIX.
+std::string SerialDeviceOfPort(int port);
+
+// --- Files ---
+
+// fopen of a path: the wide-character open on Windows, so that every name the
+// path holds is reached. nullptr with errno set on failure.
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
+
+// Flushes the data written to an open file (already fflush'ed) to the disk.
+// False on failure, with errno set.
+bool FlushFileToDisk(std::FILE* file);
+
+// Renames `from` over `to`, replacing a file there. On Windows a move across
+// volumes becomes a copy, and the call returns once the move is on the disk.
+void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                     std::error_code& ec);
+
+// Moves `source` into directory `targetDir` under `name`, replacing a file of
+// that name there. Creates the directory when it is missing. Within one file
+// system this is a rename; across file systems the file is copied under a
+// temporary name in the target, flushed, renamed into place, and only then is
+// the source removed, so a crash leaves two identical copies at worst, never
+// none and never a partial one. Both directories are flushed afterwards.
+// Returns false with the reason in *error; the source is then untouched.
+bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
+                       const std::string& name, std::string* error);
+
+// Flushes a directory's entries (creations, renames, removals) to the disk.
+// Does nothing where the system offers no such call.
+void SyncDirectory(const std::string& dir);
+
+// Whether the spool scan passes a directory entry over for its attributes: on
+// Windows one marked hidden or system; never on POSIX (names starting with '.'
+// are passed over by the scan itself on every system).
+bool IsHiddenFile(const std::filesystem::path& path);
+
+// --- Time ---
+
+// Local date in the short date format, " - ", local time in the long time
+// format: on POSIX strftime %x and %X under the LC_TIME of the environment, on
+// Windows the user's formats from the regional settings, in the ANSI code page.
+std::string LocalTimestamp(std::time_t when);
+
+}  // namespace ovix

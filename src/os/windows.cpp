@@ -1,0 +1,120 @@
+// The operating-system seam on Windows.
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+
+#include "os/os.h"
+
+namespace ovix {
+namespace fs = std::filesystem;
+
+std::string NativeDirectory(std::string_view dirSetting) {
+  return std::string(dirSetting);
+}
+
+std::string FileInDirectory(const std::string& dir, std::string_view name) {
+  return dir + "\\" + std::string(name);
+}
+
+fs::path PathFromText(const std::string& text) {
+  // The standard library would read the text in another encoding than fopen.
+  const int length = static_cast<int>(text.size());
+  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
+  return std::filesystem::path(std::move(wide));
+}
+
+std::optional<std::string> TextFromPath(const fs::path& path) {
+  const std::wstring& wide = path.native();
+  const int length = static_cast<int>(wide.size());
+  if (length == 0) return std::string();
+  // No best-fit replacements: a look-alike character would name another file.
+  // A UTF-8 code page spells everything but takes neither that flag nor the
+  // report of a replacement.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL replaced = FALSE;
+  BOOL* const report = utf8 ? nullptr : &replaced;
+  const int size =
+      WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, report);
+  if (size <= 0 || replaced) return std::nullopt;
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), length, text.data(), size, nullptr, nullptr);
+  return text;
+}
+
+std::string SerialDeviceOfPort(int port) {
+  return "COM" + std::to_string(port);
+}
+
+std::FILE* OpenFile(const fs::path& path, const char* mode) {
+  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return ::_wfopen(path.c_str(), wideMode.c_str());
+}
+
+bool FlushFileToDisk(std::FILE* file) {
+  return ::_commit(::_fileno(file)) == 0;
+}
+
+void RenameReplacing(const fs::path& from, const fs::path& to, std::error_code& ec) {
+  ec.clear();
+  if (!MoveFileExW(from.c_str(), to.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    ec.assign(static_cast<int>(GetLastError()), std::system_category());
+}
+
+bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
+                       const std::string& name, std::string* error) {
+  std::error_code ec;
+  const fs::path dir = targetDir.empty() ? fs::path(".") : PathFromText(targetDir);
+  fs::create_directories(dir, ec);
+  RenameReplacing(PathFromText(source), dir / PathFromText(name), ec);
+  if (ec && error) *error = ec.message();
+  return !ec;
+}
+
+void SyncDirectory(const std::string&) {}
+
+bool IsHiddenFile(const fs::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+}
+
+namespace {
+
+// Wide text in the ANSI code page, the encoding of every other log line.
+std::string ToAnsi(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
+  out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+std::string LocalTimestamp(std::time_t when) {
+  std::tm local{};
+  localtime_s(&local, &when);
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(local.tm_year + 1900);
+  st.wMonth = static_cast<WORD>(local.tm_mon + 1);
+  st.wDayOfWeek = static_cast<WORD>(local.tm_wday);
+  st.wDay = static_cast<WORD>(local.tm_mday);
+  st.wHour = static_cast<WORD>(local.tm_hour);
+  st.wMinute = static_cast<WORD>(local.tm_min);
+  st.wSecond = static_cast<WORD>(local.tm_sec);
+  constexpr int kChars = 128;
+  wchar_t date[kChars] = L"";
+  wchar_t time[kChars] = L"";
+  if (!GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, kChars,
+                       nullptr))
+    date[0] = L'\0';
+  if (!GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st, nullptr, time, kChars)) time[0] = L'\0';
+  return ToAnsi(date) + " - " + ToAnsi(time);
+}
+
+}  // namespace ovix
