@@ -21,6 +21,7 @@
 #include "qt/qt_driver_host.h"
 #include "qt/qt_event_pump.h"
 #include "qt/qt_serial_port.h"
+#include "qt/test_operator.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/receipt_spool.h"
@@ -138,6 +139,7 @@ int Run(int argc, char** argv) {
   QtDriverHost host;
   ReceiptSpool spool(settings, link, log, host, [] { return LocalTimestampNow(); });
   host.Attach(&spool);
+  StartTestOperator(host);
   QObject::connect(&port, &QtSerialPort::portError, &host,
                    [&spool](const QString& reason) { spool.OnPortError(reason.toStdString()); });
   spool.RecoverInterruptedJob();

@@ -12,36 +12,6 @@
 
 namespace ovix {
 
-// A scripted operator for end-to-end tests: when the environment names a file
-// in OVIXNOVA_TEST_OPERATOR, its lines are read as the operator's actions, one
-// at a time and in order, each carried out as soon as it applies: "ok" and
-// "cancel" answer the no-answer box, "retry", "cancel-receipt", "give-up" and
-// "close" the printer-error dialog (by clicking its button or closing it),
-// "clear" clicks the clearing menu entry, "about" the About entry, "close-about"
-// closes the About box as a click in it does, "exit" confirms the exit. The
-// real widgets are shown and used; only the clicks come from the file.
-class OperatorScript : public QObject {
- public:
-  OperatorScript(QtDriverHost* host, QString path) : host_(host), path_(std::move(path)) {
-    connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
-    poll_.start(50);
-  }
-  std::function<bool(const QString&)> apply;
-
- private:
-  void Poll() {
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) return;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    // A line counts once it is complete (ends with a newline).
-    if (done_ + 1 < lines.size() && apply(QString::fromUtf8(lines[done_]).trimmed())) ++done_;
-  }
-  QtDriverHost* host_;
-  QString path_;
-  QTimer poll_;
-  int done_ = 0;
-};
-
 QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
   timer_.setInterval(100);
   connect(&timer_, &QTimer::timeout, this, [this] {
@@ -68,43 +38,6 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
 
   tray_.menuBlocked = [this] { return noAnswerBox_ || errorDialog_; };
   main_.onMinimized = [this] { tray_.OnMainMinimized(); };
-
-  if (const char* path = std::getenv("OVIXNOVA_TEST_OPERATOR"); path && *path) {
-    script_ = std::make_unique<OperatorScript>(this, QString::fromLocal8Bit(path));
-    script_->apply = [this](const QString& action) {
-      if (action == "clear") {
-        mnuStergere_Click();
-        return true;
-      }
-      if (action == "exit") {
-        RunExitSequence();
-        return true;
-      }
-      if (action == "about") {
-        mnuAbout_Click();
-        return true;
-      }
-      if (action == "close-about" && about_) {
-        about_->close();
-        return true;
-      }
-      if (noAnswerBox_ && (action == "ok" || action == "cancel")) {
-        noAnswerBox_->button(action == "ok" ? QMessageBox::Ok : QMessageBox::Cancel)->click();
-        return true;
-      }
-      auto* dialog = qobject_cast<PrintErrorDialog*>(errorDialog_.data());
-      const QStringList buttons{"retry", "cancel-receipt", "give-up"};
-      if (dialog && buttons.contains(action)) {
-        dialog->Button(buttons.indexOf(action))->click();
-        return true;
-      }
-      if (dialog && action == "close") {
-        dialog->reject();
-        return true;
-      }
-      return false;
-    };
-  }
 }
 
 QtDriverHost::~QtDriverHost() = default;

@@ -18,8 +18,6 @@
 
 namespace ovix {
 
-class OperatorScript;
-
 class QtDriverHost : public QObject, public DriverHost {
   Q_OBJECT
  public:
@@ -76,7 +74,6 @@ class QtDriverHost : public QObject, public DriverHost {
   QPointer<QDialog> about_;
   QPointer<QDialog> errorDialog_;
   QPointer<QMessageBox> noAnswerBox_;
-  std::unique_ptr<OperatorScript> script_;
   bool mainUnloaded_ = false;
 };
 

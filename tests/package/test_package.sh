@@ -142,6 +142,9 @@ conffiles=$(dpkg-deb -I "$deb" conffiles 2>&1)
 check "OVIX.INI is a conffile" grep -qxF /etc/ovixnova/OVIX.INI <<<"$conffiles"
 check "the autostart entry is a conffile" grep -qxF /etc/xdg/autostart/ovixnova.desktop <<<"$conffiles"
 
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/ovixnova/ovixnova >"$work/ovixnova.packaged"
+check "no test hook in the packaged program" \
+  bash -c '! grep -qa OVIXNOVA_TEST_OPERATOR "$1"' _ "$work/ovixnova.packaged"
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./etc/ovixnova/OVIX.INI >"$work/OVIX.INI.packaged"
 # Every line ends with CR LF, and no CR stands anywhere else.
 crlf_lines() {
