@@ -137,7 +137,7 @@ int Run(int argc, char** argv) {
   PrinterLink link(port, clock, pump);
   port.onByte = [&link](std::uint8_t b) { link.OnByte(b); };
   QtDriverHost host;
-  ReceiptSpool spool(settings, link, log, host, [] { return LocalTimestampNow(); });
+  ReceiptSpool spool(settings, link, log, host, clock, [] { return LocalTimestampNow(); });
   host.Attach(&spool);
   StartTestOperator(host);
   QObject::connect(&port, &QtSerialPort::portError, &host,

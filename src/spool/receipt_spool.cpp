@@ -21,8 +21,13 @@ bool IsBlank(const std::string& line) {
 }  // namespace
 
 ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
-                           DriverHost& host, Timestamp timestamp)
-    : settings_(settings), link_(link), log_(log), host_(host), timestamp_(std::move(timestamp)) {}
+                           DriverHost& host, Clock& clock, Timestamp timestamp)
+    : settings_(settings),
+      link_(link),
+      log_(log),
+      host_(host),
+      clock_(clock),
+      timestamp_(std::move(timestamp)) {}
 
 std::string ReceiptSpool::JobPathText() const {
   return settings_.BONDIR + VisibleText(JobFileName);
@@ -43,7 +48,7 @@ void ReceiptSpool::ReportOnce(const std::string& name, const std::string& line) 
 
 ReceiptSpool::ScanResult ReceiptSpool::Scan() {
   const std::string dir = NativeDirectory(settings_.BONDIR);
-  const auto now = std::chrono::steady_clock::now();
+  const std::chrono::nanoseconds now = clock_.Now();
   std::error_code ec;
   fs::directory_iterator it(dir.empty() ? fs::path(".") : PathFromText(dir), ec);
   std::map<std::string, Stamp> visited;
@@ -190,7 +195,7 @@ void ReceiptSpool::Retake() {
     return VoidForGoneFile();
   }
   if (auto d = deferred_.find(name); d != deferred_.end()) {
-    if (std::chrono::steady_clock::now() < d->second) {
+    if (clock_.Now() < d->second) {
       // Without a decision no other file can be wronged: the rest go on.
       if (OperatorDecision == 0) retake_.reset();
       return;
@@ -211,7 +216,7 @@ void ReceiptSpool::RunJob(const std::string& name) {
   std::optional<std::vector<std::string>> lines = ReadLines(JobPath(), &error);
   if (!lines) {
     ReportOnce(name, "-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI CITIT: " + error);
-    deferred_[name] = std::chrono::steady_clock::now() + kRetryDelay;
+    deferred_[name] = clock_.Now() + kRetryDelay;
     return;
   }
   takenStamp_ = StampOf(name);

@@ -33,8 +33,10 @@ class ReceiptSpool {
  public:
   using Timestamp = std::function<std::string()>;
 
+  // `clock` times the pause before a file that could not be read is tried
+  // again.
   ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
-               DriverHost& host, Timestamp timestamp);
+               DriverHost& host, Clock& clock, Timestamp timestamp);
 
   // One tick of the polling timer. Returns when the job it found is over.
   // A file whose job ended at a prompt (the no-answer box answered OK, the
@@ -123,6 +125,7 @@ class ReceiptSpool {
   PrinterLink& link_;
   const EventLog& log_;
   DriverHost& host_;
+  Clock& clock_;
   Timestamp timestamp_;
   Phase phase_ = Phase::Idle;
   bool portProblem_ = false;
@@ -133,8 +136,8 @@ class ReceiptSpool {
   std::optional<std::string> retake_;
   std::optional<Stamp> retakeStamp_;
   std::optional<Stamp> takenStamp_;
-  // Files that failed to open or move: skipped until the time given.
-  std::map<std::string, std::chrono::steady_clock::time_point> deferred_;
+  // Files that could not be read: skipped until the time given (clock_).
+  std::map<std::string, std::chrono::nanoseconds> deferred_;
   // Files whose problem has been logged; logged again only after it went away.
   std::set<std::string> reported_;
   // Printed or cancelled receipts that could not be filed: never taken again by this run.

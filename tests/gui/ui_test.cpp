@@ -446,7 +446,7 @@ void UiTest::errorDialogButtons() {
   test::LinkRig rig;
   const EventLog eventLog((root / "log.txt").string());
   QtDriverHost host;
-  ReceiptSpool spool(settings, rig.link, eventLog, host, [] { return std::string(); });
+  ReceiptSpool spool(settings, rig.link, eventLog, host, rig.reg, [] { return std::string(); });
   host.Attach(&spool);
   spool.JobFileName = "a.txt";
   rig.link.JobError = 2;

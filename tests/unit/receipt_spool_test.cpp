@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "spool/spool_files.h"
 #include "test_support.h"
 
@@ -60,7 +64,8 @@ struct SpoolRig {
   LinkRig rig;
   EventLog log{(root / "spool" / "LOG.OVX").string()};
   ScriptedHost host;
-  ReceiptSpool spool{settings, rig.link, log, host, [] { return std::string("DATE - TIME"); }};
+  ReceiptSpool spool{settings, rig.link, log,
+                     host,     rig.reg,  [] { return std::string("DATE - TIME"); }};
   // What the register answers: status byte of S replies and of A replies
   // (per key command, by index), byte-6 value, second status, firmware.
   unsigned char statusS = 0;
@@ -516,11 +521,40 @@ TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
     std::getline(record, line);
     EXPECT_EQ(line, state + recorded);
     EXPECT_EQ(r.Log().at(0), "-> Inceput tiparire: " + r.settings.BONDIR + logged);
-    ReceiptSpool restarted{r.settings, r.rig.link, r.log, r.host, [] { return std::string(); }};
+    ReceiptSpool restarted{r.settings, r.rig.link, r.log,
+                           r.host,     r.rig.reg,  [] { return std::string(); }};
     restarted.RecoverInterruptedJob();
     EXPECT_EQ(restarted.JobFileName, name);
     EXPECT_EQ(restarted.OperatorDecision, choice == ErrorChoice::CancelReceipt ? 2 : 1);
   }
+}
+
+// A file that cannot be read is left alone for 5 s of the spool's clock, then
+// tried again from a fresh look.
+TEST(ReceiptSpool, AnUnreadableFileIsTriedAgainAfterFiveSeconds) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no file this test can make unreadable";
+#else
+  SpoolRig r;
+  r.Drop("a.txt", "<");
+  r.Drop("LOG.OVX", "");
+  fs::permissions(r.root / "spool" / "LOG.OVX", fs::perms::all);
+  fs::permissions(r.root / "spool" / "a.txt", fs::perms::none);
+  const bool root = ::geteuid() == 0;  // root reads every file: read as nobody
+  ASSERT_EQ(root ? ::seteuid(65534) : 0, 0);
+  r.Ticks();
+  ASSERT_EQ(root ? ::seteuid(0) : 0, 0);
+  fs::permissions(r.root / "spool" / "a.txt", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(
+      r.Log().at(0).rfind("-> EROARE !! FISIERUL " + r.Path("a.txt") + " NU POATE FI CITIT: ", 0),
+      0u);
+  r.rig.reg.now += 5s - 1ns;
+  r.Ticks();
+  EXPECT_TRUE(r.Sent().empty());
+  r.rig.reg.now += 1ns;
+  r.Ticks();
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
+#endif
 }
 
 TEST(ReceiptSpool, AClosedPortIsReopenedByTheNextJob) {

@@ -128,7 +128,7 @@ TEST_F(WindowsFiles, SpoolWithWindowsDirectoriesPrintsAndFiles) {
   test::LinkRig rig;
   const EventLog log(settings.BONDIR + std::string(kLogFileName));
   QuietHost host;
-  ReceiptSpool spool(settings, rig.link, log, host, [] { return std::string("T"); });
+  ReceiptSpool spool(settings, rig.link, log, host, rig.reg, [] { return std::string("T"); });
   for (int i = 0; i < 6; ++i) spool.Tick();
 
   EXPECT_TRUE(fs::exists(root_ / "ok" / "bon1.txt"));
@@ -157,7 +157,7 @@ TEST_F(WindowsFiles, AnsiNamesReachTheirFiles) {
   EXPECT_FALSE(fs::exists(logPath));
   test::LinkRig rig;
   QuietHost host;
-  ReceiptSpool spool(settings, rig.link, log, host, [] { return std::string("T"); });
+  ReceiptSpool spool(settings, rig.link, log, host, rig.reg, [] { return std::string("T"); });
   spool.Tick();
   spool.Tick();
 
