@@ -71,14 +71,44 @@ bool PrinterLink::Wait(nanoseconds limit) {
   }
 }
 
-void PrinterLink::SendQuery(char letter) {
+Exchange PrinterLink::SendQuery(char letter) {
   ReceiveState = kHuntDle;
   ReplyComplete = 0;
   ReplyRaw.clear();
-  JobError = 0;
+  JobError = PrinterStatus::Ok;
+  released_ = false;
   CommandText = FrameHead + letter + FrameTail;
   port_.Write(CommandText);
-  if (Wait(kShortLimit)) JobError = 1;
+  if (Wait(kShortLimit)) {
+    JobError = PrinterStatus::NoAnswer;
+    return Exchange::NoReply;
+  }
+  return released_ ? Exchange::Released : Exchange::Reply;
+}
+
+namespace {
+// The packed decimal reading of reply data byte n (1-based) of a reply in hex.
+double DataByteReading(std::string_view replyHex, std::size_t n) {
+  const std::size_t at = 2 * (n - 1);
+  return DecimalReading(at < replyHex.size() ? replyHex.substr(at, 2) : std::string_view{});
+}
+}  // namespace
+
+Identification PrinterLink::QueryIdentification() {
+  Identification id;
+  id.exchange = SendQuery('T');
+  id.major = DataByteReading(ReplyHex, 34);
+  id.minor = DataByteReading(ReplyHex, 33);
+  return id;
+}
+
+RegisterStatus PrinterLink::QueryStatus() {
+  RegisterStatus status;
+  status.exchange = SendQuery('S');
+  status.statusByte = StatusByte(ReplyHex);
+  status.secondStatus = DataByteReading(ReplyHex, 3);
+  status.byte6 = DataByteReading(ReplyHex, 6);
+  return status;
 }
 
 Exchange PrinterLink::SendCommand() {
@@ -88,27 +118,30 @@ Exchange PrinterLink::SendCommand() {
   FrameCommand(CommandText);
   port_.Write(CommandText);
   if (Wait(kShortLimit)) {
-    JobError = 2;
+    JobError = PrinterStatus::CommandFailed;
     return Exchange::NoReply;
   }
   if (released_) return Exchange::Released;
-  if (JobError != 0) return Exchange::Reply;
-  SecondStatus = DecimalReading(ReplyHex.substr(std::min<std::size_t>(4, ReplyHex.size()), 2));
+  if (JobError != PrinterStatus::Ok) return Exchange::Reply;
+  SecondStatus = DataByteReading(ReplyHex, 3);
   // A reply without a status byte cannot confirm that the command was carried out.
   if (ReplyHex.size() < 4 || HasErrorBits(StatusByte(ReplyHex))) {
-    JobError = 2;
+    JobError = PrinterStatus::CommandFailed;
     return Exchange::Refused;
   }
   return Exchange::Reply;
 }
 
-void PrinterLink::SendCommandLong() {
+Exchange PrinterLink::SendCommandLong() {
   ReplyComplete = 0;
   ReplyRaw.clear();
+  released_ = false;
   FrameCommand(CommandText);
   port_.Write(CommandText);
-  Wait(kLongLimit);
-  JobError = 0;
+  const bool timedOut = Wait(kLongLimit);
+  JobError = PrinterStatus::Ok;
+  if (timedOut) return Exchange::NoReply;
+  return released_ ? Exchange::Released : Exchange::Reply;
 }
 
 void PrinterLink::Compose(std::string_view keys) {
@@ -129,9 +162,9 @@ bool PrinterLink::EnsurePortOpen(std::string* error) {
   return true;
 }
 
-void PrinterLink::SendKeysLong(std::string_view keys) {
+Exchange PrinterLink::SendKeysLong(std::string_view keys) {
   Compose(keys);
-  SendCommandLong();
+  return SendCommandLong();
 }
 
 std::uint8_t StatusByte(std::string_view replyHex) {

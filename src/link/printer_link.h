@@ -35,6 +35,35 @@ enum class Exchange {
   Released,  // the exit ended the wait before any reply
 };
 
+// The printer status word JobError over a job: what the sends of the job
+// have found so far.
+enum class PrinterStatus {
+  Ok = 0,             // nothing failed
+  NoAnswer = 1,       // a query was not answered within 5 s
+  CommandFailed = 2,  // a command got no reply within 5 s, or was refused
+};
+
+// The identification reply ("T"): the firmware version, from reply data bytes
+// 34 (major) and 33 (minor), each read as a packed decimal byte.
+struct Identification {
+  Exchange exchange = Exchange::NoReply;
+  double major = 0;
+  double minor = 0;
+  // Firmware 5.07 or later keys amounts with the decimal point key and
+  // whole numbers with at least three digit keys.
+  bool NewFirmware() const { return major > 5 || (major == 5 && minor >= 7); }
+};
+
+// The status reply ("S"): the status byte (data byte 2), the second status
+// (data byte 3) and the byte-6 value (data byte 6, packed decimal).
+struct RegisterStatus {
+  Exchange exchange = Exchange::NoReply;
+  std::uint8_t statusByte = 0;
+  double secondStatus = 0;
+  double byte6 = 0;
+  bool HasErrorBits() const { return (statusByte & 0x0C) != 0; }
+};
+
 class PrinterLink : public KeyCommandSink {
  public:
   static constexpr std::chrono::seconds kShortLimit{5};
@@ -56,9 +85,14 @@ class PrinterLink : public KeyCommandSink {
   void OnByte(std::uint8_t b);
 
   // Resets the receiver, clears JobError, writes FrameHead + letter + FrameTail
-  // unstuffed and waits up to 5 s; JobError = 1 on time-out. The reply is left
-  // undecoded in ReplyHex.
-  void SendQuery(char letter);
+  // unstuffed and waits up to 5 s; JobError = NoAnswer on time-out. The reply
+  // is left undecoded in ReplyHex. Returns Reply, NoReply or Released.
+  Exchange SendQuery(char letter);
+
+  // The identification and status queries, their replies decoded. Without a
+  // reply the values are those of an empty reply (0).
+  Identification QueryIdentification();
+  RegisterStatus QueryStatus();
 
   // Frames CommandText, writes it and waits up to 5 s. Time-out: JobError = 2.
   // Otherwise, only when JobError was 0: SecondStatus from reply data byte 3,
@@ -68,14 +102,19 @@ class PrinterLink : public KeyCommandSink {
   // already set) counts as Reply.
   Exchange SendCommand();
 
-  // As SendCommand with a 9 s limit; ends with JobError = 0 whatever happened.
-  void SendCommandLong();
+  // As SendCommand with a 9 s limit; ends with JobError = Ok whatever happened,
+  // and the reply is not decoded (Reply, NoReply or Released).
+  Exchange SendCommandLong();
 
   // Composes CommandText = FrameHead + "A" + keys + FrameTail and sends it.
   Exchange Send(std::string_view keys);
   void SendKeys(std::string_view keys) override { Send(keys); }
-  void SendKeysLong(std::string_view keys);
-  bool CommandFailed() const override { return JobError == 2; }
+  Exchange SendKeysLong(std::string_view keys);
+  bool CommandFailed() const override { return JobError == PrinterStatus::CommandFailed; }
+
+  // A failed job starts over, or its file is filed, by the operator's
+  // decision: the failures found so far no longer count (JobError = Ok).
+  void ForgetFailures() { JobError = PrinterStatus::Ok; }
 
   // Ends a running wait at once, as if a reply had come (used by the exit).
   void ReleaseWait() {
@@ -102,7 +141,7 @@ class PrinterLink : public KeyCommandSink {
   Bytes ReplyRaw;
   std::string ReplyHex;
   int ReplyComplete = 0;
-  int JobError = 0;
+  PrinterStatus JobError = PrinterStatus::Ok;
   double SecondStatus = 0;
 
  private:

@@ -77,36 +77,76 @@ void OnStopSignal(int) {
 // failure.
 std::function<void()> onStop = [] { std::_Exit(1); };
 
+// From here on SIGTERM, SIGINT and the end of the session reach onStop
+// through the event loop (signals by a socket pair, so that the handler does
+// nothing but write a byte).
+std::unique_ptr<QSocketNotifier> RouteStopRequests(QApplication& app) {
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                   [](QSessionManager&) { onStop(); });
+  std::unique_ptr<QSocketNotifier> notifier;
+#ifndef _WIN32
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return notifier;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, &app, [] {
+    char byte;
+    [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
+    onStop();
+  });
+#endif
+  return notifier;
+}
+
+// The driver from the port's opening to its end; returns the exit status.
+int RunDriver(QApplication& app, const DriverSettings& settings, const std::string& device,
+              const EventLog& log) {
+  QtSerialPort port;
+  SteadyClock clock;
+  QtEventPump pump;
+  PrinterLink link(port, clock, pump);
+  port.onByte = [&link](std::uint8_t b) { link.OnByte(b); };
+  QtDriverHost host;
+  ReceiptSpool spool(settings, link, log, host, clock, [] { return LocalTimestampNow(); });
+  host.Attach(&spool);
+  StartTestOperator(host);
+  QObject::connect(&port, &QtSerialPort::portError, &host,
+                   [&spool](const QString& reason) { spool.OnPortError(reason.toStdString()); });
+  spool.RecoverInterruptedJob();
+
+  // The port is opened before the polling timer starts, so that nothing runs
+  // behind the message of a port that cannot be opened.
+  std::string error;
+  if (!port.Open(device, &error)) {
+    return FailStartup(QString("Portul serial %1 nu poate fi deschis: %2")
+                           .arg(QString::fromStdString(device), QString::fromStdString(error)));
+  }
+  link.StartReceiving();
+  host.StartTimer();
+  host.AddTrayIcon();
+  onStop = [&host] { host.RunExitSequence(); };
+
+  app.exec();
+  if (host.MainUnloaded()) log.WriteLines(StopLines(LocalTimestampNow()));
+  // An About box still open keeps the program until it is clicked away.
+  if (QDialog* about = host.AboutWindow()) {
+    QObject::connect(about, &QObject::destroyed, &app, &QCoreApplication::quit);
+    onStop = [] { QCoreApplication::quit(); };
+    app.exec();
+  }
+  onStop = [] {};
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
-#ifndef _WIN32
-  // From here on SIGTERM and SIGINT are kept for the event loop, which runs the
-  // exit sequence for them as soon as it starts.
-  const bool stopSignals = ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0;
-  if (stopSignals) {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-  }
-#endif
+  const std::unique_ptr<QSocketNotifier> stopNotifier = RouteStopRequests(app);
   std::setlocale(LC_TIME, "");
-#ifndef _WIN32
-  std::unique_ptr<QSocketNotifier> stopNotifier;
-  if (stopSignals) {
-    stopNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &app, [] {
-      char byte;
-      [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
-      onStop();
-    });
-  }
-#endif
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
-                   [](QSessionManager&) { onStop(); });
 
   const std::unique_ptr<QLockFile> instanceLock = TakeInstanceLock();
   if (!instanceLock) return 0;
@@ -130,41 +170,7 @@ int Run(int argc, char** argv) {
     return FailStartup(QString("Jurnalul %1 nu poate fi scris: %2")
                            .arg(QString::fromStdString(log.Path()), QString::fromStdString(error)));
   }
-
-  QtSerialPort port;
-  SteadyClock clock;
-  QtEventPump pump;
-  PrinterLink link(port, clock, pump);
-  port.onByte = [&link](std::uint8_t b) { link.OnByte(b); };
-  QtDriverHost host;
-  ReceiptSpool spool(settings, link, log, host, clock, [] { return LocalTimestampNow(); });
-  host.Attach(&spool);
-  StartTestOperator(host);
-  QObject::connect(&port, &QtSerialPort::portError, &host,
-                   [&spool](const QString& reason) { spool.OnPortError(reason.toStdString()); });
-  spool.RecoverInterruptedJob();
-
-  // The port is opened before the polling timer starts, so that nothing runs
-  // behind the message of a port that cannot be opened.
-  if (!port.Open(device, &error)) {
-    return FailStartup(QString("Portul serial %1 nu poate fi deschis: %2")
-                           .arg(QString::fromStdString(device), QString::fromStdString(error)));
-  }
-  link.StartReceiving();
-  host.StartTimer();
-  host.AddTrayIcon();
-  onStop = [&host] { host.RunExitSequence(); };
-
-  app.exec();
-  if (host.MainUnloaded()) log.WriteLines(StopLines(LocalTimestampNow()));
-  // An About box still open keeps the program until it is clicked away.
-  if (QDialog* about = host.AboutWindow()) {
-    QObject::connect(about, &QObject::destroyed, &app, &QCoreApplication::quit);
-    onStop = [] { QCoreApplication::quit(); };
-    app.exec();
-  }
-  onStop = [] {};
-  return 0;
+  return RunDriver(app, settings, device, log);
 }
 
 }  // namespace

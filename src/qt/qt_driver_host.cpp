@@ -81,8 +81,8 @@ void QtDriverHost::RunExitSequence() {
   if (!spool_ || !spool_->TickRunning()) UnloadMain();
 }
 
-void QtDriverHost::SetTrayIcon(int resource) {
-  tray_.SetTrayIcon(resource);
+void QtDriverHost::SetTrayIcon(TrayPicture picture) {
+  tray_.SetTrayIcon(static_cast<int>(picture));
 }
 
 void QtDriverHost::SetTimerEnabled(bool enabled) {
@@ -105,7 +105,7 @@ bool QtDriverHost::AskContinueWithoutRegister() {
   const int answer = box.exec();
   noAnswerBox_ = nullptr;
   tray_.UpdateMenuEntries();
-  return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested == 1);
+  return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested);
 }
 
 void QtDriverHost::ShowPrintErrorDialog() {

@@ -44,7 +44,7 @@ class QtDriverHost : public QObject, public DriverHost {
   bool MainUnloaded() const { return mainUnloaded_; }
 
   // DriverHost
-  void SetTrayIcon(int resource) override;
+  void SetTrayIcon(TrayPicture picture) override;
   void SetTimerEnabled(bool enabled) override;
   bool AskContinueWithoutRegister() override;
   void ShowPrintErrorDialog() override;

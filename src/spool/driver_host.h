@@ -5,10 +5,12 @@
 
 namespace ovix {
 
-// Icon resource numbers of the tray pictures.
-inline constexpr int kIconIdle = 102;
-inline constexpr int kIconBusy = 103;
-inline constexpr int kIconError = 104;
+// The tray icon's pictures, by the numbers of their icon resources.
+enum class TrayPicture {
+  Idle = 102,   // waiting for files
+  Busy = 103,   // a job runs
+  Error = 104,  // the register does not answer or a job failed; a prompt waits
+};
 
 // The buttons of the printer-error dialog.
 enum class ErrorChoice { Retry, CancelReceipt, GiveUp };
@@ -16,7 +18,7 @@ enum class ErrorChoice { Retry, CancelReceipt, GiveUp };
 class DriverHost {
  public:
   virtual ~DriverHost() = default;
-  virtual void SetTrayIcon(int resource) = 0;
+  virtual void SetTrayIcon(TrayPicture picture) = 0;
   virtual void SetTimerEnabled(bool enabled) = 0;
   // The no-answer message box, modal. True for OK (go on), false for Cancel.
   virtual bool AskContinueWithoutRegister() = 0;

@@ -1,6 +1,7 @@
 #include "spool/receipt_spool.h"
 
 #include "link/frame_codec.h"
+#include "spool/keys.h"
 #include "spool/receipt_line.h"
 #include "spool/spool_files.h"
 #include "spool/translation.h"
@@ -29,11 +30,11 @@ ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, co
       clock_(clock),
       timestamp_(std::move(timestamp)) {}
 
-std::string ReceiptSpool::JobPathText() const {
+std::string ReceiptSpool::JobFileForLog() const {
   return settings_.BONDIR + VisibleText(JobFileName);
 }
 
-std::string ReceiptSpool::JobPath() const {
+std::string ReceiptSpool::JobFileNative() const {
   return NativeDirectory(settings_.BONDIR) + JobFileName;
 }
 
@@ -122,7 +123,7 @@ bool ReceiptSpool::RecordJob(const char* state) {
   if (WriteFileDurably(path, std::string(state) + " " + VisibleText(JobFileName, true) + "\n",
                        &error))
     return true;
-  Log("-> EROARE !! EVIDENTA BONULUI " + JobPathText() + " NU POATE FI SCRISA: " + error);
+  Log("-> EROARE !! EVIDENTA BONULUI " + JobFileForLog() + " NU POATE FI SCRISA: " + error);
   return false;
 }
 
@@ -144,9 +145,9 @@ void ReceiptSpool::RecoverInterruptedJob() {
   const std::string state = record.substr(0, blank);
   JobFileName = UnescapeText(record.substr(blank + 1));
   if (state == "PRINTED") {
-    Log("-> RECUPERARE: BONUL " + JobPathText() + " A FOST TIPARIT INAINTE DE OPRIRE");
-    if (fs::exists(PathFromText(JobPath()))) {
-      FilePrinted();
+    Log("-> RECUPERARE: BONUL " + JobFileForLog() + " A FOST TIPARIT INAINTE DE OPRIRE");
+    if (fs::exists(PathFromText(JobFileNative()))) {
+      FileIntoOkDirectory();
     } else {
       ClearJobRecord();
     }
@@ -154,15 +155,15 @@ void ReceiptSpool::RecoverInterruptedJob() {
   }
   if (state == "CANCEL") {
     // The operator cancelled it and the driver stopped before carrying that out.
-    Log("-> RECUPERARE: BONUL " + JobPathText() +
+    Log("-> RECUPERARE: BONUL " + JobFileForLog() +
         " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-    OperatorDecision = 2;
+    OperatorDecision = Decision::VoidAndFile;
   } else {
     // Cut off in the middle: the next job tick clears the half-printed receipt
     // on the register, as a retry would, before printing it again.
-    Log("-> RECUPERARE: BONUL " + JobPathText() +
+    Log("-> RECUPERARE: BONUL " + JobFileForLog() +
         " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
-    OperatorDecision = 1;
+    OperatorDecision = Decision::VoidAndReprint;
   }
   retake_ = JobFileName;
   retakeStamp_.reset();
@@ -180,7 +181,7 @@ void ReceiptSpool::Tick() {
   const ScanResult scan = Scan();
   if (scan.taken) {
     RunJob(*scan.taken);
-  } else if (!scan.anyWaiting && ClearRequested == 1) {
+  } else if (!scan.anyWaiting && ClearRequested) {
     // A clearing never comes between a receipt and its retry, nor before a
     // file that is still being written or cannot be taken yet.
     PerformClearing();
@@ -197,7 +198,7 @@ void ReceiptSpool::Retake() {
   if (auto d = deferred_.find(name); d != deferred_.end()) {
     if (clock_.Now() < d->second) {
       // Without a decision no other file can be wronged: the rest go on.
-      if (OperatorDecision == 0) retake_.reset();
+      if (OperatorDecision == Decision::None) retake_.reset();
       return;
     }
     deferred_.erase(d);
@@ -213,9 +214,9 @@ void ReceiptSpool::Retake() {
 void ReceiptSpool::RunJob(const std::string& name) {
   JobFileName = name;
   std::string error;
-  std::optional<std::vector<std::string>> lines = ReadLines(JobPath(), &error);
+  std::optional<std::vector<std::string>> lines = ReadLines(JobFileNative(), &error);
   if (!lines) {
-    ReportOnce(name, "-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI CITIT: " + error);
+    ReportOnce(name, "-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI CITIT: " + error);
     deferred_[name] = clock_.Now() + kRetryDelay;
     return;
   }
@@ -224,41 +225,13 @@ void ReceiptSpool::RunJob(const std::string& name) {
   reported_.erase(name);
   const bool currencyFile = !lines->empty() && settings_.CHPROGVAL.size() == 1 &&
                             !lines->front().empty() && lines->front()[0] == settings_.CHPROGVAL[0];
-  // A file with nothing to send is filed at once, without talking to the
-  // register, unless a decision for it is still to be carried out there.
-  const bool nothingToSend = currencyFile
-                                 ? std::all_of(lines->begin() + 1, lines->end(),
-                                               [](const std::string& l) { return l.empty(); })
-                                 : std::all_of(lines->begin(), lines->end(), IsBlank);
-  if (nothingToSend && OperatorDecision == 0) {
-    if (currencyFile) {
-      std::error_code ec;
-      fs::remove(PathFromText(JobPath()), ec);
-      if (ec) {
-        Log("-> Programare Valute: " + JobPathText() +
-            " FARA VALUTE; FISIERUL NU POATE FI STERS: " + ec.message());
-        stuck_.insert(name);
-      } else {
-        Log("-> Programare Valute: " + JobPathText() + " FARA VALUTE; FISIER STERS");
-      }
-    } else if (!MoveJobTo(settings_.ERRDIR, &error)) {
-      ReportOnce(name,
-                 "-> EROARE !! FISIERUL GOL " + JobPathText() + " NU POATE FI MUTAT: " + error);
-      stuck_.insert(name);
-    } else {
-      Log("-> EROARE !! FISIERUL GOL " + JobPathText() + " MUTAT IN DIRECTORUL " +
-          settings_.ERRDIR);
-    }
-    return;
-  }
-
-  if (!StartJob()) return;
+  if (FileWithoutSending(currencyFile, *lines) || StartJob() == Step::Ended) return;
   switch (PreJobCheck()) {
-    case PreJob::Ended:
+    case Step::Ended:
       return;
-    case PreJob::Cancelled:
-      return FileCancelled();
-    case PreJob::GoOn:
+    case Step::Cancelled:
+      return FinishCancelled();
+    case Step::GoOn:
       break;
   }
   phase_ = Phase::Lines;
@@ -269,134 +242,146 @@ void ReceiptSpool::RunJob(const std::string& name) {
   }
 }
 
+// A file with nothing to send is filed at once, without talking to the
+// register, unless a decision for it is still to be carried out there. True
+// when the file was dealt with so.
+bool ReceiptSpool::FileWithoutSending(bool currencyFile, const std::vector<std::string>& lines) {
+  const bool nothingToSend = currencyFile
+                                 ? std::all_of(lines.begin() + 1, lines.end(),
+                                               [](const std::string& l) { return l.empty(); })
+                                 : std::all_of(lines.begin(), lines.end(), IsBlank);
+  if (!nothingToSend || OperatorDecision != Decision::None) return false;
+  std::string error;
+  if (currencyFile) {
+    std::error_code ec;
+    fs::remove(PathFromText(JobFileNative()), ec);
+    if (ec) {
+      Log("-> Programare Valute: " + JobFileForLog() +
+          " FARA VALUTE; FISIERUL NU POATE FI STERS: " + ec.message());
+      stuck_.insert(JobFileName);
+    } else {
+      Log("-> Programare Valute: " + JobFileForLog() + " FARA VALUTE; FISIER STERS");
+    }
+  } else if (!MoveJobTo(settings_.ERRDIR, &error)) {
+    ReportOnce(JobFileName,
+               "-> EROARE !! FISIERUL GOL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
+    stuck_.insert(JobFileName);
+  } else {
+    Log("-> EROARE !! FISIERUL GOL " + JobFileForLog() + " MUTAT IN DIRECTORUL " +
+        settings_.ERRDIR);
+  }
+  return true;
+}
+
+// The decision for a file that has left the spool: the receipt it left
+// unfinished on the register is voided all the same, so that the next
+// receipt does not land in it.
 void ReceiptSpool::VoidForGoneFile() {
-  const std::string gone = "-> EROARE !! FISIERUL " + JobPathText() + " NU MAI EXISTA";
-  if (OperatorDecision == 0) {
+  const std::string gone = "-> EROARE !! FISIERUL " + JobFileForLog() + " NU MAI EXISTA";
+  retake_.reset();
+  if (OperatorDecision == Decision::None) {
     Log(gone);
-    retake_.reset();
     ClearJobRecord();
     return;
   }
-  // The receipt it left unfinished on the register is voided all the same,
-  // so that the next receipt does not land in it.
-  retake_.reset();
-  if (!StartJob() || PreJobCheck() == PreJob::Ended) return;
+  if (StartJob() == Step::Ended || PreJobCheck() == Step::Ended) return;
   Log(gone + "; BONUL NETERMINAT A FOST ANULAT PE CASA");
   ClearJobRecord();
-  EndJob();
+  EndTick();
 }
 
-bool ReceiptSpool::StartJob() {
-  host_.SetTrayIcon(kIconBusy);
+// The busy picture, the timer off, the port open, the identification query.
+ReceiptSpool::Step ReceiptSpool::StartJob() {
+  host_.SetTrayIcon(TrayPicture::Busy);
   host_.SetTimerEnabled(false);
   phase_ = Phase::Queries;
   std::string error;
   if (!link_.EnsurePortOpen(&error)) {
     OnPortError("portul nu poate fi deschis: " + error);
     NoAnswer();
-    return false;
+    return Step::Ended;
   }
   if (portProblem_) {
     portProblem_ = false;
     Log("-> PORT SERIAL " + settings_.COM + " FUNCTIONEAZA DIN NOU");
   }
-  link_.SendQuery('T');
+  const Identification id = link_.QueryIdentification();
   // Once the exit is confirmed nothing more is sent for this job.
-  if (ExitRequested == 1) {
-    EndJob();
-    return false;
+  if (ExitRequested) {
+    EndTick();
+    return Step::Ended;
   }
-  if (link_.JobError == 1) {
+  if (id.exchange == Exchange::NoReply) {
     NoAnswer();
-    return false;
+    return Step::Ended;
   }
-  const double major =
-      DecimalReading(link_.ReplyHex.size() >= 68 ? link_.ReplyHex.substr(66, 2) : "");
-  const double minor =
-      DecimalReading(link_.ReplyHex.size() >= 66 ? link_.ReplyHex.substr(64, 2) : "");
-  NewFirmware = (major > 5 || (major == 5 && minor >= 7)) ? 1 : 0;
-  return true;
+  NewFirmware = id.NewFirmware();
+  return Step::GoOn;
 }
 
-ReceiptSpool::PreJob ReceiptSpool::PreJobCheck() {
-  link_.SendQuery('S');
-  if (ExitRequested == 1) {
-    EndJob();
-    return PreJob::Ended;
+// The status query, then a pending decision, or the keys the status asks for.
+ReceiptSpool::Step ReceiptSpool::PreJobCheck() {
+  const RegisterStatus status = link_.QueryStatus();
+  if (ExitRequested) {
+    EndTick();
+    return Step::Ended;
   }
-  // Without a status reply there is nothing to test (the reply text is still
-  // the identification's): a pending decision waits for an answer.
-  if (link_.JobError == 1) {
+  // Without a status reply there is nothing to test: a pending decision
+  // waits for an answer.
+  if (status.exchange == Exchange::NoReply) {
     NoAnswer();
-    return PreJob::Ended;
+    return Step::Ended;
   }
-  const bool errorBits = HasErrorBits(StatusByte(link_.ReplyHex));
-  bool answered = true;
-  switch (OperatorDecision) {
-    case 0:
-      if (errorBits) {
-        CancelSequence();
-      } else {
-        const std::string byte6 = link_.ReplyHex.size() >= 12 ? link_.ReplyHex.substr(10, 2) : "";
-        if (DecimalReading(byte6) != 1) SendKeys({0x0F});
-      }
-      break;
-    case 1:
-      answered = SendKeys({0x00, 0x0F, 0x00, 0x3A, 0x31});
-      break;
-    default:
-      answered = CancelSequence();
-      break;
+  if (OperatorDecision != Decision::None) return CarryOutDecision();
+  bool failed = false;
+  if (status.HasErrorBits()) {
+    failed = !CancelSequence() || link_.CommandFailed();
+  } else if (status.byte6 != 1) {
+    failed = !SendEachKey(std::string_view(&keys::kStatusKey, 1)) || link_.CommandFailed();
   }
-  if (ExitRequested == 1) {
-    EndJob();
-    return PreJob::Ended;
+  if (ExitRequested) {
+    EndTick();
+    return Step::Ended;
   }
-  if (OperatorDecision != 0) {
-    // A decision counts as carried out only when the register answered every
-    // key of it (a refusal is an answer); otherwise it waits for the register.
-    if (!answered) {
-      NoAnswer();
-      return PreJob::Ended;
-    }
-    const bool cancel = OperatorDecision == 2;
-    OperatorDecision = 0;
-    link_.JobError = 0;
-    return cancel ? PreJob::Cancelled : PreJob::GoOn;
-  }
-  if (link_.JobError != 0) {
+  if (failed) {
     NoAnswer();
-    return PreJob::Ended;
+    return Step::Ended;
   }
-  return PreJob::GoOn;
+  return Step::GoOn;
 }
 
-void ReceiptSpool::FileCancelled() {
-  Log("-> EROARE !!  FISIERUL" + JobPathText() + " ANULAT SI MUTAT IN DIRECTORUL" +
-      settings_.ERRDIR);
-  std::string error;
-  if (!MoveJobTo(settings_.ERRDIR, &error)) {
-    Log("-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI MUTAT: " + error);
-    stuck_.insert(JobFileName);
+// A decision counts as carried out only when the register answered every key
+// of it (a refusal is an answer); otherwise it waits for the register.
+ReceiptSpool::Step ReceiptSpool::CarryOutDecision() {
+  const bool cancel = OperatorDecision == Decision::VoidAndFile;
+  const bool answered = cancel ? CancelSequence() : SendEachKey(keys::kRetryPreparation);
+  if (ExitRequested) {
+    EndTick();
+    return Step::Ended;
   }
-  ClearJobRecord();
-  EndJob();
+  if (!answered) {
+    NoAnswer();
+    return Step::Ended;
+  }
+  OperatorDecision = Decision::None;
+  link_.ForgetFailures();
+  return cancel ? Step::Cancelled : Step::GoOn;
 }
 
 // True when the register answered the keys of the cancel sequence.
 bool ReceiptSpool::CancelSequence() {
-  bool answered = SendKeys({0x00, 0x0F});
-  if (link_.SecondStatus != 0) answered = SendKeys({0x00, 0x3A, 0x31}) && answered;
+  bool answered = SendEachKey(keys::kCancelSequence);
+  if (link_.SecondStatus != 0) answered = SendEachKey(keys::kCancelSequenceTail) && answered;
   return answered;
 }
 
 // Sends each key as a command of its own, whatever the one before gave; stops
 // once the exit is confirmed. True when every key was answered.
-bool ReceiptSpool::SendKeys(std::initializer_list<char> keys) {
+bool ReceiptSpool::SendEachKey(std::string_view keys) {
   bool answered = true;
   for (char key : keys) {
-    if (ExitRequested == 1) return false;
-    const Exchange exchange = link_.Send(std::string(1, key));
+    if (ExitRequested) return false;
+    const Exchange exchange = link_.Send(std::string_view(&key, 1));
     answered = answered && (exchange == Exchange::Reply || exchange == Exchange::Refused);
   }
   return answered;
@@ -405,78 +390,91 @@ bool ReceiptSpool::SendKeys(std::initializer_list<char> keys) {
 void ReceiptSpool::RunCurrencyJob(const std::vector<std::string>& lines) {
   Log("-> Programare Valute: ");
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    if (!lines[i].empty()) TranslateCurrencyLine(lines[i], settings_, NewFirmware == 1, link_);
+    if (!lines[i].empty()) TranslateCurrencyLine(lines[i], settings_, NewFirmware, link_);
   }
   std::error_code ec;
-  fs::remove(PathFromText(JobPath()), ec);
+  fs::remove(PathFromText(JobFileNative()), ec);
   if (ec) {
     // Programmed already: never again in this run, even though the file stays.
-    Log("-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI STERS: " + ec.message());
+    Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI STERS: " + ec.message());
     stuck_.insert(JobFileName);
   }
-  EndJob();
+  EndTick();
 }
 
 void ReceiptSpool::RunReceiptJob(const std::vector<std::string>& lines) {
-  Log("-> Inceput tiparire: " + JobPathText());
+  Log("-> Inceput tiparire: " + JobFileForLog());
   RecordJob("PRINTING");
   for (const std::string& raw : lines) {
     const std::string_view line = TrimSpaces(raw);
     if (line.empty()) continue;
-    const LineOutcome outcome = TranslateReceiptLine(line, settings_, NewFirmware == 1, link_);
+    const LineOutcome outcome = TranslateReceiptLine(line, settings_, NewFirmware, link_);
     // A credit payment closes the receipt only when the register carried out
     // it and every line before it; otherwise the receipt failed.
     if (outcome == LineOutcome::ReceiptPrinted)
-      return link_.JobError == 0 ? FileAsPrinted() : PrintError();
+      return link_.CommandFailed() ? PrintError() : FinishPrinted();
     if (outcome == LineOutcome::ReceiptFailed) return PrintError();
     // During the exit a failed command stops the receipt at once.
-    if (ExitRequested == 1 && link_.JobError == 2) return StopForExit();
+    if (ExitRequested && link_.CommandFailed()) return StopForExit();
   }
-  if (link_.JobError == 2) return PrintError();
-  FileAsPrinted();
+  if (link_.CommandFailed()) return PrintError();
+  FinishPrinted();
 }
 
-void ReceiptSpool::FileAsPrinted() {
+void ReceiptSpool::FinishPrinted() {
   RecordJob("PRINTED");
-  FilePrinted();
-  EndJob();
+  FileIntoOkDirectory();
+  EndTick();
 }
 
-void ReceiptSpool::FilePrinted() {
+// Files a printed receipt and clears its record. False when it could not be
+// filed anywhere: it stays, skipped until a restart files it by the record.
+bool ReceiptSpool::FileIntoOkDirectory() {
   std::string okError;
   if (MoveJobTo(settings_.OKDIR, &okError)) {
-    Log("-> Sfirsit tiparire: " + JobPathText() + "; Mutare in directorul " + settings_.OKDIR);
+    Log("-> Sfirsit tiparire: " + JobFileForLog() + "; Mutare in directorul " + settings_.OKDIR);
   } else {
     // The receipt is printed: it must not be printed again, so it goes to the
     // error directory, or stays where it is and is skipped until a restart.
-    Log("-> EROARE !! MUTARE " + JobPathText() + " IN DIRECTORUL " + settings_.OKDIR +
+    Log("-> EROARE !! MUTARE " + JobFileForLog() + " IN DIRECTORUL " + settings_.OKDIR +
         " ESUATA: " + okError);
     std::string errError;
-    if (MoveJobTo(settings_.ERRDIR, &errError)) {
-      Log("-> Sfirsit tiparire: " + JobPathText() + "; Mutare in directorul " + settings_.ERRDIR);
-    } else {
-      // The record stays, so that a restart files it instead of printing it.
-      Log("-> Sfirsit tiparire: " + JobPathText() + "; BON TIPARIT, FISIER NEMUTAT: " + errError);
+    if (!MoveJobTo(settings_.ERRDIR, &errError)) {
+      Log("-> Sfirsit tiparire: " + JobFileForLog() + "; BON TIPARIT, FISIER NEMUTAT: " + errError);
       stuck_.insert(JobFileName);
-      return;
+      return false;
     }
+    Log("-> Sfirsit tiparire: " + JobFileForLog() + "; Mutare in directorul " + settings_.ERRDIR);
   }
   ClearJobRecord();
+  return true;
+}
+
+void ReceiptSpool::FinishCancelled() {
+  Log("-> EROARE !!  FISIERUL" + JobFileForLog() + " ANULAT SI MUTAT IN DIRECTORUL" +
+      settings_.ERRDIR);
+  std::string error;
+  if (!MoveJobTo(settings_.ERRDIR, &error)) {
+    Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
+    stuck_.insert(JobFileName);
+  }
+  ClearJobRecord();
+  EndTick();
 }
 
 void ReceiptSpool::NoAnswer() {
-  host_.SetTrayIcon(kIconError);
+  host_.SetTrayIcon(TrayPicture::Error);
   Log("-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!");
   const bool goOn = host_.AskContinueWithoutRegister();
   // The exit closed the box: the operator did not choose to go on.
-  if (ExitRequested == 1) return EndJob();
+  if (ExitRequested) return EndTick();
   if (!goOn) {
     host_.EndProgramNow();
     return;
   }
   Log("\t-> RE-INCERCARE...");
   RetakeNext();
-  EndJob();
+  EndTick();
 }
 
 void ReceiptSpool::RetakeNext() {
@@ -485,43 +483,42 @@ void ReceiptSpool::RetakeNext() {
 }
 
 void ReceiptSpool::PrintError() {
-  if (ExitRequested == 1) return StopForExit();
-  host_.SetTrayIcon(kIconError);
-  Log("-> EROARE LA TIPARIRE BON " + JobPathText() + " !!!");
+  if (ExitRequested) return StopForExit();
+  host_.SetTrayIcon(TrayPicture::Error);
+  Log("-> EROARE LA TIPARIRE BON " + JobFileForLog() + " !!!");
   // Unless the operator gives it up, the file is taken again first.
   RetakeNext();
   host_.ShowPrintErrorDialog();
-  EndJob();
+  EndTick();
 }
 
 void ReceiptSpool::StopForExit() {
-  Log("-> EROARE LA TIPARIRE BON " + JobPathText() +
+  Log("-> EROARE LA TIPARIRE BON " + JobFileForLog() +
       " IN TIMPUL IESIRII; FISIERUL RAMINE IN DIRECTORUL " + settings_.BONDIR);
-  phase_ = Phase::Idle;
-  host_.UnloadMain();
+  EndTick();
 }
 
 void ReceiptSpool::OnErrorDialogButton(ErrorChoice choice) {
   switch (choice) {
     case ErrorChoice::Retry:
       Log("\t-> RE-INCEARCA...");
-      OperatorDecision = 1;
+      OperatorDecision = Decision::VoidAndReprint;
       break;
     case ErrorChoice::CancelReceipt:
       Log("\t-> ANULARE BON...");
-      OperatorDecision = 2;
+      OperatorDecision = Decision::VoidAndFile;
       // So that a restart cancels it too, instead of printing it again.
       RecordJob("CANCEL");
       break;
     case ErrorChoice::GiveUp: {
       Log("\t-> RENUNTARE...");
-      link_.JobError = 0;
-      OperatorDecision = 0;
+      link_.ForgetFailures();
+      OperatorDecision = Decision::None;
       retake_.reset();
-      Log("-> EROARE !! MUTARE " + JobPathText() + " IN DIRECTORUL " + settings_.ERRDIR);
+      Log("-> EROARE !! MUTARE " + JobFileForLog() + " IN DIRECTORUL " + settings_.ERRDIR);
       std::string error;
       if (!MoveJobTo(settings_.ERRDIR, &error)) {
-        Log("-> EROARE !! FISIERUL " + JobPathText() + " NU POATE FI MUTAT: " + error);
+        Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
         stuck_.insert(JobFileName);
       }
       ClearJobRecord();
@@ -530,41 +527,36 @@ void ReceiptSpool::OnErrorDialogButton(ErrorChoice choice) {
   }
 }
 
-void ReceiptSpool::EndJob() {
+void ReceiptSpool::EndTick() {
   phase_ = Phase::Idle;
-  if (ExitRequested == 1) {
+  if (ExitRequested) {
     host_.UnloadMain();
     return;
   }
-  host_.SetTrayIcon(kIconIdle);
+  host_.SetTrayIcon(TrayPicture::Idle);
   host_.SetTimerEnabled(true);
 }
 
 bool ReceiptSpool::MoveJobTo(const std::string& dirSetting, std::string* error) {
-  return MoveIntoDirectory(JobPath(), NativeDirectory(dirSetting), JobFileName, error);
+  return MoveIntoDirectory(JobFileNative(), NativeDirectory(dirSetting), JobFileName, error);
 }
 
 void ReceiptSpool::RequestClearing() {
-  if (ClearRequested == 0) ClearRequested = 1;
+  ClearRequested = true;
 }
 
 void ReceiptSpool::PerformClearing() {
   Log("-> EFECTUARE STERGERE: " + timestamp_());
   host_.SetTimerEnabled(false);
   phase_ = Phase::Clearing;
-  link_.SendKeysLong("\x11\x45\x31");
-  if (ExitRequested == 0) link_.SendKeysLong("\x0F");
-  ClearRequested = 0;
-  phase_ = Phase::Idle;
-  if (ExitRequested == 1) {
-    host_.UnloadMain();
-    return;
-  }
-  host_.SetTimerEnabled(true);
+  link_.SendKeysLong(keys::kClearingFirst);
+  if (!ExitRequested) link_.SendKeysLong(keys::kClearingSecond);
+  ClearRequested = false;
+  EndTick();
 }
 
 void ReceiptSpool::RequestExit() {
-  ExitRequested = 1;
+  ExitRequested = true;
   if (phase_ == Phase::Queries || phase_ == Phase::Clearing) link_.ReleaseWait();
 }
 

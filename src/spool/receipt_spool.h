@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <map>
 #include <optional>
 #include <set>
@@ -29,12 +28,20 @@ namespace ovix {
 // the state, a blank, the file name in the reversible form of VisibleText.
 inline constexpr std::string_view kJobRecordFileName = "OVIXNOVA.JOB";
 
+// The operator's decision after a failed receipt, carried out on the same file
+// by the next job tick.
+enum class Decision {
+  None,            // nothing pending
+  VoidAndReprint,  // "Re-incearca": void the unfinished receipt, print the file again
+  VoidAndFile,     // "Anuleaza bon": void it, move the file to the error directory
+};
+
 class ReceiptSpool {
  public:
   using Timestamp = std::function<std::string()>;
 
   // `clock` times the pause before a file that could not be read is tried
-  // again.
+  // again; `timestamp` gives the date and time of the clearing's log line.
   ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
                DriverHost& host, Clock& clock, Timestamp timestamp);
 
@@ -43,41 +50,43 @@ class ReceiptSpool {
   // printer-error dialog answered other than by giving up) is taken again by
   // the next tick before any other file, so the operator's decision lands on
   // it; when it has left the spool meanwhile, a pending decision still voids
-  // the unfinished receipt on the register and no other file gets it.
+  // the unfinished receipt on the register and no other file gets it. When no
+  // file waits at all, a requested clearing is carried out instead.
   void Tick();
 
   // At start-up, before the first tick: acts on a job record left by a run
   // that ended in the middle of a receipt, and logs what it does.
   void RecoverInterruptedJob();
 
-  // The serial port reported a failure; logged once until the port works again.
+  // Calls that may arrive while a tick runs (from the event processing inside
+  // a wait or a prompt), and what each may change:
+  // - OnPortError: logs the failure once; nothing else.
+  // - RequestClearing: sets ClearRequested; the clearing waits for an idle tick.
+  // - OnErrorDialogButton (only while the printer-error dialog is shown): sets
+  //   OperatorDecision and logs; "Renunta" also moves the job file to the error
+  //   directory, clears the job record and forgets the failures of the job.
+  // - RequestExit: sets ExitRequested and ends a running query or clearing
+  //   wait at once; the running tick then ends the program (UnloadMain) once
+  //   it is over, or the caller does when no tick runs (TickRunning).
   void OnPortError(const std::string& reason);
-
-  // The clearing entry of the tray menu: asks for a clearing at the next idle tick.
   void RequestClearing();
-
-  // A button of the printer-error dialog, pressed while the dialog is shown.
   void OnErrorDialogButton(ErrorChoice choice);
-
-  // The exit was confirmed. A wait for the identification or status reply or a
-  // clearing command ends at once; a receipt whose lines are being sent is
-  // finished first. The program is unloaded by the running tick when it ends
-  // (UnloadMain), or by the caller when no tick runs (see TickRunning).
   void RequestExit();
   bool TickRunning() const { return phase_ != Phase::Idle; }
 
   // Shared state, under the names the rest of the driver uses.
   std::string JobFileName;
-  int OperatorDecision = 0;  // 0 none, 1 retry, 2 cancel the receipt
-  int NewFirmware = 0;
-  int ClearRequested = 0;
-  int ExitRequested = 0;
+  Decision OperatorDecision = Decision::None;
+  bool NewFirmware = false;
+  bool ClearRequested = false;
+  bool ExitRequested = false;
 
  private:
   enum class Phase { Idle, Queries, Lines, Clearing };
-  // How the pre-job check ended: go on with the file, file it as cancelled,
-  // or the tick has already ended (no answer, exit).
-  enum class PreJob { GoOn, Cancelled, Ended };
+  // How a step of a job ended: go on with the next step; the operator's
+  // cancel was carried out on the register (the caller files the job); or
+  // the tick is over (prompted, or stopped for the exit).
+  enum class Step { GoOn, Cancelled, Ended };
 
   // Size and modification time of a candidate at the tick that last saw it: a
   // file is taken once they are the same on two consecutive ticks.
@@ -91,35 +100,47 @@ class ReceiptSpool {
     bool anyWaiting = false;           // a job file is there, taken or not
   };
 
+  // Finding the next file.
   ScanResult Scan();
   std::optional<Stamp> StampOf(const std::string& name) const;
   void Retake();
+
+  // One job, step by step.
   void RunJob(const std::string& name);
+  bool FileWithoutSending(bool currencyFile, const std::vector<std::string>& lines);
+  Step StartJob();
+  Step PreJobCheck();
+  Step CarryOutDecision();
   void VoidForGoneFile();
-  bool StartJob();
-  PreJob PreJobCheck();
-  void FileCancelled();
   void RunCurrencyJob(const std::vector<std::string>& lines);
   void RunReceiptJob(const std::vector<std::string>& lines);
-  void FileAsPrinted();
-  void FilePrinted();
+
+  // The ends of a job.
+  void FinishPrinted();
+  bool FileIntoOkDirectory();
+  void FinishCancelled();
+  void NoAnswer();
+  void PrintError();
+  void StopForExit();
+  void PerformClearing();
+  // The one end of every job and clearing: the phase goes back to idle and
+  // the program either ends (exit requested) or idles with the timer on.
+  void EndTick();
+
+  bool SendEachKey(std::string_view keys);
+  bool CancelSequence();
+  void RetakeNext();
   bool RecordJob(const char* state);
   void ClearJobRecord();
   bool IsOwnFile(const std::string& name) const;
-  void NoAnswer();
-  void PrintError();
-  void RetakeNext();
-  void StopForExit();
-  void PerformClearing();
-  bool CancelSequence();
-  bool SendKeys(std::initializer_list<char> keys);
-  void EndJob();
   bool MoveJobTo(const std::string& dirSetting, std::string* error);
   void Log(const std::string& line);
   void ReportOnce(const std::string& name, const std::string& line);
-  // The job file as the log shows it: control characters of the name escaped.
-  std::string JobPathText() const;
-  std::string JobPath() const;
+  // The job file as the operating system's file functions take it, and as
+  // the log shows it (the directory as set, control characters of the name
+  // escaped).
+  std::string JobFileNative() const;
+  std::string JobFileForLog() const;
 
   const DriverSettings& settings_;
   PrinterLink& link_;

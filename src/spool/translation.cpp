@@ -1,27 +1,13 @@
 #include "spool/translation.h"
 
 #include "link/frame_codec.h"
+#include "spool/keys.h"
 #include "spool/receipt_line.h"
 
 namespace ovix {
 namespace {
 
-constexpr char kQuantityKey = 0x1B;
-constexpr char kPercentKey = 0x1F;
-constexpr char kValueDiscountKey = 0x21;
-constexpr char kItemKey = 0x2A;
-constexpr char kTotalKey = 0x31;
-constexpr char kCreditKey = 0x32;
-constexpr char kChequeKey = 0x33;
-constexpr char kVoucherKey = 0x34;
-constexpr char kCurrencyKey = 0x35;
-constexpr char kCardKey = 0x36;
-constexpr char kPrintTextKey = 0x38;
-constexpr char kNegativeKey = 0x3B;
-constexpr char kSubtotalKey = 0x45;
-constexpr char kTextEntryKey = 0x13;
-constexpr char kPointKey = 0x0D;
-constexpr int kFirstDepartmentKey = 0x4A;
+using namespace keys;
 
 Bytes Key(char k) {
   return Bytes(1, k);
@@ -31,7 +17,7 @@ Bytes Key(char k) {
 // key before the last two: the amount form of the newer firmware.
 Bytes WithDecimalPoint(Bytes k) {
   if (k.size() < 3) k.insert(0, 3 - k.size(), static_cast<char>(kZeroDigit));
-  k.insert(k.size() - 2, 1, kPointKey);
+  k.insert(k.size() - 2, 1, kPoint);
   return k;
 }
 
@@ -41,7 +27,7 @@ char ByteOf(double value) {
 }
 
 Bytes TextEntry(std::string_view text) {
-  return Key(kTextEntryKey) + static_cast<char>(text.size()) + std::string(text);
+  return Key(kTextEntry) + static_cast<char>(text.size()) + std::string(text);
 }
 
 LineOutcome SendSaleItem(std::string_view line, const DriverSettings& settings, bool newFirmware,
@@ -54,16 +40,16 @@ LineOutcome SendSaleItem(std::string_view line, const DriverSettings& settings, 
   Bytes p = ReceiptFieldNumber(f.price) == 0 ? Bytes(3, static_cast<char>(kZeroDigit))
                                              : EncodeDigits(f.price, newFirmware);
   if (newFirmware) p = WithDecimalPoint(p);
-  const char department = ByteOf(kFirstDepartmentKey + ReceiptFieldNumber(f.department));
+  const char department = ByteOf(kFirstDepartment + ReceiptFieldNumber(f.department));
 
-  sink.SendKeys(Key(kItemKey));
-  sink.SendKeys(TextEntry(f.description) + kTotalKey);
+  sink.SendKeys(Key(kItem));
+  sink.SendKeys(TextEntry(f.description) + kTotal);
   if (sink.CommandFailed()) return LineOutcome::ReceiptFailed;
-  if (itemIsNegative) sink.SendKeys(Key(kNegativeKey));
+  if (itemIsNegative) sink.SendKeys(Key(kNegative));
   if (ReceiptFieldNumber(f.fraction) != 0) {
-    sink.SendKeys(q + kPointKey + EncodeFraction(f.fraction) + kQuantityKey);
+    sink.SendKeys(q + kPoint + EncodeFraction(f.fraction) + kQuantity);
   } else {
-    sink.SendKeys(q + kQuantityKey);
+    sink.SendKeys(q + kQuantity);
   }
   if (sink.CommandFailed()) return LineOutcome::ReceiptFailed;
   sink.SendKeys(p + department);
@@ -88,44 +74,43 @@ LineOutcome TranslateReceiptLine(std::string_view line, const DriverSettings& se
 
   switch (ClassifyReceiptLine(line, settings)) {
     case LineKind::Subtotal:
-      sink.SendKeys(Key(kSubtotalKey));
+      sink.SendKeys(Key(kSubtotal));
       break;
     case LineKind::Total:
-      tender(kTotalKey);
+      tender(kTotal);
       break;
     case LineKind::Card:
-      tender(kCardKey);
+      tender(kCard);
       break;
     case LineKind::Credit:
-      sink.SendKeys(Key(kCreditKey));
+      sink.SendKeys(Key(kCredit));
       return LineOutcome::ReceiptPrinted;
     case LineKind::Voucher:
-      tender(kVoucherKey);
+      tender(kVoucher);
       break;
     case LineKind::Cheque:
-      tender(kChequeKey);
+      tender(kCheque);
       break;
     case LineKind::ForeignCurrency:
-      sink.SendKeys(
-          Bytes{ByteOf(ReceiptFieldNumber(Columns(line, 2, 2))), kCurrencyKey, kTotalKey});
+      sink.SendKeys(Bytes{ByteOf(ReceiptFieldNumber(Columns(line, 2, 2))), kCurrency, kTotal});
       break;
     case LineKind::PercentDiscount:
-      sink.SendKeys(EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentKey);
+      sink.SendKeys(EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentDiscount);
       break;
     case LineKind::PercentDiscountOnSubtotal:
-      sink.SendKeys(kSubtotalKey + EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentKey);
+      sink.SendKeys(kSubtotal + EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentDiscount);
       break;
     case LineKind::ValueDiscount:
-      sink.SendKeys(amountThen(kValueDiscountKey));
+      sink.SendKeys(amountThen(kValueDiscount));
       break;
     case LineKind::ValueDiscountOnSubtotal:
-      sink.SendKeys(kSubtotalKey + amountThen(kValueDiscountKey));
+      sink.SendKeys(kSubtotal + amountThen(kValueDiscount));
       break;
     case LineKind::FreeText: {
       if (rest.empty()) break;
       const std::string_view text = rest.substr(0, kMaxFreeText);
-      sink.SendKeys(Key(kTextEntryKey) + static_cast<char>(text.size() + 2) + "\x03\x02" +
-                    std::string(text) + kPrintTextKey);
+      sink.SendKeys(Key(kTextEntry) + static_cast<char>(text.size() + 2) + "\x03\x02" +
+                    std::string(text) + kPrintText);
       break;
     }
     case LineKind::SaleItem:
@@ -144,12 +129,13 @@ void TranslateCurrencyLine(std::string_view line, const DriverSettings& settings
   if (name.empty()) name = "VALUTA " + currencyNumber;
   name.resize(std::min(name.size(), kMaxCurrencyName));
 
-  sink.SendKeys(LeadingNumber(settings.CHPRINTPROG) == 1 ? Bytes("\x12") : Bytes("\x12\x02\x31"));
-  sink.SendKeys(Bytes{0x08, kSubtotalKey, kTotalKey});
-  sink.SendKeys(Bytes{n, kTotalKey, 0x01, kTotalKey});
-  sink.SendKeys(KeyAmount(Columns(line, 3, 9), newFirmware) + kTotalKey);
-  sink.SendKeys(Bytes{0x02, kTotalKey});
-  sink.SendKeys(TextEntry(name) + kTotalKey + kCreditKey + kCreditKey + kCreditKey);
+  sink.SendKeys(LeadingNumber(settings.CHPRINTPROG) == 1 ? Bytes{kCurrencySetup}
+                                                         : Bytes{kCurrencySetup, 0x02, kTotal});
+  sink.SendKeys(Bytes{kCurrencySetupSecond, kSubtotal, kTotal});
+  sink.SendKeys(Bytes{n, kTotal, 0x01, kTotal});
+  sink.SendKeys(KeyAmount(Columns(line, 3, 9), newFirmware) + kTotal);
+  sink.SendKeys(Bytes{0x02, kTotal});
+  sink.SendKeys(TextEntry(name) + kTotal + kCredit + kCredit + kCredit);
 }
 
 }  // namespace ovix

@@ -185,7 +185,7 @@ struct Rig {
 };
 
 void CheckLinkState(const PrinterLink& link) {
-  OVIX_FUZZ_CHECK(link.JobError >= 0 && link.JobError <= 2);
+  OVIX_FUZZ_CHECK(int(link.JobError) >= 0 && int(link.JobError) <= 2);
   OVIX_FUZZ_CHECK(link.ReplyHex.size() % 2 == 0 && IsUpperHex(link.ReplyHex));
   OVIX_FUZZ_CHECK(link.ReplyRaw.size() <= kMaxReplyRawSeen);
   OVIX_FUZZ_CHECK(link.SecondStatus >= 0 && link.SecondStatus <= 99);
@@ -197,12 +197,12 @@ bool Query(Rig& rig, char letter) {
   const nanoseconds start = rig.reg.now;
   const int writes = rig.reg.commandWrites;
   // A verdict left from an earlier command, which SendQuery must clear.
-  rig.link.JobError = 2;
+  rig.link.JobError = PrinterStatus{2};
   rig.link.SendQuery(letter);
   const bool timedOut = rig.reg.now - start > PrinterLink::kShortLimit;
   OVIX_FUZZ_CHECK(rig.reg.commandWrites == writes + 1);
   OVIX_FUZZ_CHECK(rig.reg.lastWrite == MakeFrameHead() + letter + MakeFrameTail());
-  OVIX_FUZZ_CHECK(rig.link.JobError == (timedOut ? 1 : 0));
+  OVIX_FUZZ_CHECK(int(rig.link.JobError) == (timedOut ? 1 : 0));
   if (!timedOut) OVIX_FUZZ_CHECK(rig.link.ReplyComplete == 1);
   return timedOut;
 }
@@ -210,31 +210,31 @@ bool Query(Rig& rig, char letter) {
 void Keys(Rig& rig, int presetJobError, const std::string& keys) {
   const nanoseconds start = rig.reg.now;
   const int writes = rig.reg.commandWrites;
-  rig.link.JobError = presetJobError;
+  rig.link.JobError = PrinterStatus{presetJobError};
   rig.link.SendKeys(keys);
   const bool timedOut = rig.reg.now - start > PrinterLink::kShortLimit;
   OVIX_FUZZ_CHECK(rig.reg.commandWrites == writes + 1);
   OVIX_FUZZ_CHECK(rig.reg.lastWrite == ExpectedKeyFrame(keys));
   const std::string& hex = rig.link.ReplyHex;
   if (timedOut) {
-    OVIX_FUZZ_CHECK(rig.link.JobError == 2);
+    OVIX_FUZZ_CHECK(int(rig.link.JobError) == 2);
   } else if (presetJobError != 0) {
-    OVIX_FUZZ_CHECK(rig.link.JobError == presetJobError);
+    OVIX_FUZZ_CHECK(int(rig.link.JobError) == presetJobError);
   } else {
     OVIX_FUZZ_CHECK(rig.link.ReplyComplete == 1);
     const bool errorStatus =
         hex.size() < 4 || ((16 * HexDigitValue(hex[2]) + HexDigitValue(hex[3])) & 0x0C) != 0;
-    OVIX_FUZZ_CHECK(rig.link.JobError == (errorStatus ? 2 : 0));
+    OVIX_FUZZ_CHECK(int(rig.link.JobError) == (errorStatus ? 2 : 0));
   }
 }
 
 void KeysLong(Rig& rig, int presetJobError, const std::string& keys) {
   const int writes = rig.reg.commandWrites;
-  rig.link.JobError = presetJobError;
+  rig.link.JobError = PrinterStatus{presetJobError};
   rig.link.SendKeysLong(keys);
   OVIX_FUZZ_CHECK(rig.reg.commandWrites == writes + 1);
   OVIX_FUZZ_CHECK(rig.reg.lastWrite == ExpectedKeyFrame(keys));
-  OVIX_FUZZ_CHECK(rig.link.JobError == 0);
+  OVIX_FUZZ_CHECK(int(rig.link.JobError) == 0);
 }
 
 // A query answered at once by a well-formed frame carrying `record`: the

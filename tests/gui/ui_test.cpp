@@ -449,7 +449,7 @@ void UiTest::errorDialogButtons() {
   ReceiptSpool spool(settings, rig.link, eventLog, host, rig.reg, [] { return std::string(); });
   host.Attach(&spool);
   spool.JobFileName = "a.txt";
-  rig.link.JobError = 2;
+  rig.link.JobError = PrinterStatus{2};
   QTimer::singleShot(0, [&] {
     QVERIFY(host.ErrorDialogWindow() && host.ErrorDialogWindow()->isModal());
     QTest::mouseClick(host.ErrorDialogWindow()->findChild<QPushButton*>(button), Qt::LeftButton);
@@ -460,8 +460,8 @@ void UiTest::errorDialogButtons() {
   QFETCH(int, jobError);
   QFETCH(QStringList, log);
   QFETCH(QString, place);
-  QCOMPARE(spool.OperatorDecision, decision);
-  QCOMPARE(rig.link.JobError, jobError);
+  QCOMPARE(static_cast<int>(spool.OperatorDecision), decision);
+  QCOMPARE(int(rig.link.JobError), jobError);
   QStringList expected =
       log.replaceInStrings("{job}", QString::fromStdString(settings.BONDIR + "a.txt"))
           .replaceInStrings("{err}", QString::fromStdString(settings.ERRDIR));

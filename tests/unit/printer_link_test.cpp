@@ -60,14 +60,14 @@ TEST(Receiver, AFrameCutOffAfterADleLeavesNothingPending) {
   rig.reg.answer = [](const Bytes&) { return std::nullopt; };
   rig.reg.Schedule(H("10 02 00 00 00 00 53 00 00 10"), 1ms);
   rig.link.SendQuery('S');
-  ASSERT_EQ(rig.link.JobError, 1);
+  ASSERT_EQ(int(rig.link.JobError), 1);
   rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(ReplyData(0x0C)); };
-  rig.link.JobError = 0;
+  rig.link.JobError = PrinterStatus{0};
   rig.link.SendQuery('S');
-  EXPECT_EQ(rig.link.JobError, 0);
+  EXPECT_EQ(int(rig.link.JobError), 0);
   rig.link.SendKeys("\x2A");
   EXPECT_EQ(rig.link.ReplyHex, "410C00");
-  EXPECT_EQ(rig.link.JobError, 2);
+  EXPECT_EQ(int(rig.link.JobError), 2);
 }
 
 TEST(Receiver, DropsAnOverlongFrameAndFindsTheNextOne) {
@@ -84,10 +84,10 @@ TEST(Receiver, DropsAnOverlongFrameAndFindsTheNextOne) {
 TEST(SendQuery, WritesTheQueryUnframedAndLeavesTheReplyUndecoded) {
   LinkRig rig;
   rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(H("54 0C 12")); };
-  rig.link.JobError = 2;
+  rig.link.JobError = PrinterStatus{2};
   rig.link.SendQuery('T');
   EXPECT_EQ(Hex(rig.reg.frames.at(0)), "10 02 00 00 00 00 54 10 03");
-  EXPECT_EQ(rig.link.JobError, 0);  // no status test on a query reply
+  EXPECT_EQ(int(rig.link.JobError), 0);  // no status test on a query reply
   EXPECT_EQ(rig.link.ReplyHex, "540C12");
   EXPECT_EQ(rig.reg.acks, 1);
 }
@@ -103,7 +103,7 @@ TEST(SendCommand, DecidesJobErrorFromTheStatusByte) {
     rig.reg.answer = [&](const Bytes&) { return std::optional<Bytes>(ReplyData(c.status, 0x12)); };
     rig.link.SendQuery('S');
     rig.link.SendKeys(H("0F"));
-    EXPECT_EQ(rig.link.JobError, c.jobError) << int(c.status);
+    EXPECT_EQ(int(rig.link.JobError), c.jobError) << int(c.status);
     EXPECT_EQ(rig.link.SecondStatus, 12) << int(c.status);
     EXPECT_EQ(Hex(rig.reg.frames.back()), "10 02 00 00 00 00 41 0F 10 03");
   }
@@ -114,7 +114,7 @@ TEST(SendCommand, TreatsAReplyWithoutStatusByteAsFailure) {
   rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(H("41")); };
   rig.link.SendQuery('S');
   rig.link.SendKeys(H("0F"));
-  EXPECT_EQ(rig.link.JobError, 2);
+  EXPECT_EQ(int(rig.link.JobError), 2);
 }
 
 TEST(SendCommand, AfterAFailureStillSendsButNeitherDecodesNorClears) {
@@ -122,11 +122,11 @@ TEST(SendCommand, AfterAFailureStillSendsButNeitherDecodesNorClears) {
   rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(ReplyData(0x0C, 0x12)); };
   rig.link.SendQuery('S');
   rig.link.SendKeys(H("0F"));
-  ASSERT_EQ(rig.link.JobError, 2);
+  ASSERT_EQ(int(rig.link.JobError), 2);
   rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(ReplyData(0x00, 0x34)); };
   rig.link.SendKeys(H("31"));
   EXPECT_EQ(rig.reg.frames.size(), 3u);
-  EXPECT_EQ(rig.link.JobError, 2);
+  EXPECT_EQ(int(rig.link.JobError), 2);
   EXPECT_EQ(rig.link.SecondStatus, 12);
 }
 
@@ -158,13 +158,13 @@ TEST(Waits, EndAfterTheirLimitOnAMonotonicClock) {
         rig.link.SendKeys(H("0F"));
         break;
       case Long:
-        rig.link.JobError = 2;
+        rig.link.JobError = PrinterStatus{2};
         rig.link.SendKeysLong(H("11 45 31"));
         break;
     }
     const nanoseconds limit = c.send == Long ? PrinterLink::kLongLimit : PrinterLink::kShortLimit;
     const nanoseconds took = rig.reg.now - start;
-    EXPECT_EQ(rig.link.JobError, c.jobError) << c.send << " " << c.replyAfter.count();
+    EXPECT_EQ(int(rig.link.JobError), c.jobError) << c.send << " " << c.replyAfter.count();
     if (c.timedOut) {
       EXPECT_GT(took, limit);
       EXPECT_LT(took, limit + 10ms);
@@ -180,7 +180,7 @@ TEST(Waits, ReleaseEndsAWaitAtOnce) {
   rig.reg.duringWait = [&] { rig.link.ReleaseWait(); };
   const nanoseconds start = rig.reg.now;
   rig.link.SendQuery('T');
-  EXPECT_EQ(rig.link.JobError, 0);
+  EXPECT_EQ(int(rig.link.JobError), 0);
   EXPECT_LT(rig.reg.now - start, 10ms);
 }
 
@@ -189,11 +189,11 @@ TEST(SendCommand, ALateReplyEndsTheNextWait) {
   rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(ReplyData(0x08)); };
   rig.reg.replyDelay = 6s;
   rig.link.SendQuery('S');
-  EXPECT_EQ(rig.link.JobError, 1);
+  EXPECT_EQ(int(rig.link.JobError), 1);
   rig.reg.replyDelay = 7s;
-  rig.link.JobError = 0;
+  rig.link.JobError = PrinterStatus{0};
   rig.link.SendKeys(H("0F"));  // the query's late reply (status 08) arrives in this wait
-  EXPECT_EQ(rig.link.JobError, 2);
+  EXPECT_EQ(int(rig.link.JobError), 2);
 }
 
 }  // namespace

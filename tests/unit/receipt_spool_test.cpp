@@ -30,7 +30,7 @@ class ScriptedHost : public DriverHost {
   int endedAtOnce = 0;
   int unloaded = 0;
 
-  void SetTrayIcon(int resource) override { icons.push_back(resource); }
+  void SetTrayIcon(TrayPicture picture) override { icons.push_back(static_cast<int>(picture)); }
   void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
   bool AskContinueWithoutRegister() override {
     bool ok = messageBoxAnswers.front();
@@ -255,7 +255,7 @@ TEST(ReceiptSpool, ErrorDialogOutcomesAreCarriedOut) {
     r.Ticks();
     EXPECT_EQ(r.Sent(), c.nextTick);
     EXPECT_TRUE(r.In(c.fileAfterNextTick, "a.txt"));
-    EXPECT_EQ(r.spool.OperatorDecision, 0);
+    EXPECT_EQ(r.spool.OperatorDecision, Decision::None);
     if (c.choice == ErrorChoice::CancelReceipt) {
       EXPECT_EQ(r.Log().back(), "-> EROARE !!  FISIERUL" + r.Path("a.txt") +
                                     " ANULAT SI MUTAT IN DIRECTORUL" + r.settings.ERRDIR);
@@ -301,7 +301,7 @@ TEST(ReceiptSpool, DecisionsWaitForTheRegistersAnswer) {
     r.spool.Tick();
     EXPECT_EQ(r.Sent(), c.secondTick) << c.muted;
     EXPECT_TRUE(r.In(c.place, "a.txt")) << c.muted;
-    EXPECT_EQ(r.spool.OperatorDecision, 0);
+    EXPECT_EQ(r.spool.OperatorDecision, Decision::None);
   }
 }
 
@@ -413,8 +413,8 @@ TEST(ReceiptSpool, ClearingWaitsForAnIdleTick) {
   r.spool.Tick();
   EXPECT_EQ(r.Sent(), (Cmds{"11 45 31", "0F"}));
   EXPECT_GT(r.rig.reg.now - start, 18s);
-  EXPECT_EQ(r.rig.link.JobError, 0);
-  EXPECT_EQ(r.spool.ClearRequested, 0);
+  EXPECT_EQ(int(r.rig.link.JobError), 0);
+  EXPECT_FALSE(r.spool.ClearRequested);
   EXPECT_EQ(r.Log(), Cmds{"-> EFECTUARE STERGERE: DATE - TIME"});
   r.spool.Tick();
   EXPECT_TRUE(r.Sent().empty());
@@ -525,7 +525,9 @@ TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
                            r.host,     r.rig.reg,  [] { return std::string(); }};
     restarted.RecoverInterruptedJob();
     EXPECT_EQ(restarted.JobFileName, name);
-    EXPECT_EQ(restarted.OperatorDecision, choice == ErrorChoice::CancelReceipt ? 2 : 1);
+    EXPECT_EQ(restarted.OperatorDecision, choice == ErrorChoice::CancelReceipt
+                                              ? Decision::VoidAndFile
+                                              : Decision::VoidAndReprint);
   }
 }
 

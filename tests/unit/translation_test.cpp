@@ -238,7 +238,7 @@ TEST(TranslateReceiptLine, ComposesFramedCommandsOnTheLink) {
   EXPECT_EQ(Hex(rig.reg.frames[1]).substr(0, 32), "10 02 00 00 00 00 41 13 10 10 41");
   EXPECT_EQ(Hex(rig.reg.frames[3]), "10 02 00 00 00 00 41 01 0A 0A 4B 10 03");
   EXPECT_EQ(rig.reg.acks, 4);
-  EXPECT_EQ(rig.link.JobError, 0);
+  EXPECT_EQ(int(rig.link.JobError), 0);
 }
 
 }  // namespace

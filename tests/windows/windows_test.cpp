@@ -103,7 +103,7 @@ TEST_F(WindowsFiles, AFailedMoveSaysWhy) {
 
 class QuietHost : public DriverHost {
  public:
-  void SetTrayIcon(int) override {}
+  void SetTrayIcon(TrayPicture) override {}
   void SetTimerEnabled(bool) override {}
   bool AskContinueWithoutRegister() override { return true; }
   void ShowPrintErrorDialog() override {}
