@@ -1,6 +1,7 @@
 #include "spool/receipt_spool.h"
 
 #include "link/frame_codec.h"
+#include "spool/job_file.h"
 #include "spool/keys.h"
 #include "spool/receipt_line.h"
 #include "spool/spool_files.h"
@@ -15,10 +16,6 @@ namespace {
 constexpr std::chrono::seconds kRetryDelay{5};
 // How many files met for the first time one tick stamps at the most.
 constexpr int kFirstSightingsPerTick = 32;
-
-bool IsBlank(const std::string& line) {
-  return TrimSpaces(line).empty();
-}
 }  // namespace
 
 ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
@@ -223,9 +220,8 @@ void ReceiptSpool::RunJob(const std::string& name) {
   takenStamp_ = StampOf(name);
   retake_.reset();
   reported_.erase(name);
-  const bool currencyFile = !lines->empty() && settings_.CHPROGVAL.size() == 1 &&
-                            !lines->front().empty() && lines->front()[0] == settings_.CHPROGVAL[0];
-  if (FileWithoutSending(currencyFile, *lines) || StartJob() == Step::Ended) return;
+  const JobFile job = MakeJobFile(std::move(*lines), settings_);
+  if (FileWithoutSending(job) || StartJob() == Step::Ended) return;
   switch (PreJobCheck()) {
     case Step::Ended:
       return;
@@ -235,24 +231,20 @@ void ReceiptSpool::RunJob(const std::string& name) {
       break;
   }
   phase_ = Phase::Lines;
-  if (currencyFile) {
-    RunCurrencyJob(*lines);
+  if (job.kind == JobKind::CurrencyProgramming) {
+    RunCurrencyJob(job);
   } else {
-    RunReceiptJob(*lines);
+    RunReceiptJob(job);
   }
 }
 
 // A file with nothing to send is filed at once, without talking to the
 // register, unless a decision for it is still to be carried out there. True
 // when the file was dealt with so.
-bool ReceiptSpool::FileWithoutSending(bool currencyFile, const std::vector<std::string>& lines) {
-  const bool nothingToSend = currencyFile
-                                 ? std::all_of(lines.begin() + 1, lines.end(),
-                                               [](const std::string& l) { return l.empty(); })
-                                 : std::all_of(lines.begin(), lines.end(), IsBlank);
-  if (!nothingToSend || OperatorDecision != Decision::None) return false;
+bool ReceiptSpool::FileWithoutSending(const JobFile& job) {
+  if (!HasNothingToSend(job) || OperatorDecision != Decision::None) return false;
   std::string error;
-  if (currencyFile) {
+  if (job.kind == JobKind::CurrencyProgramming) {
     std::error_code ec;
     fs::remove(PathFromText(JobFileNative()), ec);
     if (ec) {
@@ -387,11 +379,10 @@ bool ReceiptSpool::SendEachKey(std::string_view keys) {
   return answered;
 }
 
-void ReceiptSpool::RunCurrencyJob(const std::vector<std::string>& lines) {
+void ReceiptSpool::RunCurrencyJob(const JobFile& job) {
   Log("-> Programare Valute: ");
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    if (!lines[i].empty()) TranslateCurrencyLine(lines[i], settings_, NewFirmware, link_);
-  }
+  for (const SentLine& line : LinesToSend(job, settings_))
+    TranslateCurrencyLine(line.text, settings_, NewFirmware, link_);
   std::error_code ec;
   fs::remove(PathFromText(JobFileNative()), ec);
   if (ec) {
@@ -402,13 +393,11 @@ void ReceiptSpool::RunCurrencyJob(const std::vector<std::string>& lines) {
   EndTick();
 }
 
-void ReceiptSpool::RunReceiptJob(const std::vector<std::string>& lines) {
+void ReceiptSpool::RunReceiptJob(const JobFile& job) {
   Log("-> Inceput tiparire: " + JobFileForLog());
   RecordJob("PRINTING");
-  for (const std::string& raw : lines) {
-    const std::string_view line = TrimSpaces(raw);
-    if (line.empty()) continue;
-    const LineOutcome outcome = TranslateReceiptLine(line, settings_, NewFirmware, link_);
+  for (const SentLine& line : LinesToSend(job, settings_)) {
+    const LineOutcome outcome = TranslateReceiptLine(line.text, settings_, NewFirmware, link_);
     // A credit payment closes the receipt only when the register carried out
     // it and every line before it; otherwise the receipt failed.
     if (outcome == LineOutcome::ReceiptPrinted)

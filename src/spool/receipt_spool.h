@@ -17,6 +17,7 @@
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/driver_host.h"
+#include "spool/job_file.h"
 
 namespace ovix {
 
@@ -107,13 +108,13 @@ class ReceiptSpool {
 
   // One job, step by step.
   void RunJob(const std::string& name);
-  bool FileWithoutSending(bool currencyFile, const std::vector<std::string>& lines);
+  bool FileWithoutSending(const JobFile& job);
   Step StartJob();
   Step PreJobCheck();
   Step CarryOutDecision();
   void VoidForGoneFile();
-  void RunCurrencyJob(const std::vector<std::string>& lines);
-  void RunReceiptJob(const std::vector<std::string>& lines);
+  void RunCurrencyJob(const JobFile& job);
+  void RunReceiptJob(const JobFile& job);
 
   // The ends of a job.
   void FinishPrinted();

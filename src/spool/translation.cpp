@@ -1,6 +1,7 @@
 #include "spool/translation.h"
 
 #include "link/frame_codec.h"
+#include "spool/job_file.h"
 #include "spool/keys.h"
 #include "spool/receipt_line.h"
 
@@ -121,21 +122,14 @@ LineOutcome TranslateReceiptLine(std::string_view line, const DriverSettings& se
 
 void TranslateCurrencyLine(std::string_view line, const DriverSettings& settings, bool newFirmware,
                            KeyCommandSink& sink) {
-  std::string currencyNumber(Columns(line, 1, 1));
-  const double number = ReceiptFieldNumber(currencyNumber);
-  if (number < 1 || number > 4) currencyNumber = "1";
-  const char n = ByteOf(ReceiptFieldNumber(currencyNumber));
-  std::string name(Columns(line, 11, static_cast<int>(line.size())));
-  if (name.empty()) name = "VALUTA " + currencyNumber;
-  name.resize(std::min(name.size(), kMaxCurrencyName));
-
+  const CurrencyLineFields f = CutCurrencyLine(line);
   sink.SendKeys(LeadingNumber(settings.CHPRINTPROG) == 1 ? Bytes{kCurrencySetup}
                                                          : Bytes{kCurrencySetup, 0x02, kTotal});
   sink.SendKeys(Bytes{kCurrencySetupSecond, kSubtotal, kTotal});
-  sink.SendKeys(Bytes{n, kTotal, 0x01, kTotal});
-  sink.SendKeys(KeyAmount(Columns(line, 3, 9), newFirmware) + kTotal);
+  sink.SendKeys(Bytes{f.numberKey, kTotal, 0x01, kTotal});
+  sink.SendKeys(KeyAmount(f.rate, newFirmware) + kTotal);
   sink.SendKeys(Bytes{0x02, kTotal});
-  sink.SendKeys(TextEntry(name) + kTotal + kCredit + kCredit + kCredit);
+  sink.SendKeys(TextEntry(f.name) + kTotal + kCredit + kCredit + kCredit);
 }
 
 }  // namespace ovix

@@ -6,6 +6,7 @@
 
 #include "link/frame_codec.h"
 #include "link/printer_link.h"
+#include "spool/job_file.h"
 #include "spool/receipt_line.h"
 #include "spool/spool_files.h"
 #include "spool/translation.h"
@@ -15,6 +16,7 @@ namespace {
 
 constexpr std::string_view kKeyedAsZero = "each is keyed as 0x00";
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr const char* kSkipped = "empty (skipped)";
 
 // Keeps the commands in a report instead of sending them; none ever fails.
 class Recorder : public KeyCommandSink {
@@ -239,34 +241,78 @@ void CheckReceiptLine(LineReport& r, std::string_view line, LineKind kind,
   }
 }
 
-LineReport CheckCurrencyLine(int number, std::string_view line, const DriverSettings& s,
-                             bool newFirmware) {
-  LineReport r = Line(number, "currency line");
+LineReport CheckCurrencyLine(const SentLine& sent, const DriverSettings& s, bool newFirmware) {
+  const std::string_view line = sent.text;
+  LineReport r = Line(static_cast<int>(sent.index) + 1, "currency line");
   Recorder recorder(r.commands);
   TranslateCurrencyLine(line, s, newFirmware, recorder);
-  const std::string_view currency = Columns(line, 1, 1);
-  const std::string_view rate = Columns(line, 3, 9);
-  const std::string_view name = Columns(line, 11, static_cast<int>(line.size()));
-  const double value = ReceiptFieldNumber(currency);
-  r.fields = {{"currency number", std::string(currency)}, {"exchange rate", std::string(rate)}};
-  if (name.empty()) {
-    r.fields.push_back({"default name",
-                        value >= 1 && value <= 4 ? "VALUTA " + std::string(currency) : "VALUTA 1"});
-  } else {
-    r.fields.push_back({"name", std::string(name)});
-  }
+  const CurrencyLineFields c = CutCurrencyLine(line);
+  r.fields = {{"currency number", c.writtenNumber},
+              {"exchange rate", c.rate},
+              c.writtenName.empty() ? Field{"default name", c.name} : Field{"name", c.writtenName}};
   if (TrimSpaces(line).empty()) {
     Warn(r, 1, "a line of blanks is not skipped in a currency file: it programs currency 1");
     return r;
   }
-  if (value < 1 || value > 4) {
-    Warn(r, 1, "currency number " + Shown(currency) + " is outside 1-4: it is taken as 1");
+  if (c.number != c.writtenNumber) {
+    Warn(r, 1, "currency number " + Shown(c.writtenNumber) + " is outside 1-4: it is taken as 1");
   }
-  CheckDigits(r, "exchange rate", rate, 3, kKeyedAsZero);
-  CheckWidth(r, "exchange rate", rate, 3, 7);
+  CheckDigits(r, "exchange rate", c.rate, 3, kKeyedAsZero);
+  CheckWidth(r, "exchange rate", c.rate, 3, 7);
   CheckIgnoredFrom(r, line, 11 + kMaxCurrencyName,
                    "currency names longer than 255 characters are cut");
   return r;
+}
+
+// Reports the lines before line `end` (from 0) that are not reported yet:
+// lines the driver does not send.
+void AddUnsent(FileReport& f, std::size_t end, const char* kind) {
+  while (f.lines.size() < end) f.lines.push_back(Line(static_cast<int>(f.lines.size()) + 1, kind));
+}
+
+void CheckCurrencyFile(FileReport& f, const JobFile& job, const DriverSettings& s,
+                       bool newFirmware) {
+  f.kind = FileKind::CurrencyProgramming;
+  LineReport marker = Line(1, "currency-programming marker (the rest of the line is ignored)");
+  if (LooksLikeSaleItem(job.lines[0], DescriptionWidth(s), PriceWidth(s))) {
+    Warn(marker, 1,
+         "looks like a sale item, but its first character makes the whole file a "
+         "currency-programming file");
+  }
+  f.lines.push_back(std::move(marker));
+  for (const SentLine& sent : LinesToSend(job, s)) {
+    AddUnsent(f, sent.index, kSkipped);
+    f.lines.push_back(CheckCurrencyLine(sent, s, newFirmware));
+  }
+  AddUnsent(f, job.lines.size(), kSkipped);
+  if (HasNothingToSend(job)) {
+    f.warnings.push_back("no currency line: the driver deletes the file and programs nothing");
+  }
+}
+
+void CheckReceipt(FileReport& f, const JobFile& job, const DriverSettings& s, bool newFirmware) {
+  f.kind = FileKind::Receipt;
+  bool creditSeen = false, paid = false;
+  for (const SentLine& sent : LinesToSend(job, s)) {
+    AddUnsent(f, sent.index, kSkipped);
+    LineReport r = Line(static_cast<int>(sent.index) + 1);
+    r.leadingSpaces = static_cast<int>(job.lines[sent.index].find_first_not_of(' '));
+    const LineKind kind = ClassifyReceiptLine(sent.text, s);
+    r.kind = KindName(kind);
+    paid = paid || IsPayment(kind);
+    Recorder recorder(r.commands);
+    creditSeen =
+        TranslateReceiptLine(sent.text, s, newFirmware, recorder) == LineOutcome::ReceiptPrinted;
+    CheckReceiptLine(r, sent.text, kind, s);
+    f.lines.push_back(std::move(r));
+  }
+  AddUnsent(f, job.lines.size(), creditSeen ? "not read (credit ended the receipt)" : kSkipped);
+  if (HasNothingToSend(job)) {
+    f.kind = FileKind::Empty;
+    f.warnings.push_back("no printable line: the driver files the receipt to the error directory");
+  } else if (!paid) {
+    f.warnings.push_back("no payment line: the receipt stays open on the register");
+  }
 }
 
 }  // namespace
@@ -285,58 +331,11 @@ FileReport CheckLines(const std::vector<std::string>& lines, const DriverSetting
         "the file begins with a UTF-8 byte order mark, which the driver reads as three "
         "characters of the first line");
   }
-  const int d = DescriptionWidth(s), p = PriceWidth(s);
-  if (!lines.empty() && s.CHPROGVAL.size() == 1 && lines[0].starts_with(s.CHPROGVAL[0])) {
-    f.kind = FileKind::CurrencyProgramming;
-    LineReport marker = Line(1, "currency-programming marker (the rest of the line is ignored)");
-    if (LooksLikeSaleItem(lines[0], d, p)) {
-      Warn(marker, 1,
-           "looks like a sale item, but its first character makes the whole file a "
-           "currency-programming file");
-    }
-    f.lines.push_back(std::move(marker));
-    bool anyCurrency = false;
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-      const int number = static_cast<int>(i) + 1;
-      if (lines[i].empty()) {
-        f.lines.push_back(Line(number, "empty (skipped)"));
-        continue;
-      }
-      anyCurrency = true;
-      f.lines.push_back(CheckCurrencyLine(number, lines[i], s, newFirmware));
-    }
-    if (!anyCurrency) {
-      f.warnings.push_back("no currency line: the driver deletes the file and programs nothing");
-    }
-    return f;
-  }
-
-  f.kind = FileKind::Receipt;
-  bool creditSeen = false, printable = false, paid = false;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    LineReport r = Line(static_cast<int>(i) + 1);
-    const std::string_view line = TrimSpaces(lines[i]);
-    if (creditSeen || line.empty()) {
-      r.kind = creditSeen ? "not read (credit ended the receipt)" : "empty (skipped)";
-      f.lines.push_back(std::move(r));
-      continue;
-    }
-    printable = true;
-    r.leadingSpaces = static_cast<int>(lines[i].find_first_not_of(' '));
-    const LineKind kind = ClassifyReceiptLine(line, s);
-    r.kind = KindName(kind);
-    paid = paid || IsPayment(kind);
-    Recorder recorder(r.commands);
-    creditSeen =
-        TranslateReceiptLine(line, s, newFirmware, recorder) == LineOutcome::ReceiptPrinted;
-    CheckReceiptLine(r, line, kind, s);
-    f.lines.push_back(std::move(r));
-  }
-  if (!printable) {
-    f.kind = FileKind::Empty;
-    f.warnings.push_back("no printable line: the driver files the receipt to the error directory");
-  } else if (!paid) {
-    f.warnings.push_back("no payment line: the receipt stays open on the register");
+  const JobFile job = MakeJobFile(lines, s);
+  if (job.kind == JobKind::CurrencyProgramming) {
+    CheckCurrencyFile(f, job, s, newFirmware);
+  } else {
+    CheckReceipt(f, job, s, newFirmware);
   }
   return f;
 }
