@@ -33,6 +33,16 @@ class Clock {
   virtual std::chrono::nanoseconds Now() = 0;
 };
 
+// std::chrono::steady_clock: monotonic, unaffected by midnight or clock
+// changes. The clock of the program on every system.
+class SteadyClock : public Clock {
+ public:
+  std::chrono::nanoseconds Now() override {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+  }
+};
+
 // The event processing of the single GUI thread.
 class EventPump {
  public:

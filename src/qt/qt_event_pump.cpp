@@ -39,9 +39,5 @@ void QtEventPump::RunPendingEvents(std::chrono::nanoseconds maxBlock) {
   if (depth_ > 0) dispatcher->wakeUp();
 }
 
-std::chrono::nanoseconds SteadyClock::Now() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
-}
 
 }  // namespace ovix

@@ -1,5 +1,5 @@
-// The platform's event processing and clock for the core: the Qt event
-// dispatcher of the GUI thread and std::chrono::steady_clock.
+// The platform's event processing for the core: the Qt event dispatcher of
+// the GUI thread.
 #pragma once
 
 #include <QObject>
@@ -28,12 +28,6 @@ class QtEventPump : public EventPump {
  private:
   QObject timerHost_;  // owns the timers that bound each sleep
   int depth_ = 0;      // calls currently running, nested ones included
-};
-
-// std::chrono::steady_clock: monotonic, unaffected by midnight or clock changes.
-class SteadyClock : public Clock {
- public:
-  std::chrono::nanoseconds Now() override;
 };
 
 }  // namespace ovix

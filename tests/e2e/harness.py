@@ -4,8 +4,15 @@ A Rig is one installation: a program directory holding a copy of the driver
 and its OVIX.INI, a spool, OK and error directory, a simulator with a byte
 trace, and an operator file through which the test clicks the driver's
 prompts. Everything lives in a temporary directory removed at the end.
+
+With OVIX_E2E_PLATFORM=wine the same scenarios run the Windows program
+(build-win/test/ovixnova.exe, or OVIX_WIN_BUILD_DIR) under Wine: one Wine
+prefix and one Xvfb display per test process, its serial ports COM1 to COM8
+mapped to links that each Rig points at its simulator. Paths in the settings
+stay POSIX paths, which Wine reads as paths of drive Z:.
 """
 
+import atexit
 import os
 import shutil
 import signal
@@ -19,6 +26,11 @@ BUILD = os.environ.get("OVIX_BUILD_DIR", os.path.join(os.path.dirname(__file__),
 DRIVER = os.path.join(BUILD, "ovixnova")
 SIMULATOR = os.path.join(BUILD, "ovix-regsim")
 TIMEOUT = float(os.environ.get("OVIX_E2E_TIMEOUT", "40"))
+WINE = os.environ.get("OVIX_E2E_PLATFORM") == "wine"
+WIN_BUILD = os.environ.get("OVIX_WIN_BUILD_DIR",
+                           os.path.join(os.path.dirname(__file__), "..", "..", "build-win"))
+if WINE:
+    DRIVER = os.path.join(WIN_BUILD, "test", "ovixnova.exe")
 
 # Copying the driver and starting programs are serialised: a program started by
 # one thread while another holds a fresh copy open for writing would keep that
@@ -26,6 +38,72 @@ TIMEOUT = float(os.environ.get("OVIX_E2E_TIMEOUT", "40"))
 SPAWN = threading.Lock()
 
 ITEM = "PAINE ALBA           0002.500 00000450 01"
+
+
+class WineSession:
+    """A Wine prefix with COM1..COM8 mapped to links in it, and an Xvfb
+    display for the program's windows; made on first use, ended at exit."""
+    WINE64 = "/usr/lib/wine/wine64"
+    WINESERVER = "/usr/lib/wine/wineserver"
+    PORTS = 8
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="ovix-wine-")
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24",
+                                      "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            display = ":" + f.readline().strip()
+        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", DISPLAY=display)
+        self.run("wineboot", "-i")
+        for n in range(1, self.PORTS + 1):
+            self.run("reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM%d" % n, "/t", "REG_SZ",
+                     "/d", self.link(n), "/f")
+        self.server("-k")  # the port mapping is read when the server starts
+        subprocess.run([self.WINESERVER, "-w"], env=self.env)
+        # A server of our own, kept for the whole session: one that wine64
+        # starts by itself dumps its objects into the test's output at its end.
+        self.wineserver = subprocess.Popen([self.WINESERVER, "-f", "-p"], env=self.env,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.free = list(range(1, self.PORTS + 1))
+        atexit.register(self.close)
+
+    def link(self, n):
+        return os.path.join(self.root, "com%d" % n)
+
+    def run(self, *args):
+        subprocess.run([self.WINE64, *args], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True, timeout=120)
+
+    def server(self, *args):
+        subprocess.run([self.WINESERVER, *args], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def take_port(self):
+        """The number of a free COM port; the simulator makes its link."""
+        return self.free.pop(0)
+
+    def give_back(self, n):
+        self.free.append(n)
+
+    def close(self):
+        self.server("-k")
+        self.wineserver.wait()
+        self.xvfb.terminate()
+        self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+_wine = None
+
+
+def wine_session():
+    global _wine
+    if _wine is None:
+        _wine = WineSession()
+    return _wine
 
 
 def hexs(data):
@@ -62,10 +140,15 @@ class Rig:
         self.trace_path = os.path.join(self.root, "trace.txt")
         self.operator_path = os.path.join(self.root, "operator.txt")
         open(self.operator_path, "w").close()
+        self.com = wine_session().take_port() if WINE else None
+        if self.com:
+            simulator_args = [*simulator_args, "--link", wine_session().link(self.com)]
         with SPAWN:
             self.sim = subprocess.Popen([SIMULATOR, "--trace", self.trace_path, *simulator_args],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.device = self.sim.stdout.readline().split()[1]
+        if self.com:
+            self.device = str(self.com)  # COM=n is the port COMn
         settings = {"COM": self.device, "BONDIR": self.spool, "OKDIR": self.ok, "ERRDIR": self.err}
         settings.update(ini or {})
         self.write_ini(settings)
@@ -83,7 +166,7 @@ class Rig:
         """Starts the driver offscreen, or on the given X display; with
         `operator`, the test answers its prompts through the operator file;
         `env` adds to the environment."""
-        env = dict(os.environ, **(env or {}))
+        env = dict(wine_session().env if WINE else os.environ, **(env or {}))
         env.pop("OVIXNOVA_TEST_OPERATOR", None)
         if operator:
             env["OVIXNOVA_TEST_OPERATOR"] = self.operator_path
@@ -91,8 +174,11 @@ class Rig:
             env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb")
         else:
             env.update(QT_QPA_PLATFORM="offscreen")
+        command = [os.path.join(self.prog, os.path.basename(DRIVER))]
+        if WINE:
+            command.insert(0, WineSession.WINE64)
         with SPAWN:
-            self.driver = subprocess.Popen([os.path.join(self.prog, "ovixnova")], env=env,
+            self.driver = subprocess.Popen(command, env=env, cwd=self.root,
                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.drivers.append(self.driver)
         if wait_for_start:
@@ -100,9 +186,13 @@ class Rig:
         return self.driver
 
     def stop(self):
-        """Stops the driver with SIGTERM and returns its exit status."""
+        """Stops the driver with SIGTERM (on Windows: the exit confirmed) and
+        returns its exit status."""
         if self.driver and self.driver.poll() is None:
-            self.driver.send_signal(signal.SIGTERM)
+            if WINE:
+                self.operate("exit")
+            else:
+                self.driver.send_signal(signal.SIGTERM)
         return self.wait_exit()
 
     def wait_exit(self):
@@ -128,6 +218,8 @@ class Rig:
             for stream in (process.stdin, process.stdout, process.stderr):
                 if stream:
                     stream.close()
+        if self.com:
+            wine_session().give_back(self.com)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def simulate(self, *lines):
@@ -148,6 +240,13 @@ class Rig:
         with open(temporary, "w", newline="", encoding="latin-1") as f:
             f.write(end.join(lines) + (end if lines else ""))
         os.rename(temporary, os.path.join(self.spool, name))
+
+    def listing(self):
+        """The spool's names in the order the driver's directory search gives
+        them: the file system's order on Linux, by name on Windows (Wine
+        lists a directory sorted, as NTFS does)."""
+        names = os.listdir(self.spool)
+        return sorted(names) if WINE else names
 
     def where(self, name):
         """The directory a job file is in: 'spool', 'ok', 'err' or None."""

@@ -142,7 +142,7 @@ class Failures(DriverTest):
                 rig.simulate(fault)
                 rig.wait_log("EROARE LA TIPARIRE BON" if answer != "ok" else "LIPSA HIRTIE")
                 # Both were there from the start: the first one listed was taken.
-                first, other = [n for n in os.listdir(rig.spool) if n in tails]
+                first, other = [n for n in rig.listing() if n in tails]
                 rig.simulate("silent off", "clear")
                 if removed:
                     os.remove(os.path.join(rig.spool, first))

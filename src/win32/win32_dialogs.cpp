@@ -1,0 +1,549 @@
+#include "win32/win32_dialogs.h"
+
+#include <commctrl.h>
+
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace ovix::win32 {
+namespace {
+
+enum class Kind { Form1, About, Erorno2 };
+
+// What one of the driver's windows keeps in GWLP_USERDATA; deleted with it.
+struct DialogState {
+  Kind kind = Kind::Form1;
+  std::function<void()> onExit;                        // Form1
+  const std::function<void(int)>* onButton = nullptr;  // Erorno2, only while it runs
+  bool ended = false;     // Erorno2: a button or DismissPrompt ended it
+  bool leftDown = false;  // About: the left button went down inside
+  HWND focus = nullptr;   // the control that gets the focus when it is activated
+};
+
+constexpr char kDialogClass[] = "OVIXNOVA_DIALOG";
+// Ends the printer-error dialog without a choice; private to the class.
+constexpr UINT kDismiss = WM_APP + 1;
+// Control ids, away from IDOK and IDCANCEL, which the dialog manager sends for
+// Enter and Esc and which the windows ignore.
+constexpr int kLabelId = 0xFFFF, kBlackLabelId = 90, kVersionLabelId = 91;
+constexpr int kCommand1Id = 100, kFirstErrorButtonId = 200;
+
+constexpr char kNoAnswerText[] =
+    "Casa de marcat nu raspunde !!\rLIPSA HIRTIE SAU INCHISA !!\r\r"
+    "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\r\rCONTINUARE APLICATIE ??";
+
+// A control's place in the layout, in twips.
+struct Twips {
+  int left, top, width, height;
+};
+
+HWND form1 = nullptr;  // the open exit confirmation
+HWND about = nullptr;  // the open About box
+
+LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+ATOM DialogClass() {
+  static const ATOM atom = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &DialogProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    wc.lpszClassName = kDialogClass;
+    return RegisterClassA(&wc);
+  }();
+  return atom;
+}
+
+// The state of one of our windows; null for any other window.
+DialogState* StateOf(HWND window) {
+  if (!window || !IsWindow(window) ||
+      GetClassLongPtrA(window, GCW_ATOM) != static_cast<ULONG_PTR>(DialogClass()))
+    return nullptr;
+  return reinterpret_cast<DialogState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+// A font of the layout, `centipoints` hundredths of a point at 96 dpi. The few
+// fonts are shared by all windows and kept for the life of the program.
+HFONT Font(const char* face, int centipoints) {
+  static std::map<std::pair<std::string, int>, HFONT> fonts;
+  HFONT& font = fonts[{face, centipoints}];
+  if (!font) {
+    font = CreateFontA(-MulDiv(centipoints, 96, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, face);
+  }
+  return font;
+}
+
+int TextWidth(HFONT font, const char* text) {
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text, lstrlenA(text), &size);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return size.cx;
+}
+
+bool KeyDown(int key) {
+  return GetKeyState(key) < 0;
+}
+
+// Ctrl+Ins in the exit confirmation, whatever other modifiers are held, calls
+// its onExit. The callback may destroy the window (and with it the state), so
+// it runs from a copy. True when the key was taken.
+bool ExitKey(HWND window, UINT message, WPARAM key) {
+  DialogState* state = StateOf(window);
+  if (!state || state->kind != Kind::Form1) return false;
+  if ((message != WM_KEYDOWN && message != WM_SYSKEYDOWN) || key != VK_INSERT) return false;
+  if (!KeyDown(VK_CONTROL)) return false;
+  const std::function<void()> onExit = state->onExit;
+  if (onExit) onExit();
+  return true;
+}
+
+// Buttons are pressed by Enter too while they have the focus (a plain button
+// takes only Space); the dialog manager is told to leave Enter to them. A held
+// key's repeats are left alone, so that an Enter held down as a window opens
+// decides nothing. Ctrl+Ins goes to the window's own handling.
+LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto base = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(button, GWLP_USERDATA));
+  const HWND parent = GetParent(button);
+  switch (message) {
+    case WM_GETDLGCODE: {
+      LRESULT code = CallWindowProcA(base, button, message, wParam, lParam);
+      const auto* msg = reinterpret_cast<const MSG*>(lParam);
+      if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) code |= DLGC_WANTMESSAGE;
+      return code;
+    }
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      if (ExitKey(parent, message, wParam)) return 0;
+      if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+        const bool repeat = (lParam & (1 << 30)) != 0;
+        if (!repeat && !KeyDown(VK_SHIFT) && !KeyDown(VK_CONTROL) && !KeyDown(VK_MENU)) {
+          SendMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(button));
+        }
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return CallWindowProcA(base, button, message, wParam, lParam);
+}
+
+// A top-level window with a client area of widthTwips x heightTwips, centred
+// on the work area of the primary screen. Takes the state over once created.
+HWND CreateFrame(std::unique_ptr<DialogState>* state, HWND owner, const char* caption, DWORD style,
+                 int widthTwips, int heightTwips) {
+  constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;  // no window icon
+  DialogClass();
+  RECT rect{0, 0, Px(widthTwips), Px(heightTwips)};
+  AdjustWindowRectEx(&rect, style, FALSE, kExStyle);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const int left = work.left + (work.right - work.left - width) / 2;
+  const int top = work.top + (work.bottom - work.top - height) / 2;
+  return CreateWindowExA(kExStyle, kDialogClass, caption, style, left, top, width, height, owner,
+                         nullptr, GetModuleHandleA(nullptr), state);
+}
+
+HWND AddControl(HWND parent, const char* windowClass, int id, const char* text, DWORD style,
+                const Twips& twips, HFONT font) {
+  const HWND control = CreateWindowExA(
+      0, windowClass, text, WS_CHILD | WS_VISIBLE | style, Px(twips.left), Px(twips.top),
+      Px(twips.width), Px(twips.height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      GetModuleHandleA(nullptr), nullptr);
+  if (control && font) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return control;
+}
+
+// A label (static text without & prefixes). A font wider than the
+// layout's would cut a left-aligned text short: such a label grows to the
+// right until the whole text shows.
+HWND AddLabel(HWND parent, int id, const char* text, const Twips& twips, HFONT font, DWORD align) {
+  const HWND label = AddControl(parent, "STATIC", id, text, align | SS_NOPREFIX, twips, font);
+  if (label && align == SS_LEFTNOWORDWRAP) {
+    const int width = TextWidth(font, text);
+    if (width > Px(twips.width))
+      SetWindowPos(label, nullptr, 0, 0, width, Px(twips.height),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return label;
+}
+
+HWND AddButton(HWND parent, int id, const char* text, const Twips& twips, HFONT font) {
+  const HWND button =
+      AddControl(parent, "BUTTON", id, text, WS_TABSTOP | BS_PUSHBUTTON, twips, font);
+  if (button) {
+    const LONG_PTR base =
+        SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ButtonProc));
+    SetWindowLongPtrA(button, GWLP_USERDATA, base);
+  }
+  return button;
+}
+
+// The tooltip control lives in comctl32, loaded on first use instead of linked,
+// so that the program needs no import of it; without it there are no tooltips.
+bool TooltipsAvailable() {
+  static const bool available = [] {
+    const HMODULE comctl = LoadLibraryA("comctl32.dll");
+    if (!comctl) return false;
+    using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = reinterpret_cast<Init>(
+        reinterpret_cast<void (*)()>(GetProcAddress(comctl, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
+    return init && init(&controls);
+  }();
+  return available;
+}
+
+// Tooltips for the controls of `window`, each control with its text.
+void AddTooltips(HWND window, std::initializer_list<std::pair<HWND, const char*>> tips) {
+  if (!TooltipsAvailable()) return;
+  const HWND tooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                       WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
+                                       GetModuleHandleA(nullptr), nullptr);
+  if (!tooltip) return;
+  for (const auto& [control, text] : tips) {
+    TOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = const_cast<char*>(text);
+    SendMessageA(tooltip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
+// The first control that takes the focus with Tab.
+HWND FirstTabStop(HWND window) {
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    if ((style & WS_TABSTOP) && (style & WS_VISIBLE) && IsWindowEnabled(child)) return child;
+  }
+  return nullptr;
+}
+
+// Gives the focus back to the control that had it (at first the first one).
+void RestoreFocus(HWND window, DialogState& state) {
+  HWND target = state.focus;
+  if (!target || !IsWindow(target) || !IsChild(window, target)) target = FirstTabStop(window);
+  if (target) SetFocus(target);
+}
+
+// Tab and Shift+Tab of the dialog manager on a window that is not a dialog.
+void NextControl(HWND window, WPARAM wParam, LPARAM lParam) {
+  HWND next = reinterpret_cast<HWND>(wParam);
+  if (!LOWORD(lParam)) {
+    const HWND focus = GetFocus();
+    next = GetNextDlgTabItem(window, IsChild(window, focus) ? focus : nullptr, wParam != 0);
+  }
+  if (next) SetFocus(next);
+}
+
+void PaintAbout(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW));
+  HGDIOBJ old = SelectObject(dc, pen);
+  // The lines along the top and the bottom edge; LineTo leaves out the end point.
+  MoveToEx(dc, Px(60), 0, nullptr);
+  LineTo(dc, Px(3780) + 1, 0);
+  MoveToEx(dc, 0, Px(960), nullptr);
+  LineTo(dc, Px(3780) + 1, Px(960));
+  SelectObject(dc, old);
+  DeleteObject(pen);
+  EndPaint(window, &paint);
+}
+
+// The About box's mouse: a click of the left button (pressed and released
+// inside, the frame included) closes it; the other buttons do nothing.
+bool AboutMessage(HWND window, DialogState& state, UINT message, LPARAM lParam, LRESULT* result) {
+  *result = 0;
+  switch (message) {
+    case WM_NCHITTEST:
+      *result = HTCLIENT;  // the frame is part of the box for the click
+      return true;
+    case WM_LBUTTONDOWN:
+      state.leftDown = true;
+      SetCapture(window);
+      return true;
+    case WM_LBUTTONUP: {
+      const bool clicked = std::exchange(state.leftDown, false);
+      ReleaseCapture();
+      POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      ClientToScreen(window, &at);
+      RECT frame;
+      GetWindowRect(window, &frame);
+      if (clicked && PtInRect(&frame, at)) DestroyWindow(window);
+      return true;
+    }
+    case WM_CAPTURECHANGED:
+      state.leftDown = false;
+      return true;
+    case WM_PAINT:
+      PaintAbout(window);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void OnCommand(HWND window, DialogState& state, int id, int code) {
+  if (code != BN_CLICKED) return;
+  if (state.kind == Kind::Form1 && id == kCommand1Id) {
+    DestroyWindow(window);
+  } else if (state.kind == Kind::Erorno2 && id >= kFirstErrorButtonId &&
+             id < kFirstErrorButtonId + 3 && !state.ended) {
+    state.ended = true;
+    PostMessageA(window, WM_NULL, 0, 0);  // wakes the dialog's message loop
+    if (state.onButton && *state.onButton) (*state.onButton)(id - kFirstErrorButtonId);
+  }
+}
+
+// The messages every window of ours handles alike; false for the others.
+bool CommonMessage(HWND window, DialogState& state, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      OnCommand(window, state, LOWORD(wParam), HIWORD(wParam));
+      return true;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      return ExitKey(window, message, wParam);
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE && IsChild(window, GetFocus())) state.focus = GetFocus();
+      return false;  // the default handling gives the focus to the window
+    case WM_SETFOCUS:
+      if (state.kind == Kind::About) return false;
+      RestoreFocus(window, state);
+      return true;
+    case WM_NEXTDLGCTL:
+      NextControl(window, wParam, lParam);
+      return true;
+    case kDismiss:
+      if (state.kind == Kind::Erorno2) state.ended = true;
+      PostMessageA(window, WM_NULL, 0, 0);
+      return true;
+    default:
+      return false;
+  }
+}
+
+LRESULT StaticColour(HWND window, HDC dc, HWND control) {
+  if (GetDlgCtrlID(control) == kBlackLabelId) SetTextColor(dc, RGB(0, 0, 0));
+  return DefWindowProcA(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                        reinterpret_cast<LPARAM>(control));
+}
+
+LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* owner = static_cast<std::unique_ptr<DialogState>*>(
+        reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner->release()));
+  }
+  auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (!state) return DefWindowProcA(window, message, wParam, lParam);
+  LRESULT result = 0;
+  if (CommonMessage(window, *state, message, wParam, lParam)) return 0;
+  if (state->kind == Kind::About && AboutMessage(window, *state, message, lParam, &result))
+    return result;
+  switch (message) {
+    case WM_CTLCOLORSTATIC:
+      return StaticColour(window, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_CLOSE:
+      if (state->kind == Kind::Erorno2) return 0;  // the operator is to choose
+      break;
+    case WM_NCDESTROY:
+      if (window == form1) form1 = nullptr;
+      if (window == about) about = nullptr;
+      SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+      delete state;
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void BringForward(HWND window) {
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+}
+
+std::unique_ptr<DialogState> NewState(Kind kind) {
+  auto state = std::make_unique<DialogState>();
+  state->kind = kind;
+  return state;
+}
+
+HWND CreatePrintErrorDialog(HWND owner, const std::function<void(int)>& onButton) {
+  auto state = NewState(Kind::Erorno2);
+  state->onButton = &onButton;
+  const HWND dialog = CreateFrame(&state, owner, "ATENTIE !!", WS_POPUP | WS_CAPTION, 5820, 1380);
+  if (!dialog) return nullptr;
+  const HWND label1 = AddLabel(dialog, kLabelId, "Eroare pe casa de marcat !!",
+                               {893, 300, 4035, 255}, Font("Arial", 1125), SS_CENTER | SS_NOTIFY);
+  const HFONT font = Font("Arial", 825);
+  AddButton(dialog, kFirstErrorButtonId, "Re-incearca", {180, 900, 1395, 375}, font);
+  const HWND cmdCancel =
+      AddButton(dialog, kFirstErrorButtonId + 1, "Anuleaza bon", {2100, 900, 1635, 375}, font);
+  const HWND cmdAbort =
+      AddButton(dialog, kFirstErrorButtonId + 2, "Renunta", {4260, 900, 1395, 375}, font);
+  AddTooltips(dialog, {{label1, "Reincearca tiparirea bonului"},
+                       {cmdCancel, "Anuleaza bonul in curs"},
+                       {cmdAbort, "Renunta la operatiunea i curs"}});
+  return dialog;
+}
+
+// Dispatches the thread's messages, those of every other window included,
+// until the dialog is ended or gone. A WM_QUIT ends it too and is posted again
+// for the outer message loop.
+void RunModalLoop(HWND dialog) {
+  MSG msg;
+  for (DialogState* state; (state = StateOf(dialog)) && !state->ended;) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (!PreTranslateDialogMessage(&msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+}
+
+thread_local HWND* boxShown = nullptr;  // where the next message box's window goes
+thread_local HHOOK boxHook = nullptr;
+
+// Notes the message box's window as it is created: the first top-level window
+// of the dialog class on this thread while the box is being shown.
+LRESULT CALLBACK WatchBoxCreation(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND && boxShown) {
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
+    char name[16] = "";
+    if (!(create->lpcs->style & WS_CHILD) && GetClassNameA(window, name, sizeof name) > 0 &&
+        lstrcmpA(name, "#32770") == 0) {
+      *std::exchange(boxShown, nullptr) = window;
+    }
+  }
+  return CallNextHookEx(boxHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+HWND ShowExitConfirmation(HWND owner, std::function<void()> onExit) {
+  if (DialogState* open = StateOf(form1)) {
+    open->onExit = std::move(onExit);
+    BringForward(form1);
+    return form1;
+  }
+  auto state = NewState(Kind::Form1);
+  state->onExit = std::move(onExit);
+  const HWND window =
+      CreateFrame(&state, owner, "ATENTIE !!!", WS_POPUP | WS_CAPTION | WS_SYSMENU, 3735, 1305);
+  if (!window) return nullptr;
+  AddLabel(window, kBlackLabelId, "IESIRE PROGRAM ???", {990, 180, 1755, 255},
+           Font("MS Sans Serif", 825), SS_LEFTNOWORDWRAP);
+  AddButton(window, kCommand1Id, "Anulare", {1020, 900, 1635, 375}, Font("MS Sans Serif", 975));
+  AddLabel(window, kLabelId, "(Ctrl + Ins     -   IESIRE)", {1020, 420, 1695, 255},
+           Font("Arial", 825), SS_LEFTNOWORDWRAP);
+  form1 = window;
+  BringForward(window);
+  return window;
+}
+
+HWND ShowAbout(HWND owner, const std::string& versionText) {
+  if (StateOf(about)) {
+    SetDlgItemTextA(about, kVersionLabelId, versionText.c_str());
+    BringForward(about);
+    return about;
+  }
+  auto state = NewState(Kind::About);
+  const HWND window = CreateFrame(&state, owner, "", WS_POPUP | WS_DLGFRAME, 3765, 975);
+  if (!window) return nullptr;
+  const HWND picture1 =
+      AddControl(window, "STATIC", kLabelId, nullptr, SS_ICON, {180, 180, 675, 615}, nullptr);
+  const HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(102));
+  SendMessageA(picture1, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+  const HFONT font = Font("MS Sans Serif", 825);
+  AddLabel(window, kVersionLabelId, versionText.c_str(), {960, 180, 2655, 255}, font, SS_CENTER);
+  AddLabel(window, kLabelId, "ATELIER OVIX", {960, 540, 2655, 255}, font, SS_CENTER);
+  about = window;
+  BringForward(window);
+  return window;
+}
+
+void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, HWND* shown) {
+  const HWND dialog = CreatePrintErrorDialog(owner, onButton);
+  if (!dialog) return;
+  if (shown) *shown = dialog;
+  // EnableWindow answers whether the owner was disabled already (a dialog
+  // over it); only an owner disabled here is enabled again.
+  const bool ownerDisabledHere = owner && !EnableWindow(owner, FALSE);
+  SetWindowPos(dialog, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetForegroundWindow(dialog);
+  RunModalLoop(dialog);
+  // The owner is enabled before the dialog goes, so that it gets the activation.
+  if (ownerDisabledHere) EnableWindow(owner, TRUE);
+  if (DialogState* state = StateOf(dialog)) state->onButton = nullptr;
+  if (IsWindow(dialog)) DestroyWindow(dialog);
+  if (shown) *shown = nullptr;
+}
+
+bool AskContinueWithoutRegister(HWND owner, HWND* shown) {
+  HWND unused = nullptr;
+  HWND* const target = shown ? shown : &unused;
+  *target = nullptr;
+  HWND* const outerShown = std::exchange(boxShown, target);
+  const HHOOK hook = SetWindowsHookExA(WH_CBT, &WatchBoxCreation, nullptr, GetCurrentThreadId());
+  const HHOOK outerHook = std::exchange(boxHook, hook);
+  const int answer =
+      MessageBoxA(owner, kNoAnswerText, "OVIXNOVA",
+                  MB_OKCANCEL | MB_ICONSTOP | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND);
+  if (hook) UnhookWindowsHookEx(hook);
+  boxHook = outerHook;
+  boxShown = outerShown;
+  *target = nullptr;
+  return answer == IDOK;
+}
+
+void DismissPrompt(HWND shown) {
+  if (!shown || !IsWindow(shown)) return;
+  if (StateOf(shown)) {
+    SendMessageA(shown, kDismiss, 0, 0);
+    return;
+  }
+  char name[16] = "";
+  if (GetClassNameA(shown, name, sizeof name) > 0 && lstrcmpA(name, "#32770") == 0)
+    SendMessageA(shown, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
+
+bool PreTranslateDialogMessage(MSG* msg) {
+  if (!msg || !msg->hwnd) return false;
+  const HWND root = GetAncestor(msg->hwnd, GA_ROOT);
+  if (!StateOf(root)) return false;
+  if (ExitKey(root, msg->message, msg->wParam)) return true;
+  return IsDialogMessageA(root, msg) != FALSE;
+}
+
+std::string VersionText(int major, int minor, int revision) {
+  return "OVIXNOVA V" + std::to_string(major) + "." + std::to_string(minor) + "." +
+         std::to_string(revision);
+}
+
+std::string TooltipText(int major, int minor, int revision) {
+  return "OVIXNOVA V." + std::to_string(major) + std::to_string(minor) + std::to_string(revision);
+}
+
+}  // namespace ovix::win32

@@ -1,0 +1,57 @@
+// The driver's windows on Windows: the exit confirmation (Form1), the About
+// box (About), the printer-error dialog (Erorno2) and the no-answer message
+// box. Sizes come from the original layouts in twips, 15 twips a pixel at 96
+// dpi; texts are in the ANSI code page, as the log's. GUI thread only.
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace ovix::win32 {
+
+// Twips to pixels at 96 dpi.
+constexpr int Px(int twips) {
+  return (twips + 7) / 15;
+}
+
+// Exit confirmation "ATENTIE !!!", modeless, centred: "IESIRE PROGRAM ???",
+// "(Ctrl + Ins     -   IESIRE)" and the button "Anulare". Ctrl+Ins (whatever
+// other modifiers, whichever control has the focus) calls `onExit`; "Anulare"
+// (click, or Enter/Space while it has the focus) or the close button closes
+// the window and nothing else happens; Esc and Enter elsewhere do nothing.
+// Shown again while open: brought forward. Returns the window.
+HWND ShowExitConfirmation(HWND owner, std::function<void()> onExit);
+
+// About box: icon 102, `versionText` and the maker's name, a fixed dialog
+// frame without caption; a left click anywhere in it closes it. Modeless.
+HWND ShowAbout(HWND owner, const std::string& versionText);
+
+// Printer-error dialog "ATENTIE !!", modal to `owner`: "Eroare pe casa de
+// marcat !!" and the buttons "Re-incearca", "Anuleaza bon", "Renunta" (Enter
+// or Space on the focused one presses it; Esc does nothing; no default
+// button; not topmost). Each button calls onButton(0, 1 or 2) and closes the
+// dialog; returns once it is gone. *shown holds the window while it is up.
+void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, HWND* shown);
+
+// The no-answer message box: caption "OVIXNOVA", the stop icon, OK and
+// Cancel, system-modal and topmost. True for OK. *shown holds the box's window
+// while it is up (so a test or the exit can answer it).
+bool AskContinueWithoutRegister(HWND owner, HWND* shown);
+
+// Ends a shown printer-error dialog or message box without a choice (the exit
+// closes them).
+void DismissPrompt(HWND shown);
+
+// Messages of the modeless windows above (keyboard: Tab, Enter, Space on a
+// button, Ctrl+Ins); true when handled. For Win32EventPump::preTranslate.
+bool PreTranslateDialogMessage(MSG* msg);
+
+// "OVIXNOVA V" + major.minor.revision, and the tray tooltip "OVIXNOVA V." +
+// the three numbers without separators.
+std::string VersionText(int major, int minor, int revision);
+std::string TooltipText(int major, int minor, int revision);
+
+}  // namespace ovix::win32

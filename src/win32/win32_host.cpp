@@ -1,0 +1,197 @@
+#include "win32/win32_host.h"
+
+#include "ovixnova_version.h"
+#include "win32/win32_dialogs.h"
+#include "win32/win32_serial_port.h"
+
+namespace ovix {
+namespace {
+
+constexpr UINT_PTR kPollTimer = 1;
+constexpr UINT kMenuStergere = 1, kMenuAbout = 2, kMenuExit = 3;
+constexpr char kMainClass[] = "OVIXNOVA_MAIN";
+
+HICON ResourceIcon(int resource) {
+  return LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource));
+}
+
+}  // namespace
+
+Win32Host::Win32Host() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = &Win32Host::WindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = kMainClass;
+  wc.hIcon = LoadIconA(wc.hInstance, "IDI_ICON1");
+  RegisterClassA(&wc);
+  main_ = CreateWindowExA(0, kMainClass, "OVIXNOVA", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 200, 100, nullptr, nullptr, wc.hInstance, this);
+}
+
+Win32Host::~Win32Host() {
+  RemoveTrayIcon();
+  if (main_) DestroyWindow(main_);
+}
+
+LRESULT CALLBACK Win32Host::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* host = reinterpret_cast<Win32Host*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (host == nullptr || host->main_ != window)
+    return DefWindowProcA(window, message, wParam, lParam);
+  return host->Handle(message, wParam, lParam);
+}
+
+LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER:
+      if (wParam == kPollTimer && spool_) spool_->Tick();
+      return 0;
+    case Win32SerialPort::kReadMessage:
+      if (port_) port_->OnReadCompleted();
+      return 0;
+    case kTrayMessage:
+      // Only the right-button release over the icon opens the menu.
+      if (hooked_ && lParam == WM_RBUTTONUP) ShowPopupMenu();
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kMenuStergere) mnuStergere_Click();
+      if (LOWORD(wParam) == kMenuAbout) mnuAbout_Click();
+      if (LOWORD(wParam) == kMenuExit) mnuExit_Click();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) {
+        RunExitSequence();
+        if (onSessionEnd) onSessionEnd();
+      }
+      return 0;
+    case WM_CLOSE:
+      return 0;  // the main window is closed only by the exit
+    default:
+      return DefWindowProcA(main_, message, wParam, lParam);
+  }
+}
+
+void Win32Host::ShowPopupMenu() {
+  if (noAnswerBox_ || errorDialog_) return;  // a prompt waits for the operator
+  HMENU menu = CreatePopupMenu();
+  // The clearing entry is hidden and disabled: a Windows menu cannot hide an
+  // entry, so it is left out, with the separator after it.
+  AppendMenuA(menu, MF_STRING, kMenuAbout, "Info Aplicatie");
+  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(menu, MF_STRING, kMenuExit, "&Exit");
+  POINT at{};
+  GetCursorPos(&at);
+  // The menu closes when the operator clicks elsewhere only if the owner is
+  // the foreground window.
+  SetForegroundWindow(main_);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, at.x, at.y, 0, main_, nullptr);
+  PostMessageA(main_, WM_NULL, 0, 0);
+  DestroyMenu(menu);
+}
+
+void Win32Host::StartTimer() {
+  SetTimer(main_, kPollTimer, 100, nullptr);
+}
+
+void Win32Host::AddTrayIcon() {
+  hooked_ = true;
+  tray_.cbSize = sizeof tray_;
+  tray_.hWnd = main_;
+  tray_.uID = 1;
+  tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  tray_.uCallbackMessage = kTrayMessage;
+  tray_.hIcon = LoadIconA(GetModuleHandleA(nullptr), "IDI_ICON1");
+  const std::string tip =
+      win32::TooltipText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
+  lstrcpynA(tray_.szTip, tip.c_str(), sizeof tray_.szTip);
+  iconAdded_ = Shell_NotifyIconA(NIM_ADD, &tray_) != FALSE;
+}
+
+void Win32Host::RemoveTrayIcon() {
+  if (!iconAdded_) return;
+  Shell_NotifyIconA(NIM_DELETE, &tray_);
+  iconAdded_ = false;
+}
+
+void Win32Host::SetTrayIcon(TrayPicture picture) {
+  tray_.hIcon = ResourceIcon(static_cast<int>(picture));
+  SendMessageA(main_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(tray_.hIcon));
+  if (iconAdded_) Shell_NotifyIconA(NIM_MODIFY, &tray_);
+}
+
+void Win32Host::SetTimerEnabled(bool enabled) {
+  if (enabled) {
+    SetTimer(main_, kPollTimer, 100, nullptr);
+  } else {
+    KillTimer(main_, kPollTimer);
+  }
+}
+
+bool Win32Host::AskContinueWithoutRegister() {
+  const bool ok = win32::AskContinueWithoutRegister(main_, &noAnswerBox_);
+  noAnswerBox_ = nullptr;
+  return ok || (spool_ && spool_->ExitRequested);
+}
+
+void Win32Host::ShowPrintErrorDialog() {
+  win32::RunPrintErrorDialog(
+      main_,
+      [this](int button) {
+        static constexpr ErrorChoice kChoices[] = {ErrorChoice::Retry, ErrorChoice::CancelReceipt,
+                                                   ErrorChoice::GiveUp};
+        if (spool_) spool_->OnErrorDialogButton(kChoices[button]);
+      },
+      &errorDialog_);
+  errorDialog_ = nullptr;
+}
+
+void Win32Host::EndProgramNow() {
+  ExitProcess(0);
+}
+
+void Win32Host::UnloadMain() {
+  mainUnloaded_ = true;
+  KillTimer(main_, kPollTimer);
+  PostQuitMessage(0);
+}
+
+void Win32Host::RunExitSequence() {
+  KillTimer(main_, kPollTimer);
+  if (spool_) spool_->RequestExit();
+  hooked_ = false;
+  RemoveTrayIcon();
+  if (IsWindow(exitConfirmation_)) DestroyWindow(exitConfirmation_);
+  // A prompt that is still up would keep the running tick from ending.
+  if (noAnswerBox_) win32::DismissPrompt(noAnswerBox_);
+  if (errorDialog_) win32::DismissPrompt(errorDialog_);
+  if (!spool_ || !spool_->TickRunning()) UnloadMain();
+}
+
+void Win32Host::mnuStergere_Click() {
+  if (spool_) spool_->RequestClearing();
+}
+
+void Win32Host::mnuAbout_Click() {
+  if (IsWindow(about_)) {
+    SetForegroundWindow(about_);
+    return;
+  }
+  about_ = win32::ShowAbout(
+      main_,
+      win32::VersionText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH));
+}
+
+void Win32Host::mnuExit_Click() {
+  if (IsWindow(exitConfirmation_)) {
+    SetForegroundWindow(exitConfirmation_);
+    return;
+  }
+  exitConfirmation_ = win32::ShowExitConfirmation(main_, [this] { RunExitSequence(); });
+}
+
+}  // namespace ovix
