@@ -39,5 +39,4 @@ void QtEventPump::RunPendingEvents(std::chrono::nanoseconds maxBlock) {
   if (depth_ > 0) dispatcher->wakeUp();
 }
 
-
 }  // namespace ovix

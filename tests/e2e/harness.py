@@ -47,14 +47,16 @@ class WineSession:
     WINESERVER = "/usr/lib/wine/wineserver"
     PORTS = 8
 
-    def __init__(self):
+    def __init__(self, display=None):
         self.root = tempfile.mkdtemp(prefix="ovix-wine-")
-        read, write = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24",
-                                      "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            display = ":" + f.readline().strip()
+        self.xvfb = None
+        if display is None:
+            read, write = os.pipe()
+            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24",
+                                          "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+            os.close(write)
+            with os.fdopen(read) as f:
+                display = ":" + f.readline().strip()
         self.env = dict(os.environ, WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", DISPLAY=display)
         self.run("wineboot", "-i")
@@ -91,18 +93,21 @@ class WineSession:
     def close(self):
         self.server("-k")
         self.wineserver.wait()
-        self.xvfb.terminate()
-        self.xvfb.wait()
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
         shutil.rmtree(self.root, ignore_errors=True)
 
 
 _wine = None
 
 
-def wine_session():
+def wine_session(display=None):
+    """The session of this process; made on first use, on `display` when
+    given (an X display of the caller's), else on an Xvfb of its own."""
     global _wine
     if _wine is None:
-        _wine = WineSession()
+        _wine = WineSession(display)
     return _wine
 
 

@@ -18,9 +18,14 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from harness import BUILD, DriverTest, ITEM  # noqa: E402
+import harness  # noqa: E402
+from harness import BUILD, WIN_BUILD, WINE, DriverTest, ITEM  # noqa: E402
 
-SHOTS = os.path.join(BUILD, "screenshots")
+# Under Wine (OVIX_E2E_PLATFORM=wine) the Windows program runs on the same
+# display: its windows are of class ovixnova.exe, its tray icon a window of
+# Wine's explorer.exe docked into the tray host.
+SHOTS = os.path.join(WIN_BUILD if WINE else BUILD, "screenshots")
+DRIVER_CLASSES = "ovixnova|explorer" if WINE else "ovixnova"
 
 XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 <channel name="xfce4-panel" version="1.0">
@@ -114,8 +119,8 @@ class X:
                                 capture_output=True, text=True)
         return result.stdout.split()
 
-    def windows(self, name=None):
-        args = ["xdotool", "search", "--onlyvisible"] + (["--name", name] if name else ["--class", "ovixnova"])
+    def windows(self, name=None, classes=DRIVER_CLASSES):
+        args = ["xdotool", "search", "--onlyvisible"] + (["--name", name] if name else ["--class", classes])
         result = subprocess.run(args, env=self.env, capture_output=True, text=True)
         return result.stdout.split()
 
@@ -166,12 +171,19 @@ class TrayOnX(DriverTest):
                 return window, (x, y, w, h)
         return None
 
+    @staticmethod
+    def about_sized(geometry):
+        """The About box: 251 x 65 inside; under Wine, which draws the frame
+        itself, with a few pixels of frame around."""
+        width, height = geometry[2:]
+        return (width, height) == (251, 65) or (WINE and 251 <= width <= 260 and 65 <= height <= 74)
+
     def tray_shot(self, name, box):
         x, y, w, h = box
         self.x.shot(name, (max(0, x - 4), max(0, y - 1), w + 8, h + 2))
 
     def test_tray_menu_dialogs_and_exit(self):
-        for panel in ("trayer", "xfce4-panel"):
+        for panel in ("trayer",) if WINE else ("trayer", "xfce4-panel"):
             with self.subTest(panel=panel):
                 if panel != "trayer":
                     self.x = X()
@@ -189,6 +201,8 @@ class TrayOnX(DriverTest):
         x.start_tray(panel)
         embedded = panel == "trayer"
         suffix = "" if embedded else "-" + panel
+        if WINE:
+            harness.wine_session(x.display)
         rig = self.rig(simulator_args=["--delay-ms", "400"])
         rig.start(display=x.display, env=x.driver_env())
         if embedded:
@@ -205,19 +219,21 @@ class TrayOnX(DriverTest):
             # A right press alone opens nothing; the release opens the menu.
             x.run("xdotool", "mousemove", str(cx), str(cy), "mousedown", "3")
             time.sleep(0.5)
-            self.assertEqual([w for w in x.windows() if w != window and self.x.geometry(w)[2] > 40], [])
+            # (Wine's tray shows the icon's tooltip meanwhile: only the program's windows count.)
+            self.assertEqual([w for w in x.windows(classes="ovixnova") if w != window
+                              and self.x.geometry(w)[2] > 40], [])
             x.run("xdotool", "mouseup", "3")
-            self.wait_for("the menu", lambda: [w for w in x.windows() if w != window])
+            self.wait_for("the menu", lambda: [w for w in x.windows(classes="ovixnova") if w != window])
         else:
             self.open_menu(cx, cy)
         x.shot("menu" + suffix, menu_box)
         x.run("xdotool", "key", "Escape")
-        # A left click opens nothing.
+        # A left click opens nothing (of the program's; a tooltip may come and go).
         time.sleep(0.5)
-        before = x.all_windows()
+        before = x.windows(classes="ovixnova")
         x.run("xdotool", "mousemove", str(cx), str(cy), "click", "1")
         time.sleep(0.5)
-        self.assertEqual(x.all_windows(), before)
+        self.assertEqual(x.windows(classes="ovixnova"), before)
 
         # The busy picture while a slow register prints a receipt.
         rig.drop("a.txt", ITEM, "<")
@@ -236,11 +252,11 @@ class TrayOnX(DriverTest):
         # The menu gives no way to the About box or the exit while the operator
         # is asked: an embedded icon opens nothing, a host that draws the menu
         # shows its entries disabled.
-        before = x.all_windows()
+        before = x.windows(classes="ovixnova") if embedded else x.all_windows()
         x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
         time.sleep(0.5)
         if embedded:
-            self.assertEqual(x.all_windows(), before)
+            self.assertEqual(x.windows(classes="ovixnova"), before)
         else:
             self.assertTrue([w for w in x.all_windows() if w not in before])
             x.shot("menu-while-asked" + suffix, menu_box)
@@ -262,7 +278,7 @@ class TrayOnX(DriverTest):
         self.open_menu(cx, cy)
         x.run("xdotool", "key", "Down", "Return")
         about = self.wait_for("the About box", lambda: [w for w in x.windows()
-                                                        if x.geometry(w)[2:] == (251, 65)])
+                                                        if self.about_sized(x.geometry(w))])
         time.sleep(0.3)
         ax, ay, aw, ah = x.geometry(about[0])
         if embedded:
@@ -284,6 +300,7 @@ class TrayOnX(DriverTest):
         self.assertEqual(rig.wait_exit(), 0)
         self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
 
+    @unittest.skipIf(WINE, "the Windows program's start-up is covered by the end-to-end scenarios")
     def test_nothing_runs_behind_a_start_up_failure(self):
         """A port that cannot be opened at start-up: its message is all there
         is, even once the device appears; answering it or a stop request ends
@@ -308,6 +325,7 @@ class TrayOnX(DriverTest):
                     rig.driver.send_signal(signal.SIGTERM)
                 self.assertNotIn(rig.wait_exit(), (0, None))
 
+    @unittest.skipIf(WINE, "Wine's explorer.exe, not the program, docks the icon")
     def test_icon_appears_when_a_tray_host_appears_later(self):
         rig = self.rig()
         rig.start(display=self.x.display)
