@@ -5,10 +5,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -27,6 +27,8 @@
 #include "spool/receipt_spool.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -45,9 +47,14 @@ int FailStartup(const QString& message) {
   return 1;
 }
 
-// The lock that keeps a second copy of the same executable from running. Two
-// copies in two program directories (two registers) both run.
-std::unique_ptr<QLockFile> TakeInstanceLock() {
+// The lock that keeps a second copy of the same executable from running: an
+// flock on a file in the runtime directory, held for the life of the process.
+// Two copies in two program directories (two registers) both run. The kernel
+// releases the lock whenever its owner ends, however it ends, so no lock of a
+// dead process blocks a start (a lock file that a killed process left empty
+// would, with a lock judged by its contents). False when another copy holds
+// it; a lock file that cannot be opened does not keep the driver from running.
+bool TakeInstanceLock() {
   QString dir = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
                     ? QString()
                     : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -56,11 +63,10 @@ std::unique_ptr<QLockFile> TakeInstanceLock() {
                                                   QCryptographicHash::Sha1)
                              .toHex()
                              .left(16);
-  auto lock = std::make_unique<QLockFile>(dir + "/ovixnova-" + key + ".lock");
-  // A lock is stale only when its owner is gone, however old it is.
-  lock->setStaleLockTime(0);
-  if (!lock->tryLock(0)) return nullptr;
-  return lock;
+  const QByteArray path = QFile::encodeName(dir + "/ovixnova-" + key + ".lock");
+  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return true;
+  return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
 #ifndef _WIN32
@@ -148,8 +154,7 @@ int Run(int argc, char** argv) {
   const std::unique_ptr<QSocketNotifier> stopNotifier = RouteStopRequests(app);
   std::setlocale(LC_TIME, "");
 
-  const std::unique_ptr<QLockFile> instanceLock = TakeInstanceLock();
-  if (!instanceLock) return 0;
+  if (!TakeInstanceLock()) return 0;
 
   // The program directory in the platform's own spelling (ANSI code page and
   // backslashes on Windows; unchanged on Linux).
