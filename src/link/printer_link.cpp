@@ -173,6 +173,10 @@ std::uint8_t StatusByte(std::string_view replyHex) {
   return status.empty() ? 0 : static_cast<std::uint8_t>(status[0]);
 }
 
+bool RegisterStatus::HasErrorBits() const {
+  return ovix::HasErrorBits(statusByte);
+}
+
 bool HasErrorBits(std::uint8_t status) {
   return (status & 0x0C) != 0;
 }

@@ -61,7 +61,7 @@ struct RegisterStatus {
   std::uint8_t statusByte = 0;
   double secondStatus = 0;
   double byte6 = 0;
-  bool HasErrorBits() const { return (statusByte & 0x0C) != 0; }
+  bool HasErrorBits() const;
 };
 
 class PrinterLink : public KeyCommandSink {

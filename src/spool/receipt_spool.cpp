@@ -298,55 +298,15 @@ ReceiptSpool::Step ReceiptSpool::StartJob() {
     Log("-> PORT SERIAL " + settings_.COM + " FUNCTIONEAZA DIN NOU");
   }
   const Identification id = link_.QueryIdentification();
-  // Once the exit is confirmed nothing more is sent for this job.
-  if (ExitRequested) {
-    EndTick();
-    return Step::Ended;
-  }
-  if (id.exchange == Exchange::NoReply) {
-    NoAnswer();
-    return Step::Ended;
-  }
+  if (AfterExchange(id.exchange != Exchange::NoReply) == Step::Ended) return Step::Ended;
   NewFirmware = id.NewFirmware();
   return Step::GoOn;
 }
 
-// The status query, then a pending decision, or the keys the status asks for.
-ReceiptSpool::Step ReceiptSpool::PreJobCheck() {
-  const RegisterStatus status = link_.QueryStatus();
-  if (ExitRequested) {
-    EndTick();
-    return Step::Ended;
-  }
-  // Without a status reply there is nothing to test: a pending decision
-  // waits for an answer.
-  if (status.exchange == Exchange::NoReply) {
-    NoAnswer();
-    return Step::Ended;
-  }
-  if (OperatorDecision != Decision::None) return CarryOutDecision();
-  bool failed = false;
-  if (status.HasErrorBits()) {
-    failed = !CancelSequence() || link_.CommandFailed();
-  } else if (status.byte6 != 1) {
-    failed = !SendEachKey(std::string_view(&keys::kStatusKey, 1)) || link_.CommandFailed();
-  }
-  if (ExitRequested) {
-    EndTick();
-    return Step::Ended;
-  }
-  if (failed) {
-    NoAnswer();
-    return Step::Ended;
-  }
-  return Step::GoOn;
-}
-
-// A decision counts as carried out only when the register answered every key
-// of it (a refusal is an answer); otherwise it waits for the register.
-ReceiptSpool::Step ReceiptSpool::CarryOutDecision() {
-  const bool cancel = OperatorDecision == Decision::VoidAndFile;
-  const bool answered = cancel ? CancelSequence() : SendEachKey(keys::kRetryPreparation);
+// Where a job goes after the register was asked something: once the exit is
+// confirmed nothing more is sent for it; without an answer it takes the
+// no-answer path; otherwise it goes on.
+ReceiptSpool::Step ReceiptSpool::AfterExchange(bool answered) {
   if (ExitRequested) {
     EndTick();
     return Step::Ended;
@@ -355,6 +315,31 @@ ReceiptSpool::Step ReceiptSpool::CarryOutDecision() {
     NoAnswer();
     return Step::Ended;
   }
+  return Step::GoOn;
+}
+
+// The status query, then a pending decision, or the keys the status asks for.
+ReceiptSpool::Step ReceiptSpool::PreJobCheck() {
+  const RegisterStatus status = link_.QueryStatus();
+  // Without a status reply there is nothing to test: a pending decision
+  // waits for an answer.
+  if (AfterExchange(status.exchange != Exchange::NoReply) == Step::Ended) return Step::Ended;
+  if (OperatorDecision != Decision::None) return CarryOutDecision();
+  bool failed = false;
+  if (status.HasErrorBits()) {
+    failed = !CancelSequence() || link_.CommandFailed();
+  } else if (status.byte6 != 1) {
+    failed = !SendEachKey(std::string_view(&keys::kStatusKey, 1)) || link_.CommandFailed();
+  }
+  return AfterExchange(!failed);
+}
+
+// A decision counts as carried out only when the register answered every key
+// of it (a refusal is an answer); otherwise it waits for the register.
+ReceiptSpool::Step ReceiptSpool::CarryOutDecision() {
+  const bool cancel = OperatorDecision == Decision::VoidAndFile;
+  const bool answered = cancel ? CancelSequence() : SendEachKey(keys::kRetryPreparation);
+  if (AfterExchange(answered) == Step::Ended) return Step::Ended;
   OperatorDecision = Decision::None;
   link_.ForgetFailures();
   return cancel ? Step::Cancelled : Step::GoOn;

@@ -112,6 +112,7 @@ class ReceiptSpool {
   Step StartJob();
   Step PreJobCheck();
   Step CarryOutDecision();
+  Step AfterExchange(bool answered);
   void VoidForGoneFile();
   void RunCurrencyJob(const JobFile& job);
   void RunReceiptJob(const JobFile& job);
