@@ -3,6 +3,11 @@
 #include <QByteArray>
 #include <QMetaObject>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace ovix {
 
 namespace {
@@ -41,6 +46,43 @@ QString Reason(QSerialPort::SerialPortError error, const QString& detail) {
   return reason;
 }
 
+// Removes the empty lock file that a process killed while taking the port's
+// lock leaves behind. QSerialPort creates LCK..<name> first and writes its
+// owner into it next; killed in between, the file stays empty and QLockFile,
+// finding no owner to ask, takes it as held for half a minute, so a driver
+// restarted at once could not open its port. A live QLockFile owner keeps an
+// flock on its file for as long as it holds the port, and any program that
+// writes lock files fills its file the moment it has made it, so a file that
+// is unlocked and still empty a tenth of a second later is dead. Returns
+// whether one was removed.
+bool RemoveDeadLock(const std::string& deviceName) {
+  std::string name = deviceName.rfind("/dev/", 0) == 0 ? deviceName.substr(5) : deviceName;
+  for (char& c : name)
+    if (c == '/') c = '_';
+  bool removed = false;
+  for (const char* dir :
+       {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/run/lock"}) {
+    const std::string path = std::string(dir) + "/LCK.." + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    const auto deadAndEmpty = [&] {
+      struct stat st {};
+      return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+             ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::flock(fd, LOCK_UN) == 0;
+    };
+    if (deadAndEmpty()) {
+      ::usleep(100 * 1000);
+      struct stat now {
+      }, held{};
+      if (deadAndEmpty() && ::stat(path.c_str(), &now) == 0 && ::fstat(fd, &held) == 0 &&
+          now.st_ino == held.st_ino && now.st_dev == held.st_dev)
+        removed = ::unlink(path.c_str()) == 0 || removed;
+    }
+    ::close(fd);
+  }
+  return removed;
+}
+
 }  // namespace
 
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent), port_(this) {
@@ -69,7 +111,9 @@ bool QtSerialPort::Open(const std::string& deviceName, std::string* error) {
   port_.setStopBits(QSerialPort::OneStop);
   port_.setFlowControl(QSerialPort::NoFlowControl);
   opening_ = true;
-  const bool opened = port_.open(QIODevice::ReadWrite);
+  bool opened = port_.open(QIODevice::ReadWrite);
+  if (!opened && port_.error() == QSerialPort::PermissionError && RemoveDeadLock(deviceName))
+    opened = port_.open(QIODevice::ReadWrite);
   opening_ = false;
   if (!opened && error != nullptr)
     *error = Reason(port_.error(), port_.errorString()).toStdString();

@@ -28,7 +28,9 @@ class QtSerialPort : public QObject, public SerialPort {
   // name ("COM3"). A port that is already open is closed first. On failure
   // returns false and, when error is not null, stores the reason in it. On
   // POSIX, QSerialPort also takes a UUCP lock file (LCK..<name>) and exclusive
-  // use of the device, so a port held by another program fails to open.
+  // use of the device, so a port held by another program fails to open. An
+  // empty, unlocked lock file (left by a program killed while taking the lock)
+  // is removed and the open tried once more.
   bool Open(const std::string& deviceName, std::string* error);
   bool IsOpen() const;
   // Closes the port; does nothing when it is not open.

@@ -288,6 +288,19 @@ class Lifecycle(DriverTest):
         self.assertIn("/dev/ovix-no-such-port", driver.stderr.read())
         self.assertEqual(busy.log()[0], "*" * 60)
 
+    @unittest.skipIf(WINE or not os.access("/var/lock", os.W_OK), "needs the POSIX lock directory")
+    def test_empty_lock_left_by_a_killed_driver(self):
+        """A driver killed between making its port's lock file and filling it
+        leaves the file empty; the next start must still get the port."""
+        rig = self.rig()
+        lock = "/var/lock/LCK.." + rig.device.replace("/dev/", "", 1).replace("/", "_")
+        open(lock, "w").close()
+        self.addCleanup(lambda: os.path.exists(lock) and os.remove(lock))
+        rig.start()
+        rig.drop("a.txt", ITEM)
+        rig.settle(["a.txt"], "ok")
+        self.assertEqual(rig.where("a.txt"), "ok")
+
 
 if __name__ == "__main__":
     unittest.main()
