@@ -15,6 +15,8 @@ namespace ovix {
 
 // Name of the log in the spool directory.
 inline constexpr std::string_view kLogFileName = "LOG.OVX";
+// Name of the wire trace beside the log, written only when the trace is on.
+inline constexpr std::string_view kTraceFileName = "TRACE.OVX";
 // A log larger than this many bytes is deleted at start-up.
 inline constexpr std::uintmax_t kLogSizeLimit = 1'000'000;
 

@@ -107,8 +107,9 @@ std::optional<ReceiptSpool::Stamp> ReceiptSpool::StampOf(const std::string& name
 }
 
 bool ReceiptSpool::IsOwnFile(const std::string& name) const {
-  // The log and the job record never count as jobs, whatever the mask.
-  for (std::string_view own : {kLogFileName, kJobRecordFileName}) {
+  // The log, the wire trace and the job record never count as jobs, whatever
+  // the mask.
+  for (std::string_view own : {kLogFileName, kTraceFileName, kJobRecordFileName}) {
     if (MatchesMask(name, own) || MatchesMask(name, std::string(own) + ".tmp")) return true;
   }
   return false;

@@ -385,6 +385,7 @@ TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
   r.Drop("c.doc", "<");
   r.Drop(".hidden.txt", "<");
   r.Drop("LOG.OVX", "");
+  r.Drop("TRACE.OVX", "");
   r.Drop("OVIXNOVA.JOB", "");
   r.settings.EXTENSIE = "*.*";
   fs::create_directory(r.root / "spool" / "dir.txt");
@@ -399,7 +400,8 @@ TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
   EXPECT_EQ(r.Sent().size(), 3u);
   for (int i = 0; i < 6; ++i) r.spool.Tick();
   for (const char* name : {"a.txt", "b.TxT", "c.doc"}) EXPECT_TRUE(r.In("ok", name)) << name;
-  for (const char* name : {".hidden.txt", "LOG.OVX"}) EXPECT_TRUE(r.In("spool", name)) << name;
+  for (const char* name : {".hidden.txt", "LOG.OVX", "TRACE.OVX"})
+    EXPECT_TRUE(r.In("spool", name)) << name;
   EXPECT_FALSE(r.In("ok", "OVIXNOVA.JOB"));
   EXPECT_TRUE(noLink || fs::is_symlink(r.root / "spool" / "link.txt"));
 }
