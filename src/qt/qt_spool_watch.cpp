@@ -1,0 +1,1 @@
+#include "qt/qt_spool_watch.h"

@@ -1,0 +1,1 @@
+#include "win32/win32_spool_watch.h"
