@@ -3,6 +3,8 @@
 // layer implements it with real widgets; tests with a scripted operator.
 #pragma once
 
+#include <string>
+
 namespace ovix {
 
 // The tray icon's pictures, by the numbers of their icon resources.
@@ -20,6 +22,16 @@ class DriverHost {
   virtual ~DriverHost() = default;
   virtual void SetTrayIcon(TrayPicture picture) = 0;
   virtual void SetTimerEnabled(bool enabled) = 0;
+  // Starts watching `directory` (as the file functions take it) for changes
+  // and reports each through ReceiptSpool::OnSpoolChange, and a watch that
+  // stops working through ReceiptSpool::OnWatchFailed, from the event
+  // processing. Returns false with the reason when the system cannot watch
+  // it; a host without a watch keeps this default.
+  virtual bool WatchSpool(const std::string& directory, std::string* reason) {
+    (void)directory;
+    *reason = "fara supraveghere";
+    return false;
+  }
   // The no-answer message box, modal. True for OK (go on), false for Cancel.
   virtual bool AskContinueWithoutRegister() = 0;
   // Shows the printer-error dialog modally and returns once it is gone. While

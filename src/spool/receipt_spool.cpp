@@ -44,12 +44,13 @@ void ReceiptSpool::ReportOnce(const std::string& name, const std::string& line) 
   if (reported_.insert(name).second) Log(line);
 }
 
-ReceiptSpool::ScanResult ReceiptSpool::Scan() {
+ReceiptSpool::ScanResult ReceiptSpool::Scan(LookKind kind) {
   const std::string dir = NativeDirectory(settings_.BONDIR);
   const std::chrono::nanoseconds now = clock_.Now();
   std::error_code ec;
   fs::directory_iterator it(dir.empty() ? fs::path(".") : PathFromText(dir), ec);
   std::map<std::string, Stamp> visited;
+  std::set<std::string> setAside;  // deferred files still there
   ScanResult result;
   std::optional<std::string>& taken = result.taken;
   int firstSightings = 0;
@@ -59,17 +60,24 @@ ReceiptSpool::ScanResult ReceiptSpool::Scan() {
     const std::optional<std::string> text = TextFromPath(it->path().filename());
     if (!text) continue;
     const std::string& name = *text;
-    if (name.empty() || name[0] == '.' || IsOwnFile(name) ||
-        !MatchesMask(name, settings_.EXTENSIE) || IsHiddenFile(it->path()))
-      continue;
+    if (!CanBeJob(name) || IsHiddenFile(it->path())) continue;
     std::error_code statEc;
     if (!it->is_regular_file(statEc) || it->is_symlink(statEc)) continue;
     result.anyWaiting = true;
     if (stuck_.count(name)) continue;
     if (auto d = deferred_.find(name); d != deferred_.end()) {
-      if (now < d->second) continue;
+      if (now < d->second) {
+        setAside.insert(name);
+        continue;
+      }
       deferred_.erase(d);
     }
+    if (arrived_.count(name)) {
+      taken = name;
+      wholeDirectory = false;
+      break;
+    }
+    if (kind == LookKind::Arrivals) continue;
     const Stamp stamp{it->file_size(statEc), it->last_write_time(statEc)};
     if (statEc) continue;
     auto previous = seen_.find(name);
@@ -86,12 +94,17 @@ ReceiptSpool::ScanResult ReceiptSpool::Scan() {
     }
     visited[name] = stamp;
   }
+  if (kind == LookKind::Arrivals) return result;
   if (wholeDirectory) {
-    seen_ = std::move(visited);  // files that are gone are forgotten
+    // Files that are gone are forgotten.
+    seen_ = std::move(visited);
+    std::erase_if(deferred_, [&](const auto& d) { return !setAside.count(d.first); });
+    std::erase_if(arrived_, [&](const std::string& name) { return name != taken; });
   } else {
     for (auto& [name, stamp] : visited) seen_[name] = stamp;
     if (taken) seen_.erase(*taken);
   }
+  result.lookAgain = !wholeDirectory || !seen_.empty() || !deferred_.empty();
   return result;
 }
 
@@ -104,6 +117,11 @@ std::optional<ReceiptSpool::Stamp> ReceiptSpool::StampOf(const std::string& name
   if (!ec) stamp.modified = fs::last_write_time(path, ec);
   if (ec) return std::nullopt;
   return stamp;
+}
+
+bool ReceiptSpool::CanBeJob(const std::string& name) const {
+  return !name.empty() && name[0] != '.' && !IsOwnFile(name) &&
+         MatchesMask(name, settings_.EXTENSIE);
 }
 
 bool ReceiptSpool::IsOwnFile(const std::string& name) const {
@@ -176,14 +194,73 @@ void ReceiptSpool::OnPortError(const std::string& reason) {
 void ReceiptSpool::Tick() {
   if (phase_ != Phase::Idle) return;
   if (retake_) return Retake();
-  const ScanResult scan = Scan();
+  const ScanResult scan = Scan(LookKind::Timer);
   if (scan.taken) {
     RunJob(*scan.taken);
   } else if (!scan.anyWaiting && ClearRequested) {
     // A clearing never comes between a receipt and its retry, nor before a
     // file that is still being written or cannot be taken yet.
     PerformClearing();
+  } else {
+    SetTimer(!watching_ || scan.lookAgain || ClearRequested);
   }
+}
+
+void ReceiptSpool::Look() {
+  if (phase_ != Phase::Idle || ExitRequested) return;
+  // With the timer off nothing waited for a second look, so a full look now
+  // cannot take a file written in place too early.
+  if (!timerOn_) return Tick();
+  if (retake_) return;  // the failed file goes first, on the next tick
+  const ScanResult scan = Scan(LookKind::Arrivals);
+  if (scan.taken) RunJob(*scan.taken);
+}
+
+void ReceiptSpool::StartWatching() {
+  std::string reason;
+  if (host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason))
+    watching_ = true;
+  else
+    FallBackToPolling(reason);
+}
+
+void ReceiptSpool::OnWatchFailed(const std::string& reason) {
+  if (!watching_) return;
+  watching_ = false;
+  arrived_.clear();
+  FallBackToPolling(reason);
+  if (phase_ == Phase::Idle && !ExitRequested) SetTimer(true);
+}
+
+void ReceiptSpool::FallBackToPolling(const std::string& reason) {
+  Log("-> DIRECTORUL " + settings_.BONDIR + " NU POATE FI SUPRAVEGHEAT (" + reason +
+      "); FISIERELE SE CAUTA LA FIECARE 100 ms");
+}
+
+bool ReceiptSpool::OnSpoolChange(SpoolChange change, const std::string& name) {
+  if (!watching_) return false;
+  switch (change) {
+    case SpoolChange::Arrived:
+      if (!CanBeJob(name)) return false;
+      arrived_.insert(name);
+      break;
+    case SpoolChange::Changed:
+      // Written after it arrived: read only once it stops changing.
+      arrived_.erase(name);
+      if (!CanBeJob(name)) return false;
+      break;
+    case SpoolChange::Unknown:
+      arrived_.clear();
+      break;
+  }
+  // A running job turns the timer on at its end; an exit looks at nothing.
+  if (phase_ != Phase::Idle || ExitRequested) return false;
+  return !timerOn_ || change == SpoolChange::Arrived;
+}
+
+void ReceiptSpool::SetTimer(bool enabled) {
+  timerOn_ = enabled;
+  host_.SetTimerEnabled(enabled);
 }
 
 void ReceiptSpool::Retake() {
@@ -211,11 +288,13 @@ void ReceiptSpool::Retake() {
 
 void ReceiptSpool::RunJob(const std::string& name) {
   JobFileName = name;
+  arrived_.erase(name);
   std::string error;
   std::optional<std::vector<std::string>> lines = ReadLines(JobFileNative(), &error);
   if (!lines) {
     ReportOnce(name, "-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI CITIT: " + error);
     deferred_[name] = clock_.Now() + kRetryDelay;
+    SetTimer(true);  // the timer's looks try it again
     return;
   }
   takenStamp_ = StampOf(name);
@@ -286,7 +365,7 @@ void ReceiptSpool::VoidForGoneFile() {
 // The busy picture, the timer off, the port open, the identification query.
 ReceiptSpool::Step ReceiptSpool::StartJob() {
   host_.SetTrayIcon(TrayPicture::Busy);
-  host_.SetTimerEnabled(false);
+  SetTimer(false);
   phase_ = Phase::Queries;
   std::string error;
   if (!link_.EnsurePortOpen(&error)) {
@@ -509,7 +588,7 @@ void ReceiptSpool::EndTick() {
     return;
   }
   host_.SetTrayIcon(TrayPicture::Idle);
-  host_.SetTimerEnabled(true);
+  SetTimer(true);
 }
 
 bool ReceiptSpool::MoveJobTo(const std::string& dirSetting, std::string* error) {
@@ -518,11 +597,12 @@ bool ReceiptSpool::MoveJobTo(const std::string& dirSetting, std::string* error) 
 
 void ReceiptSpool::RequestClearing() {
   ClearRequested = true;
+  if (phase_ == Phase::Idle && !timerOn_ && !ExitRequested) SetTimer(true);
 }
 
 void ReceiptSpool::PerformClearing() {
   Log("-> EFECTUARE STERGERE: " + timestamp_());
-  host_.SetTimerEnabled(false);
+  SetTimer(false);
   phase_ = Phase::Clearing;
   link_.SendKeysLong(keys::kClearingFirst);
   if (!ExitRequested) link_.SendKeysLong(keys::kClearingSecond);

@@ -1,7 +1,9 @@
 // The job runner: each tick of the 100 ms polling timer looks for one job file
 // in the spool directory and runs it to its end (print, file, recover), or,
-// when none waits, performs a requested clearing. Runs on the GUI thread; the
-// spool does not own the settings, link, log or host, which must outlive it.
+// when none waits, performs a requested clearing. Where the front end can
+// watch the directory, the timer stops while nothing waits and a change
+// starts it again. Runs on the GUI thread; the spool does not own the
+// settings, link, log or host, which must outlive it.
 #pragma once
 
 #include <chrono>
@@ -37,6 +39,13 @@ enum class Decision {
   VoidAndFile,     // "Anuleaza bon": void it, move the file to the error directory
 };
 
+// A change in the spool directory, as the front end's watch reports it.
+enum class SpoolChange {
+  Arrived,  // the file was renamed into the directory: it is complete as it stands
+  Changed,  // the file was made, written, removed or renamed away
+  Unknown,  // changes were lost (the system's queue overflowed): anything may have changed
+};
+
 class ReceiptSpool {
  public:
   using Timestamp = std::function<std::string()>;
@@ -55,6 +64,25 @@ class ReceiptSpool {
   // file waits at all, a requested clearing is carried out instead.
   void Tick();
 
+  // Directory watch. Asks the host to watch the spool directory; when it
+  // cannot, logs why once and the timer looks every 100 ms as before. While
+  // watching, an idle tick that finds nothing left to look at again (no file
+  // waiting for its second look, none set aside, no clearing requested)
+  // stops the timer.
+  void StartWatching();
+  // The watch stopped (the directory went away, the system gave up): logs it
+  // once and goes back to the 100 ms looks.
+  void OnWatchFailed(const std::string& reason);
+  // A change reported by the watch. A file renamed in is taken on the first
+  // look that finds it; a file written in place still waits until two
+  // consecutive timer looks find it unchanged. Returns true when the host
+  // should call Look() soon, from the event processing (not from inside this
+  // call): the timer is off, or a complete file arrived.
+  bool OnSpoolChange(SpoolChange change, const std::string& name);
+  // The look a change asked for. With the timer off, a full look as a tick
+  // does, after which the timer runs if anything waits; with the timer on,
+  // only arrived files are taken, so the timer's looks stay 100 ms apart.
+  void Look();
   // At start-up, before the first tick: acts on a job record left by a run
   // that ended in the middle of a receipt, and logs what it does.
   void RecoverInterruptedJob();
@@ -99,10 +127,14 @@ class ReceiptSpool {
   struct ScanResult {
     std::optional<std::string> taken;  // the file to run a job on
     bool anyWaiting = false;           // a job file is there, taken or not
+    bool lookAgain = false;            // a later look may take a file this one did not
   };
 
-  // Finding the next file.
-  ScanResult Scan();
+  // Finding the next file. A timer look stamps the files it meets and takes
+  // the first one unchanged since the previous timer look; any look takes a
+  // file that arrived whole.
+  enum class LookKind { Timer, Arrivals };
+  ScanResult Scan(LookKind kind);
   std::optional<Stamp> StampOf(const std::string& name) const;
   void Retake();
 
@@ -136,6 +168,9 @@ class ReceiptSpool {
   void ClearJobRecord();
   bool IsOwnFile(const std::string& name) const;
   bool MoveJobTo(const std::string& dirSetting, std::string* error);
+  void SetTimer(bool enabled);
+  void FallBackToPolling(const std::string& reason);
+  bool CanBeJob(const std::string& name) const;
   void Log(const std::string& line);
   void ReportOnce(const std::string& name, const std::string& line);
   // The job file as the operating system's file functions take it, and as
@@ -152,6 +187,10 @@ class ReceiptSpool {
   Timestamp timestamp_;
   Phase phase_ = Phase::Idle;
   bool portProblem_ = false;
+  bool watching_ = false;  // the directory watch runs: the timer may stop
+  bool timerOn_ = true;    // as last set through the host (on from start-up)
+  // Files renamed into the spool since they were last taken or written.
+  std::set<std::string> arrived_;
 
   std::map<std::string, Stamp> seen_;
   // The file the next tick takes again first, and its stamp when it was last

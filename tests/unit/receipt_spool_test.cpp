@@ -29,6 +29,7 @@ class ScriptedHost : public DriverHost {
   std::function<void()> duringDialog;
   int endedAtOnce = 0;
   int unloaded = 0;
+  bool canWatch = true;
 
   void SetTrayIcon(TrayPicture picture) override { icons.push_back(static_cast<int>(picture)); }
   void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
@@ -41,6 +42,10 @@ class ScriptedHost : public DriverHost {
     auto choice = dialog.front();
     dialog.pop_front();
     if (choice) spool->OnErrorDialogButton(*choice);
+  }
+  bool WatchSpool(const std::string&, std::string* reason) override {
+    if (!canWatch) *reason = "nu merge";
+    return canWatch;
   }
   void EndProgramNow() override { ++endedAtOnce; }
   void UnloadMain() override { ++unloaded; }
@@ -404,6 +409,84 @@ TEST(ReceiptSpool, TakesOneFilePerTickAndSkipsWhatIsNotAJob) {
     EXPECT_TRUE(r.In("spool", name)) << name;
   EXPECT_FALSE(r.In("ok", "OVIXNOVA.JOB"));
   EXPECT_TRUE(noLink || fs::is_symlink(r.root / "spool" / "link.txt"));
+}
+
+// With the directory watched, the timer runs only while something waits for
+// a look; a file renamed in is taken on the first look, one written in place
+// only on two timer looks, and a look a change asks for never stands in for
+// the timer's look of a file written in place.
+TEST(ReceiptSpool, AWatchedSpoolLooksOnlyWhenSomethingChanged) {
+  SpoolRig r;
+  r.spool.StartWatching();
+  const auto change = [&](SpoolChange c, const std::string& name, bool lookWanted) {
+    EXPECT_EQ(r.spool.OnSpoolChange(c, name), lookWanted) << name;
+    if (lookWanted) r.spool.Look();
+  };
+  r.spool.Tick();
+  EXPECT_FALSE(r.host.timerEnabled);  // empty spool: no wake-ups
+  change(SpoolChange::Changed, ".a.txt.part", false);
+  change(SpoolChange::Changed, "LOG.OVX", false);
+  r.Drop("a.txt", "<");
+  change(SpoolChange::Arrived, "a.txt", true);
+  EXPECT_TRUE(r.In("ok", "a.txt"));  // renamed in: taken at once
+  r.spool.Tick();
+  EXPECT_FALSE(r.host.timerEnabled);
+
+  r.Drop("b.txt", "<");  // written in place, still open
+  change(SpoolChange::Changed, "b.txt", true);
+  EXPECT_TRUE(r.host.timerEnabled);
+  r.Drop("b.txt", kItem + "\r\n<");
+  change(SpoolChange::Changed, "b.txt", false);
+  r.Drop("c.txt", "<");
+  change(SpoolChange::Arrived, "c.txt", true);
+  EXPECT_TRUE(r.In("ok", "c.txt"));
+  EXPECT_TRUE(r.In("spool", "b.txt"));  // the arrival's look did not count for it
+  r.spool.Tick();
+  EXPECT_TRUE(r.In("spool", "b.txt"));  // changed since the first look
+  r.spool.Tick();
+  EXPECT_TRUE(r.In("ok", "b.txt"));
+
+  r.Drop("d.txt", "<");  // renamed in, then written again
+  change(SpoolChange::Arrived, "d.txt", true);
+  EXPECT_TRUE(r.In("ok", "d.txt"));
+  r.Drop("e.txt", "<");
+  EXPECT_TRUE(r.spool.OnSpoolChange(SpoolChange::Arrived, "e.txt"));
+  change(SpoolChange::Changed, "e.txt", false);
+  r.spool.Look();
+  EXPECT_TRUE(r.In("spool", "e.txt"));
+  r.Ticks();
+  EXPECT_TRUE(r.In("ok", "e.txt"));
+  r.spool.Tick();
+  EXPECT_FALSE(r.host.timerEnabled);
+  r.spool.RequestClearing();
+  EXPECT_TRUE(r.host.timerEnabled);
+  EXPECT_EQ(r.Log().size(), 10u);  // five receipts, the clearing not yet
+
+  r.spool.OnWatchFailed("directorul a disparut");
+  r.spool.OnWatchFailed("directorul a disparut");
+  r.Ticks(3);
+  EXPECT_TRUE(r.host.timerEnabled);  // back to the 100 ms looks
+  const Cmds log = r.Log();
+  EXPECT_EQ(Cmds(log.begin() + 10, log.end()),
+            (Cmds{"-> DIRECTORUL " + r.settings.BONDIR +
+                      " NU POATE FI SUPRAVEGHEAT (directorul a disparut); FISIERELE SE CAUTA LA "
+                      "FIECARE 100 ms",
+                  "-> EFECTUARE STERGERE: DATE - TIME"}));
+  r.Drop("f.txt", "<");
+  EXPECT_FALSE(r.spool.OnSpoolChange(SpoolChange::Arrived, "f.txt"));
+  r.spool.Tick();
+  EXPECT_TRUE(r.In("spool", "f.txt"));
+}
+
+TEST(ReceiptSpool, WithoutAWatchTheTimerLooksAsBefore) {
+  SpoolRig r;
+  r.host.canWatch = false;
+  r.spool.StartWatching();
+  r.Ticks(3);
+  EXPECT_TRUE(r.host.timerEnabled);
+  EXPECT_EQ(r.Log(), (Cmds{"-> DIRECTORUL " + r.settings.BONDIR +
+                           " NU POATE FI SUPRAVEGHEAT (nu merge); FISIERELE SE CAUTA LA FIECARE "
+                           "100 ms"}));
 }
 
 TEST(ReceiptSpool, ClearingWaitsForAnIdleTick) {
