@@ -42,6 +42,31 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
 
 QtDriverHost::~QtDriverHost() = default;
 
+void QtDriverHost::StartTimer() {
+  timer_.start();
+  if (spool_) spool_->StartWatching();
+}
+
+bool QtDriverHost::WatchSpool(const std::string& directory, std::string* reason) {
+  if (watchDisabled_) {
+    *reason = "supraveghere oprita pentru teste";
+    return false;
+  }
+  watch_.onChange = [this](SpoolChange change, const std::string& name) {
+    if (!spool_ || !spool_->OnSpoolChange(change, name) || lookPending_) return;
+    // The look runs from the event loop, after the watch's handler returned.
+    lookPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+      lookPending_ = false;
+      if (spool_) spool_->Look();
+    });
+  };
+  watch_.onFailure = [this](const std::string& why) {
+    if (spool_) spool_->OnWatchFailed(why);
+  };
+  return watch_.Start(directory, reason);
+}
+
 void QtDriverHost::AddTrayIcon() {
   tray_.HookWindow();
   tray_.AddTrayIcon(main_.windowIcon());
@@ -71,6 +96,7 @@ void QtDriverHost::mnuAbout_Click() {
 
 void QtDriverHost::RunExitSequence() {
   timer_.stop();
+  watch_.Stop();
   if (spool_) spool_->RequestExit();
   tray_.UnhookWindow();
   tray_.RemoveTrayIcon();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "qt/qt_spool_watch.h"
 #include "qt/tray_icon.h"
 #include "spool/driver_host.h"
 #include "spool/receipt_spool.h"
@@ -28,8 +29,13 @@ class QtDriverHost : public QObject, public DriverHost {
   // outlive the host's event handling.
   void Attach(ReceiptSpool* spool) { spool_ = spool; }
 
-  // Start-up: the timer's 100 ms ticks begin once the event loop runs.
-  void StartTimer() { timer_.start(); }
+  // Start-up: the timer's 100 ms ticks begin once the event loop runs, and
+  // the spool's directory watch starts (the timer then stops while nothing
+  // waits).
+  void StartTimer();
+  // For tests: the directory watch is not used, as where the system offers
+  // none; the timer looks every 100 ms.
+  void DisableSpoolWatch() { watchDisabled_ = true; }
   // Installs the connection through which the icon's mouse events arrive, and
   // shows the tray icon with the main window's icon where a notification area
   // exists.
@@ -46,6 +52,7 @@ class QtDriverHost : public QObject, public DriverHost {
   // DriverHost
   void SetTrayIcon(TrayPicture picture) override;
   void SetTimerEnabled(bool enabled) override;
+  bool WatchSpool(const std::string& directory, std::string* reason) override;
   bool AskContinueWithoutRegister() override;
   void ShowPrintErrorDialog() override;
   void EndProgramNow() override;
@@ -67,6 +74,9 @@ class QtDriverHost : public QObject, public DriverHost {
  private:
   ReceiptSpool* spool_ = nullptr;
   QTimer timer_;
+  QtSpoolWatch watch_;
+  bool watchDisabled_ = false;
+  bool lookPending_ = false;  // a Look() the watch asked for is queued
   MainWindow main_;
   QMenu popup_;
   TrayIcon tray_{main_, popup_};

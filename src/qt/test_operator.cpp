@@ -40,6 +40,8 @@ bool Apply(QtDriverHost& host, const QString& action) {
 }  // namespace
 
 void StartTestOperator(QtDriverHost& host) {
+  if (const char* noWatch = std::getenv("OVIXNOVA_TEST_NO_WATCH"); noWatch && *noWatch)
+    host.DisableSpoolWatch();
   const char* path = std::getenv("OVIXNOVA_TEST_OPERATOR");
   if (!path || !*path) return;
   auto* poll = new QTimer(&host);

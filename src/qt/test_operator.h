@@ -15,7 +15,9 @@ namespace ovix {
 // it), "clear" clicks the clearing menu entry, "about" the About entry,
 // "close-about" closes the About box as a click in it does, "exit" confirms
 // the exit. The real widgets are shown and used; only the clicks come from
-// the file. The script lives as long as `host`.
+// the file. The script lives as long as `host`. When OVIXNOVA_TEST_NO_WATCH
+// is set (not empty), the spool directory is not watched, as on a system
+// without change notification.
 void StartTestOperator(QtDriverHost& host);
 
 }  // namespace ovix

@@ -259,6 +259,7 @@ bool ReceiptSpool::OnSpoolChange(SpoolChange change, const std::string& name) {
 }
 
 void ReceiptSpool::SetTimer(bool enabled) {
+  if (enabled == timerOn_) return;
   timerOn_ = enabled;
   host_.SetTimerEnabled(enabled);
 }

@@ -73,6 +73,8 @@ void CALLBACK Poll(HWND, UINT, UINT_PTR, DWORD) {
 }  // namespace
 
 void StartTestOperator(Win32Host& host) {
+  if (const char* noWatch = std::getenv("OVIXNOVA_TEST_NO_WATCH"); noWatch && *noWatch)
+    host.DisableSpoolWatch();
   const char* path = std::getenv("OVIXNOVA_TEST_OPERATOR");
   if (!path || !*path) return;
   scriptedHost = &host;

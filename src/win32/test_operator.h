@@ -15,7 +15,9 @@ namespace ovix {
 // "clear" clicks the clearing menu entry, "about" the About entry,
 // "close-about" closes the About box as a click in it does, "exit" confirms
 // the exit. The real windows are shown and used; only the clicks come from
-// the file. `host` must outlive the message loop.
+// the file. `host` must outlive the message loop. When OVIXNOVA_TEST_NO_WATCH
+// is set (not empty), the spool directory is not watched, as on a system
+// without change notification.
 void StartTestOperator(Win32Host& host);
 
 }  // namespace ovix

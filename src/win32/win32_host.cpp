@@ -3,11 +3,14 @@
 #include "ovixnova_version.h"
 #include "win32/win32_dialogs.h"
 #include "win32/win32_serial_port.h"
+#include "win32/win32_spool_watch.h"
 
 namespace ovix {
 namespace {
 
 constexpr UINT_PTR kPollTimer = 1;
+// Posted when the directory watch asks the spool for a look.
+constexpr UINT kLookMessage = WM_APP + 3;
 constexpr UINT kMenuStergere = 1, kMenuAbout = 2, kMenuExit = 3;
 constexpr char kMainClass[] = "OVIXNOVA_MAIN";
 
@@ -29,6 +32,7 @@ Win32Host::Win32Host() {
 }
 
 Win32Host::~Win32Host() {
+  watch_.reset();
   RemoveTrayIcon();
   if (main_) DestroyWindow(main_);
 }
@@ -51,6 +55,13 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case Win32SerialPort::kReadMessage:
       if (port_) port_->OnReadCompleted();
+      return 0;
+    case Win32SpoolWatch::kChangeMessage:
+      if (watch_) watch_->OnChangesRead();
+      return 0;
+    case kLookMessage:
+      lookPending_ = false;
+      if (spool_) spool_->Look();
       return 0;
     case kTrayMessage:
       // Only the right-button release over the icon opens the menu.
@@ -96,6 +107,24 @@ void Win32Host::ShowPopupMenu() {
 
 void Win32Host::StartTimer() {
   SetTimer(main_, kPollTimer, 100, nullptr);
+  if (spool_) spool_->StartWatching();
+}
+
+bool Win32Host::WatchSpool(const std::string& directory, std::string* reason) {
+  if (watchDisabled_) {
+    *reason = "supraveghere oprita pentru teste";
+    return false;
+  }
+  watch_ = std::make_unique<Win32SpoolWatch>(main_);
+  watch_->onChange = [this](SpoolChange change, const std::string& name) {
+    if (!spool_ || !spool_->OnSpoolChange(change, name) || lookPending_) return;
+    // The look runs from the message loop, after the watch's handler returned.
+    lookPending_ = PostMessageA(main_, kLookMessage, 0, 0) != FALSE;
+  };
+  watch_->onFailure = [this](const std::string& why) {
+    if (spool_) spool_->OnWatchFailed(why);
+  };
+  return watch_->Start(directory, reason);
 }
 
 void Win32Host::AddTrayIcon() {
@@ -162,6 +191,7 @@ void Win32Host::UnloadMain() {
 
 void Win32Host::RunExitSequence() {
   KillTimer(main_, kPollTimer);
+  if (watch_) watch_->Stop();
   if (spool_) spool_->RequestExit();
   hooked_ = false;
   RemoveTrayIcon();

@@ -10,6 +10,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <memory>
 
 #include "spool/driver_host.h"
 #include "spool/receipt_spool.h"
@@ -17,6 +18,7 @@
 namespace ovix {
 
 class Win32SerialPort;
+class Win32SpoolWatch;
 
 class Win32Host : public DriverHost {
  public:
@@ -37,8 +39,13 @@ class Win32Host : public DriverHost {
     port_ = port;
   }
 
-  // Start-up: the timer's 100 ms ticks begin once the message loop runs.
+  // Start-up: the timer's 100 ms ticks begin once the message loop runs, and
+  // the spool's directory watch starts (the timer then stops while nothing
+  // waits).
   void StartTimer();
+  // For tests: the directory watch is not used, as where the system offers
+  // none; the timer looks every 100 ms.
+  void DisableSpoolWatch() { watchDisabled_ = true; }
   // Installs the hook (the icon's messages reach the menu) and adds the icon.
   void AddTrayIcon();
   // The orderly exit: timer off, a running query or clearing wait released,
@@ -53,6 +60,7 @@ class Win32Host : public DriverHost {
   // DriverHost
   void SetTrayIcon(TrayPicture picture) override;
   void SetTimerEnabled(bool enabled) override;
+  bool WatchSpool(const std::string& directory, std::string* reason) override;
   bool AskContinueWithoutRegister() override;
   void ShowPrintErrorDialog() override;
   void EndProgramNow() override;
@@ -78,6 +86,9 @@ class Win32Host : public DriverHost {
   HWND main_ = nullptr;
   ReceiptSpool* spool_ = nullptr;
   Win32SerialPort* port_ = nullptr;
+  std::unique_ptr<Win32SpoolWatch> watch_;
+  bool watchDisabled_ = false;
+  bool lookPending_ = false;  // a Look() the watch asked for is posted
   NOTIFYICONDATAA tray_{};
   bool hooked_ = false;
   bool iconAdded_ = false;

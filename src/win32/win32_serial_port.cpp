@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "win32/system_text.h"
+
 namespace ovix {
 
 namespace {
@@ -15,22 +17,6 @@ constexpr DWORD kReadIntervalMs = 10;
 constexpr DWORD kReadTotalMs = 500;
 // Close() gives the writes still going out this long before cancelling them.
 constexpr DWORD kDrainMs = 1000;
-
-// The system's text for an error code, with the code.
-std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = length > 0 ? std::string(text, length) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!out.empty() &&
-         (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.')) {
-    out.pop_back();
-  }
-  if (out.empty()) out = "system error";
-  return out + " (error " + std::to_string(code) + ")";
-}
 
 // "COM12" becomes "\\.\COM12", the form CreateFile needs for ports above
 // COM9; a name that already starts with "\\" is a device path and kept.
