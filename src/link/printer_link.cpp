@@ -1,5 +1,7 @@
 #include "link/printer_link.h"
 
+#include <utility>
+
 #include "link/frame_codec.h"
 
 namespace ovix {
@@ -14,13 +16,27 @@ PrinterLink::PrinterLink(SerialPort& port, Clock& clock, EventPump& pump)
       pump_(pump) {}
 
 void PrinterLink::OnByte(std::uint8_t b) {
+  using Traffic = LinkObserver::Traffic;
+  const Bytes byte(1, static_cast<char>(b));
   switch (ReceiveState) {
     case kIdle:
+      Report(Traffic::StrayReceived, byte);
       return;
     case kHuntDle:
-      if (b == kDle) ReceiveState = kExpectStx;
+      if (b != kDle) {
+        Report(Traffic::StrayReceived, byte);
+      } else {
+        ReceiveState = kExpectStx;
+        if (observer_) frameWire_ = byte;
+      }
       return;
     case kExpectStx:
+      if (observer_) {
+        frameWire_ += byte;
+        // Bytes between a DLE and the STX are ignored; a run of them that no
+        // STX ends must not pile up.
+        if (frameWire_.size() > kMaxReplyRaw) DropFrameWire();
+      }
       if (b == kStx) {
         // A new frame starts clean: a DLE left pending or data left over by a
         // frame that was cut off must not shift or prefix this reply.
@@ -32,6 +48,7 @@ void PrinterLink::OnByte(std::uint8_t b) {
     default:
       break;
   }
+  if (observer_) frameWire_ += byte;
   if (b == kDle) {
     if (DlePending == 0) {
       ReplyRaw.push_back(static_cast<char>(b));
@@ -42,7 +59,10 @@ void PrinterLink::OnByte(std::uint8_t b) {
   } else {
     ReplyRaw.push_back(static_cast<char>(b));
     if (b == kEtx && DlePending == 1) {
-      port_.Write(Bytes(1, static_cast<char>(kAck)));
+      Report(Traffic::ReplyReceived, std::exchange(frameWire_, {}));
+      const Bytes ack(1, static_cast<char>(kAck));
+      port_.Write(ack);
+      Report(Traffic::AckSent, ack);
       ReceiveState = kHuntDle;
       DlePending = 0;
       ReplyHex = ReplyHexOf(ReplyRaw);
@@ -54,7 +74,24 @@ void PrinterLink::OnByte(std::uint8_t b) {
     ReceiveState = kHuntDle;
     DlePending = 0;
     ReplyRaw.clear();
+    DropFrameWire();
   }
+}
+
+void PrinterLink::DropFrameWire() {
+  if (!frameWire_.empty()) Report(LinkObserver::Traffic::StrayReceived, frameWire_);
+  frameWire_.clear();
+}
+
+void PrinterLink::WriteCommand() {
+  port_.Write(CommandText);
+  Report(LinkObserver::Traffic::CommandSent, CommandText);
+}
+
+Exchange PrinterLink::Ended(Exchange exchange, std::chrono::seconds limit,
+                            std::optional<std::uint8_t> status) {
+  if (observer_) observer_->OnWaitEnd(exchange, limit, status);
+  return exchange;
 }
 
 bool PrinterLink::Wait(nanoseconds limit) {
@@ -77,13 +114,14 @@ Exchange PrinterLink::SendQuery(char letter) {
   ReplyRaw.clear();
   JobError = PrinterStatus::Ok;
   released_ = false;
+  DropFrameWire();
   CommandText = FrameHead + letter + FrameTail;
-  port_.Write(CommandText);
+  WriteCommand();
   if (Wait(kShortLimit)) {
     JobError = PrinterStatus::NoAnswer;
-    return Exchange::NoReply;
+    return Ended(Exchange::NoReply, kShortLimit);
   }
-  return released_ ? Exchange::Released : Exchange::Reply;
+  return Ended(released_ ? Exchange::Released : Exchange::Reply, kShortLimit);
 }
 
 namespace {
@@ -116,20 +154,22 @@ Exchange PrinterLink::SendCommand() {
   ReplyRaw.clear();
   released_ = false;
   FrameCommand(CommandText);
-  port_.Write(CommandText);
+  WriteCommand();
   if (Wait(kShortLimit)) {
     JobError = PrinterStatus::CommandFailed;
-    return Exchange::NoReply;
+    return Ended(Exchange::NoReply, kShortLimit);
   }
-  if (released_) return Exchange::Released;
-  if (JobError != PrinterStatus::Ok) return Exchange::Reply;
+  if (released_) return Ended(Exchange::Released, kShortLimit);
+  if (JobError != PrinterStatus::Ok) return Ended(Exchange::Reply, kShortLimit);
   SecondStatus = DataByteReading(ReplyHex, 3);
   // A reply without a status byte cannot confirm that the command was carried out.
-  if (ReplyHex.size() < 4 || HasErrorBits(StatusByte(ReplyHex))) {
+  const bool hasStatus = ReplyHex.size() >= 4;
+  if (!hasStatus || HasErrorBits(StatusByte(ReplyHex))) {
     JobError = PrinterStatus::CommandFailed;
-    return Exchange::Refused;
+    return Ended(Exchange::Refused, kShortLimit,
+                 hasStatus ? std::optional(StatusByte(ReplyHex)) : std::nullopt);
   }
-  return Exchange::Reply;
+  return Ended(Exchange::Reply, kShortLimit);
 }
 
 Exchange PrinterLink::SendCommandLong() {
@@ -137,11 +177,11 @@ Exchange PrinterLink::SendCommandLong() {
   ReplyRaw.clear();
   released_ = false;
   FrameCommand(CommandText);
-  port_.Write(CommandText);
+  WriteCommand();
   const bool timedOut = Wait(kLongLimit);
   JobError = PrinterStatus::Ok;
-  if (timedOut) return Exchange::NoReply;
-  return released_ ? Exchange::Released : Exchange::Reply;
+  if (timedOut) return Ended(Exchange::NoReply, kLongLimit);
+  return Ended(released_ ? Exchange::Released : Exchange::Reply, kLongLimit);
 }
 
 void PrinterLink::Compose(std::string_view keys) {

@@ -3,11 +3,13 @@
 // the three send-and-wait operations whose verdict lands in JobError.
 //
 // All members run on the one GUI thread. The link does not own its port, clock
-// or pump; they must outlive it.
+// or pump; they must outlive it. An observer, when set, is told of every byte
+// on the line and of how every wait ended (the wire trace for support).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +35,30 @@ enum class Exchange {
   NoReply,   // the limit passed without a complete reply
   Refused,   // the reply's status byte reported an error, or it had none
   Released,  // the exit ended the wait before any reply
+};
+
+// What a wire trace learns from the link. Calls come on the GUI thread from
+// inside the link's own calls, in the order things happen on the line; an
+// observer must return quickly, must not throw and must not call the link.
+class LinkObserver {
+ public:
+  enum class Traffic {
+    CommandSent,    // a command frame as written to the port
+    ReplyReceived,  // a complete reply frame as received, from the DLE that opened it to DLE ETX
+    AckSent,        // the ACK (06) written for the reply frame reported just before
+    // Received bytes that belong to no complete reply frame: noise, bytes that
+    // came before the port was listened to, a frame cut off by a new query or
+    // dropped as overlong. Reported as soon as the link knows, often a byte at
+    // a time.
+    StrayReceived,
+  };
+  virtual ~LinkObserver() = default;
+  virtual void OnTraffic(Traffic traffic, const Bytes& bytes) = 0;
+  // The end of the wait that followed a command: how the exchange ended, the
+  // wait's limit, and for a refused command the reply's status byte (none
+  // when the reply had no status byte).
+  virtual void OnWaitEnd(Exchange exchange, std::chrono::seconds limit,
+                         std::optional<std::uint8_t> status) = 0;
 };
 
 // The printer status word JobError over a job: what the sends of the job
@@ -132,6 +158,14 @@ class PrinterLink : public KeyCommandSink {
   // with the reason when it cannot be opened.
   bool EnsurePortOpen(std::string* error);
 
+  // From now on every byte sent and received and the end of every wait are
+  // reported to `observer` (not owned; it must outlive the link or be replaced
+  // first). nullptr: nothing is reported.
+  void SetObserver(LinkObserver* observer) {
+    observer_ = observer;
+    frameWire_.clear();
+  }
+
   // The shared link state, under the names the rest of the driver uses.
   Bytes FrameHead;
   Bytes FrameTail;
@@ -149,11 +183,25 @@ class PrinterLink : public KeyCommandSink {
   // since the call; the time test comes first in each pass. True on time-out.
   bool Wait(std::chrono::nanoseconds limit);
   void Compose(std::string_view keys);
+  void Report(LinkObserver::Traffic traffic, const Bytes& bytes) {
+    if (observer_) observer_->OnTraffic(traffic, bytes);
+  }
+  // Reports the bytes of a frame that will not complete as stray.
+  void DropFrameWire();
+  // Writes CommandText and reports it.
+  void WriteCommand();
+  // Reports the end of a wait and returns `exchange`.
+  Exchange Ended(Exchange exchange, std::chrono::seconds limit,
+                 std::optional<std::uint8_t> status = std::nullopt);
 
   SerialPort& port_;
   Clock& clock_;
   EventPump& pump_;
   bool released_ = false;  // the running wait was ended by ReleaseWait
+  LinkObserver* observer_ = nullptr;
+  // With an observer: the wire bytes of the reply frame being received, from
+  // the DLE that may open it.
+  Bytes frameWire_;
 };
 
 // Status byte of a reply in hex: data byte 2 (characters 3-4 of replyHex).

@@ -78,6 +78,10 @@ bool IsHiddenFile(const std::filesystem::path& path);
 
 // --- Time ---
 
+// The broken-down local time of `when`, in the system's time zone with its
+// daylight saving time.
+std::tm LocalCalendarTime(std::time_t when);
+
 // Local date in the short date format, " - ", local time in the long time
 // format: on POSIX strftime %x and %X under the LC_TIME of the environment, on
 // Windows the user's formats from the regional settings, in the ANSI code page.

@@ -107,9 +107,14 @@ bool IsHiddenFile(const fs::path&) {
   return false;
 }
 
-std::string LocalTimestamp(std::time_t when) {
+std::tm LocalCalendarTime(std::time_t when) {
   std::tm local{};
   localtime_r(&when, &local);
+  return local;
+}
+
+std::string LocalTimestamp(std::time_t when) {
+  const std::tm local = LocalCalendarTime(when);
   char date[128] = "";
   char time[128] = "";
   std::strftime(date, sizeof date, "%x", &local);

@@ -96,9 +96,14 @@ std::string ToAnsi(const wchar_t* text) {
 
 }  // namespace
 
-std::string LocalTimestamp(std::time_t when) {
+std::tm LocalCalendarTime(std::time_t when) {
   std::tm local{};
   localtime_s(&local, &when);
+  return local;
+}
+
+std::string LocalTimestamp(std::time_t when) {
+  const std::tm local = LocalCalendarTime(when);
   SYSTEMTIME st{};
   st.wYear = static_cast<WORD>(local.tm_year + 1900);
   st.wMonth = static_cast<WORD>(local.tm_mon + 1);

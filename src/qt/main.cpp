@@ -1,6 +1,7 @@
-// The driver's start-up and orderly end: single instance, settings, port
-// selection, log with its start block, polling timer, port, tray icon; then
-// the event loop until the exit; then the stop line.
+// The driver's start-up and orderly end: --help and --version, single
+// instance, settings, port selection, log with its start block, wire trace,
+// polling timer, port, tray icon; then the event loop until the exit; then the
+// stop line.
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,17 +14,21 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "link/printer_link.h"
 #include "os/os.h"
+#include "ovixnova_version.h"
 #include "qt/qt_driver_host.h"
 #include "qt/qt_event_pump.h"
 #include "qt/qt_serial_port.h"
 #include "qt/test_operator.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
+#include "shell/wire_trace.h"
 #include "spool/receipt_spool.h"
 
 #ifndef _WIN32
@@ -35,6 +40,38 @@
 
 namespace ovix {
 namespace {
+
+constexpr char kUsage[] =
+    "Usage: ovixnova [--help | --version]\n"
+    "\n"
+    "Print driver for a fiscal cash register on a serial port. It runs in the\n"
+    "notification area, takes the receipt files that a point-of-sale program\n"
+    "writes into the spool directory, prints them on the register and files them\n"
+    "into the OK or the error directory, writing what it does to LOG.OVX in the\n"
+    "spool directory. It reads its settings from OVIX.INI in the program's\n"
+    "directory, beside the executable.\n"
+    "\n"
+    "Options:\n"
+    "  --help     print this help and exit\n"
+    "  --version  print the version and exit\n";
+
+// --help and --version, answered on standard output before any Qt object
+// exists, so that they need no display. The exit status when an argument is
+// one of them (the first such argument counts), else nothing.
+std::optional<int> AnswerInformationOption(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("ovixnova %d.%d.%d\n", OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR,
+                  OVIXNOVA_VERSION_PATCH);
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
 
 // Reports a start-up failure on standard error and, where a display exists, in
 // a message box.
@@ -114,7 +151,9 @@ int RunDriver(QApplication& app, const DriverSettings& settings, const std::stri
   QtSerialPort port;
   SteadyClock clock;
   QtEventPump pump;
+  const std::unique_ptr<WireTrace> trace = StartWireTrace(settings, log);
   PrinterLink link(port, clock, pump);
+  link.SetObserver(trace.get());
   port.onByte = [&link](std::uint8_t b) { link.OnByte(b); };
   QtDriverHost host;
   ReceiptSpool spool(settings, link, log, host, clock, [] { return LocalTimestampNow(); });
@@ -182,5 +221,6 @@ int Run(int argc, char** argv) {
 }  // namespace ovix
 
 int main(int argc, char** argv) {
+  if (const std::optional<int> status = ovix::AnswerInformationOption(argc, argv)) return *status;
   return ovix::Run(argc, argv);
 }

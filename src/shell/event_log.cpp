@@ -63,8 +63,12 @@ std::string UnescapeText(std::string_view text) {
 }
 
 void EventLog::RotateAtStartup() const {
+  RotateFileAtStartup(path_);
+}
+
+void RotateFileAtStartup(const std::string& text) {
   std::error_code ec;
-  const std::filesystem::path path = PathFromText(path_);
+  const std::filesystem::path path = PathFromText(text);
   if (!std::filesystem::is_regular_file(path, ec)) return;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (!ec && size > kLogSizeLimit) std::filesystem::remove(path, ec);
@@ -84,11 +88,18 @@ std::vector<std::string> StartBlock(const DriverSettings& s, std::string_view ti
       {"  EXTENSIE  : ", &s.EXTENSIE},   {"  DESCRIERE : ", &s.DESCRIERE},
       {"  PRET      : ", &s.PRET},
   };
-  std::vector<std::string> lines{std::string(60, '*'),
-                                 "-> DRIVER PORNIT: " + std::string(timestamp), "",
-                                 "\t--- CONFIGURATIE PORNIRE DRIVER ---"};
-  for (const auto& [label, value] : dump) lines.push_back("\t" + std::string(label) + *value);
-  lines.push_back("\t" + std::string(35, '-'));
+  // Each line is appended piece by piece into its own string: GCC 12 at -O3
+  // takes the inlined `"literal" + std::string(...)` for an overlapping copy
+  // and warns (-Wrestrict), wrongly.
+  const auto joined = [](std::initializer_list<std::string_view> parts) {
+    std::string line;
+    for (const std::string_view part : parts) line.append(part);
+    return line;
+  };
+  std::vector<std::string> lines{std::string(60, '*'), joined({"-> DRIVER PORNIT: ", timestamp}),
+                                 "", "\t--- CONFIGURATIE PORNIRE DRIVER ---"};
+  for (const auto& [label, value] : dump) lines.push_back(joined({"\t", label, *value}));
+  lines.push_back(joined({"\t", std::string(35, '-')}));
   return lines;
 }
 

@@ -34,13 +34,17 @@ class EventLog {
     return WriteLines({std::string(line)}, error);
   }
 
-  // Start-up rotation: deletes the log when it is a regular file of more than
-  // kLogSizeLimit bytes. Nothing is kept of it.
+  // Start-up rotation: RotateFileAtStartup of the log.
   void RotateAtStartup() const;
 
  private:
   std::string path_;
 };
+
+// Start-up rotation of a file kept beside the log (the log, the wire trace):
+// deletes the file at the native path `path` when it is a regular file of more
+// than kLogSizeLimit bytes. Nothing is kept of it; failures are ignored.
+void RotateFileAtStartup(const std::string& path);
 
 // Text for a log line that shows it as it is, with control characters (bytes
 // below 0x20 and 0x7F) written as \xHH: a file name can neither break a log

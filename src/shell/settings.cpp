@@ -121,6 +121,7 @@ DriverSettings LoadDriverSettings(const std::string& iniPath) {
   const double price = LeadingNumber(settings.PRET);
   if (price <= 0 || price > 9) settings.PRET = DriverSettings{}.PRET;
   std::for_each(kSettingKeys.begin() + 19, kSettingKeys.end(), read);
+  settings.TRACE = ini.Get(kSettingsSection, "TRACE") == "1";
   return settings;
 }
 

@@ -1,6 +1,7 @@
-// The driver's settings: the 21 values of OVIX.INI (section "DEFAULT"), the
-// INI reader that looks them up, and the readings of those values that the
-// other parts need (field widths, serial device, directories on this system).
+// The driver's settings: the 21 values of OVIX.INI (section "DEFAULT") and the
+// support switch TRACE, the INI reader that looks them up, and the readings of
+// those values that the other parts need (field widths, serial device,
+// directories on this system).
 #pragma once
 
 #include <array>
@@ -15,8 +16,8 @@ namespace ovix {
 // The settings record. Every value is the text as read from the INI file (or
 // the key's default when the key or the file is missing), except DESCRIERE and
 // PRET, which LoadDriverSettings replaces by their defaults when out of range.
-// Nothing is trimmed, upper-cased or validated beyond that. A default-
-// constructed record holds the 21 defaults.
+// Nothing is trimmed, upper-cased or validated beyond that. TRACE is the one
+// switch read as a yes or no. A default-constructed record holds the defaults.
 struct DriverSettings {
   std::string OKDIR = "C:\\OVIX\\BONOK\\";    // receipts moved here after printing
   std::string ERRDIR = "C:\\OVIX\\BONERR\\";  // receipts moved here when failed or given up
@@ -40,6 +41,9 @@ struct DriverSettings {
   std::string PRET = "8";          // price field width of a sale-item line, (0, 9]
   std::string EXTENSIE = "*.TXT";  // file mask of receipt files in the spool directory
   std::string COM = "1";           // serial port number, or a device path
+  // Wire trace (TRACE.OVX beside the log) on: the key TRACE is exactly "1"
+  // (absent or any other value: off). Not one of the 21 values of the start block.
+  bool TRACE = false;
 
   bool operator==(const DriverSettings&) const = default;
 };
@@ -122,10 +126,10 @@ class IniFile {
 std::string ReadIniKey(std::string_view section, std::string_view key,
                        std::string_view defaultValue, const std::string& iniPath);
 
-// Reads the 21 settings from section "DEFAULT" of the file iniPath (missing
-// file or keys: defaults). DESCRIERE becomes "20" unless its numeric value is
-// above 0 and at most 32; PRET becomes "8" unless its numeric value is above 0
-// and at most 9; in-range texts stay exactly as read ("12abc" stays).
+// Reads the 21 settings and TRACE from section "DEFAULT" of the file iniPath
+// (missing file or keys: defaults). DESCRIERE becomes "20" unless its numeric
+// value is above 0 and at most 32; PRET becomes "8" unless its numeric value is
+// above 0 and at most 9; in-range texts stay exactly as read ("12abc" stays).
 DriverSettings LoadDriverSettings(const std::string& iniPath);
 
 // The INI file of a program: programDir followed by the file name OVIX.INI,

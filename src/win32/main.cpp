@@ -1,17 +1,19 @@
 // The driver's start-up and orderly end on Windows: single instance, settings,
-// port selection, log with its start block, port, polling timer, tray icon;
-// then the message loop until the exit; then the stop line.
+// port selection, log with its start block, wire trace, port, polling timer,
+// tray icon; then the message loop until the exit; then the stop line.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "link/printer_link.h"
 #include "os/os.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
+#include "shell/wire_trace.h"
 #include "spool/receipt_spool.h"
 #include "win32/test_operator.h"
 #include "win32/win32_dialogs.h"
@@ -67,12 +69,14 @@ void WaitForAboutBox(Win32Host& host) {
 
 // The driver from the port's opening to its end; returns the exit status.
 int RunDriver(const DriverSettings& settings, const std::string& device, const EventLog& log) {
+  const std::unique_ptr<WireTrace> trace = StartWireTrace(settings, log);
   Win32Host host;
   Win32SerialPort port(host.MainWindow());
   SteadyClock clock;
   Win32EventPump pump;
   pump.preTranslate = &win32::PreTranslateDialogMessage;
   PrinterLink link(port, clock, pump);
+  link.SetObserver(trace.get());
   port.onByte = [&link](std::uint8_t b) { link.OnByte(b); };
   ReceiptSpool spool(settings, link, log, host, clock, [] { return LocalTimestampNow(); });
   port.onError = [&spool](const std::string& reason) { spool.OnPortError(reason); };

@@ -269,6 +269,16 @@ class Rig:
         assert data == "" or data.endswith("\r\n"), "log line without CR LF"
         return data.split("\r\n")[:-1]
 
+    def wire_trace_path(self):
+        return os.path.join(self.spool, "TRACE.OVX")
+
+    def wire_trace(self):
+        """The lines of the driver's wire trace (TRACE=1), each ended by CR LF."""
+        with open(self.wire_trace_path(), "rb") as f:
+            data = f.read().decode("ascii")
+        assert data == "" or data.endswith("\r\n"), "trace line without CR LF"
+        return data.split("\r\n")[:-1]
+
     def job_log(self):
         """The log lines after the last start block."""
         lines = self.log()

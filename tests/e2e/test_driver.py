@@ -2,7 +2,9 @@
 
 import hashlib
 import os
+import re
 import signal
+import subprocess
 import time
 import unittest
 
@@ -162,6 +164,47 @@ class Failures(DriverTest):
                 filed = os.listdir(rig.err) if os.path.isdir(rig.err) else []
                 self.assertEqual(filed, [first] if place == "err" else [])
 
+    def test_a_wire_trace_replays_the_failure(self):
+        """With TRACE=1 every exchange goes into TRACE.OVX beside the log; the
+        simulator replaying that trace makes the same receipt fail the same
+        way, with the same bytes on the wire."""
+        line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ((TX|RX|STRAY)( [0-9A-F]{2})+|ACK"
+                          r"|WAIT (REPLY|NOREPLY|REFUSED|RELEASED) [59]s( [0-9A-F]{2})?)$")
+        cases = [  # fault, operator's answer, the failed wait in the trace
+            ("fail-keys 0A 0A 02 status 08", "give-up", "WAIT REFUSED 5s 08"),
+            ("mute-nth 3", "cancel-receipt", "WAIT NOREPLY 5s"),
+        ]
+
+        def fail(rig, fault, answer):
+            """The job's log lines, paths cut to the rig, once the receipt
+            failed, was answered and the driver stopped."""
+            rig.start()
+            if fault:
+                rig.simulate(fault)
+            rig.drop("a.txt", ITEM, "<")
+            rig.wait_log("EROARE LA TIPARIRE BON")
+            rig.operate(answer)
+            rig.wait(lambda: rig.where("a.txt") == "err", "the file in err")
+            self.assertEqual(rig.stop(), 0)
+            self.assertTrue(rig.job_log()[-2].startswith("-> DRIVER OPRIT: "))
+            return [l.replace(rig.root, "") for l in rig.job_log()[:-2]]
+
+        for fault, answer, failed_wait in cases:
+            with self.subTest(fault=fault):
+                traced = self.rig(ini={"TRACE": "1"})
+                job = fail(traced, fault, answer)
+                replaying = self.rig(simulator_args=["--replay", traced.wire_trace_path()])
+                self.assertEqual(job, ["-> TRASARE COMUNICATIE PORNITA: /spool/TRACE.OVX"]
+                                 + fail(replaying, None, answer))
+                self.assertEqual(replaying.commands(), traced.commands())
+                self.assertFalse(os.path.exists(replaying.wire_trace_path()))
+                trace = traced.wire_trace()
+                self.assertEqual([l for l in trace if not line.match(l)], [])
+                events = [l.split(" ", 2)[2] for l in trace]
+                self.assertEqual({e.split()[0] for e in events}, {"TX", "RX", "ACK", "WAIT"})
+                self.assertEqual(sum(e.startswith("TX ") for e in events), len(traced.commands()))
+                self.assertIn(failed_wait, events)
+
     def test_empty_and_marker_only_files_send_nothing(self):
         rig = self.rig()
         rig.start()
@@ -279,6 +322,18 @@ class Lifecycle(DriverTest):
 
     def test_start_up_failures(self):
         missing = self.rig(make_dirs=())
+        if not WINE:  # the Windows program takes no options
+            # --help and --version print and end before the settings are read, with no display.
+            with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as f:
+                version = re.search(r"project\(ovixnova VERSION ([0-9.]+)", f.read()).group(1)
+            env = {k: v for k, v in os.environ.items()
+                   if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+            usage = "Usage: ovixnova [--help | --version]"
+            for option, first in (("--version", "ovixnova " + version), ("--help", usage)):
+                done = subprocess.run([os.path.join(missing.prog, "ovixnova"), option], env=env,
+                                      capture_output=True, text=True, timeout=20)
+                self.assertEqual((done.returncode, done.stdout.splitlines()[0]), (0, first))
+            self.assertIn("OVIX.INI", done.stdout)
         driver = missing.start(wait_for_start=False)
         self.assertNotEqual(driver.wait(20), 0)
         self.assertIn(os.path.join(missing.spool, "LOG.OVX"), driver.stderr.read())

@@ -140,6 +140,27 @@ TEST_F(SettingsFileTest, WidthCorrections) {
   }
 }
 
+TEST_F(SettingsFileTest, TraceIsOnlyForOne) {
+  struct Row {
+    std::string file;
+    bool on;
+  };
+  const std::vector<Row> rows = {
+      {"[DEFAULT]\r\nTRACE=1\r\n", true}, {"[default]\ntrace = \"1\" \n", true},
+      {"[DEFAULT]\nTRACE=0\n", false},    {"[DEFAULT]\nTRACE=01\n", false},
+      {"[DEFAULT]\nTRACE=1.0\n", false},  {"[DEFAULT]\nTRACE=yes\n", false},
+      {"[DEFAULT]\nTRACE=\n", false},     {"[DEFAULT]\nCOM=1\n", false},
+      {"[OTHER]\nTRACE=1\n", false},
+  };
+  for (const auto& row : rows) {
+    const DriverSettings loaded = LoadDriverSettings(Write(row.file));
+    EXPECT_EQ(loaded.TRACE, row.on) << row.file;
+    DriverSettings others = loaded;
+    others.TRACE = false;
+    EXPECT_EQ(others, DriverSettings{}) << row.file;
+  }
+}
+
 TEST_F(SettingsFileTest, LookupRules) {
   const std::string longValue(200, 'v');
   struct Row {

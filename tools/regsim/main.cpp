@@ -1,7 +1,8 @@
 // ovix-regsim: a scriptable cash register on a pseudo-terminal (or a given serial device) for
 // the end-to-end tests. It answers the driver's "T", "S" and "A" frames, runs the keys of the
 // "A" frames on an emulated register that prints a paper roll, writes every event on the line
-// to a trace file and takes state changes as text lines on stdin.
+// to a trace file and takes state changes as text lines on stdin. With --replay it answers
+// instead with the replies recorded in a driver's wire trace.
 
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -23,6 +25,7 @@
 
 #include "keypad.h"
 #include "port.h"
+#include "replay.h"
 #include "wire.h"
 
 namespace {
@@ -74,6 +77,8 @@ class Simulator {
   bool trace_times = false;
   bool quit = false;
   regsim::Port port;
+  // With a trace loaded, commands are answered from it instead of by the register.
+  std::optional<regsim::Replay> replay;
 
   Simulator() : keypad_([this](const std::string& line) { PrintRoll(line); }) {}
 
@@ -107,6 +112,7 @@ class Simulator {
   void SendDue();
   void DropLine();
   std::optional<Bytes> Answer(const Bytes& body);
+  std::optional<Bytes> Replayed(const Bytes& frame);
   std::optional<std::uint8_t> RuleStatus(long ordinal, const Bytes& keys);
   bool DecimalPoint() const { return fw_major_ * 100 + fw_minor_ >= 507; }
 
@@ -232,6 +238,20 @@ std::optional<Bytes> Simulator::Answer(const Bytes& body) {
   return Bytes{letter, key_status, regsim::ToBcd(second_)};
 }
 
+// The bytes the register sent for this command when the trace was taken, as they were on the
+// wire; nothing when it sent none or the trace holds no more exchanges of this command.
+std::optional<Bytes> Simulator::Replayed(const Bytes& frame) {
+  if (silent_) return std::nullopt;
+  const regsim::Replay::Exchange* recorded = replay->Answer(frame);
+  if (recorded == nullptr) {
+    std::fprintf(stderr, "ovix-regsim: replay: the trace holds no more of %s\n",
+                 regsim::ToHex(frame).c_str());
+    return std::nullopt;
+  }
+  if (recorded->answer.empty()) return std::nullopt;
+  return recorded->answer;
+}
+
 void Simulator::OnDeviceBytes(const std::uint8_t* data, std::size_t size) {
   if (byte_time_ == Clock::duration::zero()) {
     Process(data, size);
@@ -260,13 +280,18 @@ void Simulator::Process(const std::uint8_t* data, std::size_t size) {
           event.record.size() > 4 ? Bytes(event.record.begin() + 4, event.record.end()) : Bytes();
       reply_late_ms_ = 0;
       reply_garble_.clear();
-      if (auto reply = Answer(body)) {
-        Bytes bytes = noise_;
-        Bytes frame = regsim::FrameReply(*reply);
+      std::optional<Bytes> frame;
+      if (replay) {
+        frame = Replayed(event.wire);
+      } else if (auto reply = Answer(body)) {
+        frame = regsim::FrameReply(*reply);
         // Garbage inside the frame goes after its head (10 02 and the four leading bytes).
-        frame.insert(frame.begin() + std::min<std::size_t>(6, frame.size()), reply_garble_.begin(),
-                     reply_garble_.end());
-        bytes.insert(bytes.end(), frame.begin(), frame.end());
+        frame->insert(frame->begin() + std::min<std::size_t>(6, frame->size()),
+                      reply_garble_.begin(), reply_garble_.end());
+      }
+      if (frame) {
+        Bytes bytes = noise_;
+        bytes.insert(bytes.end(), frame->begin(), frame->end());
         Queue(std::move(bytes), Clock::now() + milliseconds(delay_ms_ + late_ms_ + reply_late_ms_),
               false);
         late_ms_ = 0;
@@ -469,14 +494,14 @@ void Usage() {
                "usage: ovix-regsim [--device PATH | --link PATH] [--trace FILE] [--trace-times]\n"
                "                   [--roll FILE|-] [--firmware M.m] [--status HEX] [--byte6 N]\n"
                "                   [--second N] [--delay-ms N] [--split-ms N] [--baud N]\n"
-               "                   [--silent]\n");
+               "                   [--silent] [--replay TRACE.OVX]\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Simulator sim;
-  std::string device_path, link_path, trace_path, roll_path;
+  std::string device_path, link_path, trace_path, roll_path, replay_path;
   for (int i = 1; i < argc; ++i) {
     const std::string opt = argv[i];
     const bool has_value = i + 1 < argc;
@@ -494,6 +519,8 @@ int main(int argc, char** argv) {
       trace_path = argv[++i];
     } else if (opt == "--roll" && has_value) {
       roll_path = argv[++i];
+    } else if (opt == "--replay" && has_value) {
+      replay_path = argv[++i];
     } else if (opt == "--delay-ms" && has_value) {
       error = sim.Control({"delay", argv[++i]});
     } else if (opt == "--split-ms" && has_value) {
@@ -521,6 +548,18 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (!replay_path.empty()) {
+    std::ifstream in(replay_path, std::ios::binary);
+    if (!in) {
+      std::perror(("ovix-regsim: " + replay_path).c_str());
+      return 1;
+    }
+    const std::string error = sim.replay.emplace().Load(in);
+    if (!error.empty()) {
+      std::fprintf(stderr, "ovix-regsim: %s: %s\n", replay_path.c_str(), error.c_str());
+      return 1;
+    }
+  }
   if (!trace_path.empty()) {
     sim.trace = std::fopen(trace_path.c_str(), "w");
     if (sim.trace == nullptr) {

@@ -1,0 +1,186 @@
+#include "shell/wire_trace.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "os/os.h"
+
+namespace ovix {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Bytes farther apart than this start a new STRAY line.
+constexpr milliseconds kBurstGap{20};
+constexpr std::size_t kStrayPerLine = 32;
+
+void AppendHex(std::string& out, const Bytes& bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out += ' ';
+    out += kHex[b >> 4];
+    out += kHex[b & 0x0F];
+  }
+}
+
+std::string_view EventName(LinkObserver::Traffic traffic) {
+  switch (traffic) {
+    case LinkObserver::Traffic::CommandSent:
+      return "TX";
+    case LinkObserver::Traffic::ReplyReceived:
+      return "RX";
+    case LinkObserver::Traffic::AckSent:
+      return "ACK";
+    case LinkObserver::Traffic::StrayReceived:
+      break;
+  }
+  return "STRAY";
+}
+
+std::string_view OutcomeName(Exchange exchange) {
+  switch (exchange) {
+    case Exchange::Reply:
+      return "REPLY";
+    case Exchange::NoReply:
+      return "NOREPLY";
+    case Exchange::Refused:
+      return "REFUSED";
+    case Exchange::Released:
+      break;
+  }
+  return "RELEASED";
+}
+
+// Whether the file's last byte is not a line end: a crash left a line open.
+bool EndsInsideALine(const std::string& path) {
+  std::FILE* file = OpenFile(PathFromText(path), "rb");
+  if (file == nullptr) return false;
+  const bool open = std::fseek(file, -1, SEEK_END) == 0 && std::fgetc(file) != '\n';
+  std::fclose(file);
+  return open;
+}
+
+}  // namespace
+
+std::string TraceTime(WireTrace::TimePoint when) {
+  const auto sinceEpoch = std::chrono::floor<milliseconds>(when.time_since_epoch());
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+  const std::tm local =
+      LocalCalendarTime(std::chrono::system_clock::to_time_t(WireTrace::TimePoint(seconds)));
+  char text[64];
+  std::string out(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local));
+  const auto ms = static_cast<int>((sinceEpoch - seconds).count());
+  out += '.';
+  out += static_cast<char>('0' + ms / 100);
+  out += static_cast<char>('0' + ms / 10 % 10);
+  out += static_cast<char>('0' + ms % 10);
+  return out;
+}
+
+WireTrace::WireTrace(std::string path, const EventLog& log, TimeSource now)
+    : path_(std::move(path)), log_(log), now_(std::move(now)) {
+  const bool lineLeftOpen = EndsInsideALine(path_);
+  file_ = OpenFile(PathFromText(path_), "ab");
+  if (file_ == nullptr) {
+    Stop(std::strerror(errno));
+    return;
+  }
+  if (lineLeftOpen) Write("\r\n");
+}
+
+WireTrace::~WireTrace() {
+  if (strayOnLine_ > 0) Write("\r\n");
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void WireTrace::Write(std::string_view text) {
+  if (file_ == nullptr) return;
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0) {
+    return;
+  }
+  Stop(errno != 0 ? std::strerror(errno) : "write failed");
+}
+
+void WireTrace::Stop(std::string_view reason) {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  std::string line = "-> EROARE !! TRASAREA COMUNICATIEI ";
+  line += path_;
+  line += " NU POATE FI SCRISA: ";
+  line += reason;
+  line += "; TRASARE OPRITA";
+  log_.WriteLogLine(line);
+}
+
+void WireTrace::WriteLine(TimePoint when, std::string_view event) {
+  std::string text;
+  if (strayOnLine_ > 0) text = "\r\n";
+  strayOnLine_ = 0;
+  text += TraceTime(when);
+  text += ' ';
+  text += event;
+  text += "\r\n";
+  Write(text);
+}
+
+void WireTrace::OnTraffic(Traffic traffic, const Bytes& bytes) {
+  if (file_ == nullptr) return;
+  const TimePoint now = now_();
+  if (traffic != Traffic::StrayReceived) {
+    std::string event(EventName(traffic));
+    if (traffic != Traffic::AckSent) AppendHex(event, bytes);
+    WriteLine(now, event);
+    return;
+  }
+  std::string text;
+  for (const char c : bytes) {
+    if (strayOnLine_ == kStrayPerLine || (strayOnLine_ > 0 && now - lastStray_ > kBurstGap)) {
+      text += "\r\n";
+      strayOnLine_ = 0;
+    }
+    if (strayOnLine_ == 0) {
+      text += TraceTime(now);
+      text += " STRAY";
+    }
+    AppendHex(text, Bytes(1, c));
+    ++strayOnLine_;
+  }
+  lastStray_ = now;
+  Write(text);
+}
+
+void WireTrace::OnWaitEnd(Exchange exchange, std::chrono::seconds limit,
+                          std::optional<std::uint8_t> status) {
+  if (file_ == nullptr) return;
+  std::string event = "WAIT ";
+  event += OutcomeName(exchange);
+  event += ' ';
+  event += std::to_string(limit.count());
+  event += 's';
+  if (status) AppendHex(event, Bytes(1, static_cast<char>(*status)));
+  WriteLine(now_(), event);
+}
+
+std::string WireTracePath(const DriverSettings& settings) {
+  return NativeDirectory(settings.BONDIR) + std::string(kTraceFileName);
+}
+
+std::unique_ptr<WireTrace> StartWireTrace(const DriverSettings& settings, const EventLog& log) {
+  if (!settings.TRACE) return nullptr;
+  const std::string path = WireTracePath(settings);
+  RotateFileAtStartup(path);
+  auto trace = std::make_unique<WireTrace>(path, log);
+  if (!trace->Writing()) return nullptr;
+  // Named as the other log lines name files: the directory as set.
+  std::string line = "-> TRASARE COMUNICATIE PORNITA: ";
+  line += settings.BONDIR;
+  line += kTraceFileName;
+  log.WriteLogLine(line);
+  return trace;
+}
+
+}  // namespace ovix
