@@ -99,6 +99,36 @@ list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${ovixnova_ini_link}")
       ${OVIXNOVA_PACKAGING_DIR}/debian/postinst
       ${OVIXNOVA_PACKAGING_DIR}/debian/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+  # Manual pages, the copyright and the changelog, as Debian has them: the man
+  # pages and the changelog compressed with gzip -9n (no name, no time stamp,
+  # so that the same sources give the same bytes). They are made when CMake
+  # runs; a change to one of them runs it again.
+  find_program(OVIXNOVA_GZIP gzip REQUIRED)
+  set(ovixnova_doc_build_dir ${CMAKE_CURRENT_BINARY_DIR}/packaging/doc)
+  function(ovixnova_gzip source target)
+    execute_process(COMMAND ${OVIXNOVA_GZIP} -9n -c ${source} OUTPUT_FILE ${target}
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "gzip ${source}: ${status}")
+    endif()
+  endfunction()
+
+  foreach(page ovixnova.1 ovixnova-check.1)
+    configure_file(${OVIXNOVA_PACKAGING_DIR}/man/${page} ${ovixnova_doc_build_dir}/${page} @ONLY)
+    ovixnova_gzip(${ovixnova_doc_build_dir}/${page} ${ovixnova_doc_build_dir}/${page}.gz)
+    install(FILES ${ovixnova_doc_build_dir}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+
+  # The version has no Debian revision, so the package is a native one, whose
+  # Debian changelog is installed as changelog.gz (changelog.Debian.gz belongs
+  # to a package of someone else's sources).
+  configure_file(${OVIXNOVA_PACKAGING_DIR}/debian/changelog ${ovixnova_doc_build_dir}/changelog
+                 @ONLY)
+  ovixnova_gzip(${ovixnova_doc_build_dir}/changelog ${ovixnova_doc_build_dir}/changelog.gz)
+  install(FILES ${OVIXNOVA_PACKAGING_DIR}/debian/copyright ${ovixnova_doc_build_dir}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
   include(CPack)
 elseif(WIN32)
   install(TARGETS ovixnova ovixnova-check RUNTIME DESTINATION .)

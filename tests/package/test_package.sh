@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build directory (argument, default build/)
-# and checks its contents. As root, with dpkg usable and no ovixnova installed,
-# it also installs the package, prints one receipt through the installed
+# and checks its contents, and that lintian finds no error in it. As root,
+# with dpkg usable and no ovixnova installed, it also installs the package,
+# checks the programs' --version, prints one receipt through the installed
 # /usr/bin/ovixnova on the register simulator, and purges the package again.
 # Ends with "package: N passed, N failed" and exits non-zero on any failure.
 set -uo pipefail
@@ -120,6 +121,10 @@ check "ovixnova-check in /usr/bin" has_entry "./usr/bin/ovixnova-check"
 check "the desktop entry" has_entry "./usr/share/applications/ovixnova.desktop"
 check "the autostart entry" has_entry "./etc/xdg/autostart/ovixnova.desktop"
 check "the icon" has_entry "./usr/share/icons/hicolor/32x32/apps/ovixnova.png"
+for doc in man/man1/ovixnova.1.gz man/man1/ovixnova-check.1.gz doc/ovixnova/copyright \
+  doc/ovixnova/changelog.gz; do
+  check "/usr/share/$doc" has_entry "./usr/share/$doc"
+done
 check "no simulator in the package" bash -c '! grep -q regsim' <<<"$contents"
 
 info=$(dpkg-deb -I "$deb" 2>&1)
@@ -162,6 +167,19 @@ linux_paths() {
 check "OVIX.INI has CR LF line ends" crlf_lines "$work/OVIX.INI.packaged"
 check "OVIX.INI holds the Linux paths" linux_paths "$work/OVIX.INI.packaged"
 
+# --- lintian -----------------------------------------------------------------
+# No error may remain; the warnings left are explained in README.md (The
+# package and lintian).
+if command -v lintian >/dev/null; then
+  lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
+  echo "--- lintian"
+  cat "$work/lintian.log"
+  echo "---"
+  check "lintian: no error" bash -c '! grep -q "^E: " "$1"' _ "$work/lintian.log"
+else
+  fail "lintian is not installed (scripts/setup test installs it)"
+fi
+
 # --- installed, one receipt, purged ----------------------------------------
 can_install() {
   if [ "$(id -u)" -ne 0 ]; then
@@ -202,6 +220,9 @@ else
     test "$(readlink -f /usr/bin/ovixnova)" = /usr/lib/ovixnova/ovixnova
   check "OVIX.INI beside the driver is the one in /etc" \
     test "$(readlink -f /usr/lib/ovixnova/OVIX.INI)" = "$ini"
+  for program in ovixnova ovixnova-check; do
+    check "$program --version" test "$(timeout 10 "/usr/bin/$program" --version 2>&1)" = "$program $version"
+  done
 
   # The register simulator on a pseudo-terminal; COM points at it for the run.
   "$build/ovix-regsim" --trace "$work/trace.txt" </dev/null >"$work/sim.out" 2>"$work/sim.err" &

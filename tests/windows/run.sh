@@ -31,7 +31,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 0
   fi
   echo "tests/windows: missing: ${missing[*]}" >&2
-  echo "tests/windows: scripts/setup installs them; OVIX_WINDOWS_OPTIONAL=1 skips instead" >&2
+  echo "tests/windows: scripts/setup test installs them; OVIX_WINDOWS_OPTIONAL=1 skips instead" >&2
   exit 1
 fi
 if [ ! -f /usr/src/googletest/CMakeLists.txt ]; then
@@ -42,7 +42,7 @@ wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || true)
 
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVIX_WERROR=ON --no-warn-unused-cli >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 prefix=$(mktemp -d)

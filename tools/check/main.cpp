@@ -1,4 +1,4 @@
-// ovixnova-check FILE... [--ini OVIX.INI] [--firmware old|new]
+// ovixnova-check FILE... [--ini OVIX.INI] [--firmware old|new] | --help | --version
 // Prints what the driver would make of each receipt or currency-programming
 // file. Exit status: 0 clean, 1 warnings, 2 a file could not be read (or bad usage).
 
@@ -11,13 +11,16 @@
 #include <vector>
 
 #include "check/check.h"
+#include "ovixnova_version.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: ovixnova-check FILE... [--ini OVIX.INI] [--firmware old|new]\n"
     "  --ini       settings to read the files with (default: the built-in defaults)\n"
-    "  --firmware  amount form of the register: old (before 5.07) or new (default)\n";
+    "  --firmware  amount form of the register: old (before 5.07) or new (default)\n"
+    "  --help      print this help and exit\n"
+    "  --version   print the version and exit\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "ovixnova-check: " << message << "\n" << kUsage;
@@ -34,6 +37,11 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "ovixnova-check " << OVIXNOVA_VERSION_MAJOR << '.' << OVIXNOVA_VERSION_MINOR
+                << '.' << OVIXNOVA_VERSION_PATCH << "\n";
       return 0;
     }
     if (arg == "--ini" || arg == "--firmware") {
