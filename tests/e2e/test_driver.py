@@ -68,6 +68,25 @@ class Printing(DriverTest):
                 rig.wait(lambda: rig.where("s%d.txt" % i) == "ok", "the receipt")
                 self.assertEqual(rig.commands()[start:], ["T", "S"] + before + ["31"])
 
+    def test_a_file_written_in_pieces_is_taken_whole(self):
+        """A receipt written in place in several opens and closes, each well
+        under 100 ms after the one before, is printed whole: with the spool
+        watched, and with the 100 ms looks of a system without change
+        notification (the test switch), which the log names once."""
+        fallback = "NU POATE FI SUPRAVEGHEAT (supraveghere oprita pentru teste)"
+        for watched in (True, False):
+            with self.subTest(watched=watched):
+                rig = self.rig()
+                rig.start(env={} if watched else {"OVIXNOVA_TEST_NO_WATCH": "1"})
+                for piece in [ITEM] * 5 + ["<"]:
+                    with open(os.path.join(rig.spool, "w.txt"), "a", newline="") as f:
+                        f.write(piece + "\r\n")
+                    time.sleep(0.02)
+                rig.wait(lambda: rig.where("w.txt") == "ok", "the receipt filed")
+                time.sleep(0.3)  # a receipt taken half-way would leave a second job
+                self.assertEqual(rig.commands(), ["T", "S"] + ITEM_KEYS_NEW * 5 + ["31"])
+                self.assertEqual(sum(fallback in line for line in rig.log()), 0 if watched else 1)
+
 
 class Failures(DriverTest):
     def test_silent_register_then_ok_then_cancel(self):
