@@ -20,7 +20,7 @@ root=$(cd "$here/../.." && pwd)
 build=${OVIX_FUZZ_BUILD_DIR:-$root/build-fuzz}
 targets=(fuzz_receiver fuzz_translation fuzz_ini fuzz_lines)
 
-cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DOVIX_WERROR=ON --no-warn-unused-cli \
+cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DOVIX_WERROR=ON \
   >/dev/null
 cmake --build "$build" -j"$(nproc)"
 

@@ -42,7 +42,7 @@ wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || true)
 
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVIX_WERROR=ON --no-warn-unused-cli >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVIX_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 prefix=$(mktemp -d)
