@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "win32/posted_read.h"
 #include "win32/system_text.h"
 
 namespace ovix {
@@ -65,14 +66,6 @@ bool Configure(HANDLE handle) {
   return true;
 }
 
-// Runs on a thread of the system's pool when the read's event is set. It only
-// posts: everything else happens on the GUI thread, in whatever message loop
-// is running there. The context is the window, so this never touches a port
-// object that may be going away.
-VOID CALLBACK ReadSignalled(PVOID context, BOOLEAN /*timedOut*/) {
-  PostMessageA(static_cast<HWND>(context), Win32SerialPort::kReadMessage, 0, 0);
-}
-
 bool Fail(std::string* error, const std::string& reason) {
   if (error != nullptr) *error = reason;
   return false;
@@ -119,14 +112,7 @@ bool Win32SerialPort::IsOpen() const {
 
 void Win32SerialPort::Close() {
   if (handle_ == INVALID_HANDLE_VALUE) return;
-  if (wait_ != nullptr) {
-    // Blocks until a callback that is running has posted, then no more come.
-    UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
-    wait_ = nullptr;
-    CancelIoEx(handle_, &read_);
-    DWORD got = 0;
-    GetOverlappedResult(handle_, &read_, &got, TRUE);  // buffer_ is free after this
-  }
+  CancelPendingRead(handle_, read_, wait_);  // buffer_ is free after this
   DrainWrites();
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
@@ -150,17 +136,9 @@ bool Win32SerialPort::StartRead() {
       GetLastError() != ERROR_IO_PENDING) {
     return false;
   }
-  if (!RegisterWaitForSingleObject(&wait_, read_.hEvent, &ReadSignalled, window_, INFINITE,
-                                   WT_EXECUTEONLYONCE)) {
-    const DWORD code = GetLastError();
-    wait_ = nullptr;
-    CancelIoEx(handle_, &read_);
-    DWORD got = 0;
-    GetOverlappedResult(handle_, &read_, &got, TRUE);
-    SetLastError(code);
-    return false;
-  }
-  return true;
+  // Everything but the post happens on the GUI thread, in whatever message
+  // loop is running there.
+  return PostWhenReadEnds<kReadMessage>(handle_, read_, window_, wait_);
 }
 
 void Win32SerialPort::OnReadCompleted() {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "os/os.h"
+#include "win32/posted_read.h"
 #include "win32/system_text.h"
 
 namespace ovix {
@@ -11,12 +12,6 @@ namespace {
 
 constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE |
                           FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
-
-// Only posts; the window's thread reads the changes. The context is the
-// window, so this never touches a watch that may be going away.
-VOID CALLBACK ChangesSignalled(PVOID context, BOOLEAN /*timedOut*/) {
-  PostMessageA(static_cast<HWND>(context), Win32SpoolWatch::kChangeMessage, 0, 0);
-}
 
 }  // namespace
 
@@ -58,14 +53,7 @@ bool Win32SpoolWatch::Start(const std::string& directory, std::string* reason) {
 
 void Win32SpoolWatch::Stop() {
   if (directory_ == INVALID_HANDLE_VALUE) return;
-  if (wait_ != nullptr) {
-    // Blocks until a callback that is running has posted, then no more come.
-    UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
-    wait_ = nullptr;
-    CancelIoEx(directory_, &read_);
-    DWORD got = 0;
-    GetOverlappedResult(directory_, &read_, &got, TRUE);  // buffer_ is free after this
-  }
+  CancelPendingRead(directory_, read_, wait_);  // buffer_ is free after this
   CloseHandle(directory_);
   directory_ = INVALID_HANDLE_VALUE;
   if (read_.hEvent) CloseHandle(read_.hEvent);
@@ -81,17 +69,7 @@ bool Win32SpoolWatch::StartRead() {
                              nullptr) &&
       GetLastError() != ERROR_IO_PENDING)
     return false;
-  if (!RegisterWaitForSingleObject(&wait_, read_.hEvent, &ChangesSignalled, window_, INFINITE,
-                                   WT_EXECUTEONLYONCE)) {
-    const DWORD code = GetLastError();
-    wait_ = nullptr;
-    CancelIoEx(directory_, &read_);
-    DWORD got = 0;
-    GetOverlappedResult(directory_, &read_, &got, TRUE);
-    SetLastError(code);
-    return false;
-  }
-  return true;
+  return PostWhenReadEnds<kChangeMessage>(directory_, read_, window_, wait_);
 }
 
 void Win32SpoolWatch::OnChangesRead() {
