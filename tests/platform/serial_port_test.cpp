@@ -2,6 +2,7 @@
 // plays the register on the master side, the driver's link uses the slave.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,17 +10,23 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "link/printer_link.h"
 #include "qt/qt_event_pump.h"
 #include "qt/qt_serial_port.h"
+#include "qt/qt_spool_watch.h"
 
 namespace ovix {
 namespace {
@@ -236,6 +243,70 @@ TEST(QtSerialPortOpen, MissingDeviceFailsWithReason) {
   EXPECT_FALSE(port.Open("/dev/ovix-no-such-port", &error));
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(port.IsOpen());
+}
+
+// A lock file of the port that is empty and held by nobody was left by a
+// program killed while taking it and is removed; one that its owner still
+// holds (a live QLockFile keeps an flock on it) is not.
+TEST(QtSerialPortOpen, OnlyADeadEmptyLockFileIsRemoved) {
+  if (::access("/var/lock", W_OK) != 0) GTEST_SKIP() << "/var/lock is not writable";
+  EnsureApp();
+  for (const bool held : {false, true}) {
+    Pty pty;
+    const std::string slave = pty.SlavePath();
+    std::string name = slave.substr(5);  // without "/dev/"
+    std::replace(name.begin(), name.end(), '/', '_');
+    const std::string lock = "/var/lock/LCK.." + name;
+    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    if (held) {
+      ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    }
+    QtSerialPort port;
+    std::string error;
+    EXPECT_EQ(port.Open(slave, &error), !held) << held << " " << error;
+    port.Close();  // the port's own lock goes with it
+    EXPECT_EQ(std::filesystem::exists(lock), held);
+    ::close(fd);
+    std::filesystem::remove(lock);
+  }
+}
+
+// The spool watch on a real directory: a name renamed in arrives, one written
+// in place changes, and the directory's removal ends the watch.
+TEST(QtSpoolWatch, ReportsArrivalsChangesAndTheEndOfTheDirectory) {
+  EnsureApp();
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("ovix-watch-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directory(dir);
+  QtSpoolWatch watch;
+  std::vector<std::pair<SpoolChange, std::string>> changes;
+  std::string failure;
+  watch.onChange = [&](SpoolChange c, const std::string& name) { changes.emplace_back(c, name); };
+  watch.onFailure = [&](const std::string& reason) { failure = reason; };
+  std::string reason;
+  EXPECT_FALSE(watch.Start((dir / "missing").string(), &reason));
+  EXPECT_NE(reason.find("inotify"), std::string::npos) << reason;
+  ASSERT_TRUE(watch.Start(dir.string(), &reason)) << reason;
+  const auto waitFor = [&](auto done) {
+    const auto deadline = std::chrono::steady_clock::now() + kSafety;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  };
+  const auto has = [&](SpoolChange c, const std::string& name) {
+    return std::find(changes.begin(), changes.end(), std::pair(c, name)) != changes.end();
+  };
+  std::ofstream(dir / ".a.txt.part") << "<\r\n";
+  std::filesystem::rename(dir / ".a.txt.part", dir / "a.txt");
+  std::ofstream(dir / "b.txt") << "<\r\n";
+  waitFor([&] { return has(SpoolChange::Arrived, "a.txt") && has(SpoolChange::Changed, "b.txt"); });
+  EXPECT_TRUE(has(SpoolChange::Arrived, "a.txt"));
+  EXPECT_FALSE(has(SpoolChange::Arrived, "b.txt"));
+  EXPECT_TRUE(has(SpoolChange::Changed, "b.txt"));
+  std::filesystem::remove_all(dir);
+  waitFor([&] { return !failure.empty(); });
+  EXPECT_FALSE(failure.empty());
 }
 
 // Runs `call` on this thread while a watchdog, after the safety time-out, wakes
