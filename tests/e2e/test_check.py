@@ -52,6 +52,9 @@ class Check(unittest.TestCase):
              ["bad.txt: receipt", "missing.txt: cannot be read: No such file or directory"]),
             ([("ok.txt", "<")], ["--firmware", "odd"], 2, ["--firmware is old or new, not odd"]),
             ([("ok.txt", "<")], ["--ini", "missing.ini"], 2, ["missing.ini: cannot be read"]),
+            ([], ["--version"], 0, ["ovixnova-check 1.0.0"]),
+            ([], ["--help"], 0, ["usage: ovixnova-check FILE...", "--version"]),
+            ([], ["--bogus"], 2, ["unknown option --bogus", "usage: ovixnova-check"]),
         ]
         for files, extra, status, expected in cases:
             with self.subTest(files=files, extra=extra):
