@@ -32,8 +32,23 @@ class DriverHost {
     *reason = "fara supraveghere";
     return false;
   }
+  // Whether the running watch still follows the directory that the spool's
+  // path names now: false once that path names another directory (the
+  // watched one was renamed away and another made in its place, a symbolic
+  // link switched, a file system mounted over it). Called by the spool's
+  // safety look; a host without a watch keeps this default.
+  virtual bool WatchFollowsSpool() { return true; }
   // The no-answer message box, modal. True for OK (go on), false for Cancel.
   virtual bool AskContinueWithoutRegister() = 0;
+  // The payment question, modal: a payment command of the receipt `file` (as
+  // the log shows it) was sent but its outcome is unknown, so the operator
+  // says from the paper whether the receipt came out of the register
+  // complete. True for "Da", false for "Nu"; a box closed by the exit returns
+  // false (the spool then sees ExitRequested and records no answer).
+  virtual bool AskReceiptComplete(const std::string& file) {
+    (void)file;
+    return false;
+  }
   // Shows the printer-error dialog modally and returns once it is gone. While
   // it is shown, its buttons call ReceiptSpool::OnErrorDialogButton; a dialog
   // closed another way records no decision.

@@ -216,6 +216,11 @@ void ReceiptSpool::Look() {
   if (scan.taken) RunJob(*scan.taken);
 }
 
+void ReceiptSpool::SafetyLook() {
+  if (phase_ != Phase::Idle || ExitRequested || timerOn_ || !watching_) return;
+  Tick();
+}
+
 void ReceiptSpool::StartWatching() {
   std::string reason;
   if (host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason))

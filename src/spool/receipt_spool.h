@@ -46,6 +46,10 @@ enum class SpoolChange {
   Unknown,  // changes were lost (the system's queue overflowed): anything may have changed
 };
 
+// How often the host calls SafetyLook: slow enough that an idle driver
+// wakes less than once a second.
+inline constexpr std::chrono::seconds kSafetyLookPeriod{2};
+
 class ReceiptSpool {
  public:
   using Timestamp = std::function<std::string()>;
@@ -79,6 +83,13 @@ class ReceiptSpool {
   // should call Look() soon, from the event processing (not from inside this
   // call): the timer is off, or a complete file arrived.
   bool OnSpoolChange(SpoolChange change, const std::string& name);
+  // The safety look, which the host calls every kSafetyLookPeriod while the
+  // program runs: with the timer off (idle and watched) it makes sure the
+  // watch still follows the spool's path (watching it anew when not) and
+  // looks at the spool as a timer tick does, so that a change the system did
+  // not report (a lost notification, a replaced directory) still finds its
+  // files. Does nothing while the timer runs or a tick runs.
+  void SafetyLook();
   // The look a change asked for. With the timer off, a full look as a tick
   // does, after which the timer runs if anything waits; with the timer on,
   // only arrived files are taken, so the timer's looks stay 100 ms apart.
