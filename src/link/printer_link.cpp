@@ -157,14 +157,20 @@ Exchange PrinterLink::SendCommand() {
   WriteCommand();
   if (Wait(kShortLimit)) {
     JobError = PrinterStatus::CommandFailed;
+    lastVerdict_ = Exchange::NoReply;
     return Ended(Exchange::NoReply, kShortLimit);
   }
-  if (released_) return Ended(Exchange::Released, kShortLimit);
-  if (JobError != PrinterStatus::Ok) return Ended(Exchange::Reply, kShortLimit);
-  SecondStatus = DataByteReading(ReplyHex, 3);
+  if (released_) {
+    lastVerdict_ = Exchange::Released;
+    return Ended(Exchange::Released, kShortLimit);
+  }
   // A reply without a status byte cannot confirm that the command was carried out.
   const bool hasStatus = ReplyHex.size() >= 4;
-  if (!hasStatus || HasErrorBits(StatusByte(ReplyHex))) {
+  const bool refused = !hasStatus || HasErrorBits(StatusByte(ReplyHex));
+  lastVerdict_ = refused ? Exchange::Refused : Exchange::Reply;
+  if (JobError != PrinterStatus::Ok) return Ended(Exchange::Reply, kShortLimit);
+  SecondStatus = DataByteReading(ReplyHex, 3);
+  if (refused) {
     JobError = PrinterStatus::CommandFailed;
     return Ended(Exchange::Refused, kShortLimit,
                  hasStatus ? std::optional(StatusByte(ReplyHex)) : std::nullopt);

@@ -132,6 +132,11 @@ class PrinterLink : public KeyCommandSink {
   // and the reply is not decoded (Reply, NoReply or Released).
   Exchange SendCommandLong();
 
+  // How the last SendCommand ended judged by its own reply alone, even when
+  // an earlier failure of the job kept that reply from being decoded: Reply
+  // (carried out), Refused, NoReply or Released.
+  Exchange LastVerdict() const { return lastVerdict_; }
+
   // Composes CommandText = FrameHead + "A" + keys + FrameTail and sends it.
   Exchange Send(std::string_view keys);
   void SendKeys(std::string_view keys) override { Send(keys); }
@@ -198,6 +203,7 @@ class PrinterLink : public KeyCommandSink {
   Clock& clock_;
   EventPump& pump_;
   bool released_ = false;  // the running wait was ended by ReleaseWait
+  Exchange lastVerdict_ = Exchange::NoReply;
   LinkObserver* observer_ = nullptr;
   // With an observer: the wire bytes of the reply frame being received, from
   // the DLE that may open it.

@@ -71,6 +71,21 @@ bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
 // Does nothing where the system offers no such call.
 void SyncDirectory(const std::string& dir);
 
+// Whether some process still has a file open for writing, as far as the
+// system lets the driver tell.
+enum class WriterCheck {
+  NoWriter,  // proven: nobody has it open for writing now
+  Writing,   // proven: a process has it open for writing
+  Unknown,   // the system gives no proof here (not the file's owner, an
+             // unsupported file system, the file gone)
+};
+// On Linux by a read lease, which the kernel refuses while any process holds
+// the file open for writing (only the file's owner, or a process with
+// CAP_LEASE, may take one; the lease is let go at once, and its break signal
+// is one that is ignored by default). On Windows by an open that denies
+// writers, which fails while a writer holds the file.
+WriterCheck CheckForWriter(const std::string& path);
+
 // Whether the spool scan passes a directory entry over for its attributes: on
 // Windows one marked hidden or system; never on POSIX (names starting with '.'
 // are passed over by the scan itself on every system).

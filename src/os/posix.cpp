@@ -1,5 +1,6 @@
 // The operating-system seam on POSIX systems (Linux).
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,6 +102,22 @@ void SyncDirectory(const std::string& dir) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
+}
+
+WriterCheck CheckForWriter(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return WriterCheck::Unknown;
+  WriterCheck check = WriterCheck::Unknown;
+  // A writer opening the file while the lease is held would have the kernel
+  // signal the lease holder: SIGURG, which a process ignores unless it asks.
+  if (::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    check = WriterCheck::NoWriter;
+  } else if (errno == EAGAIN) {
+    check = WriterCheck::Writing;
+  }
+  ::close(fd);
+  return check;
 }
 
 bool IsHiddenFile(const fs::path&) {

@@ -76,6 +76,16 @@ bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
 
 void SyncDirectory(const std::string&) {}
 
+WriterCheck CheckForWriter(const std::string& path) {
+  const HANDLE file = CreateFileW(PathFromText(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return WriterCheck::NoWriter;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION ? WriterCheck::Writing : WriterCheck::Unknown;
+}
+
 bool IsHiddenFile(const fs::path& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES &&

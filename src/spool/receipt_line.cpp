@@ -26,6 +26,20 @@ LineKind ClassifyReceiptLine(std::string_view line, const DriverSettings& s) {
   return LineKind::SaleItem;
 }
 
+bool IsPayment(LineKind kind) {
+  switch (kind) {
+    case LineKind::Total:
+    case LineKind::Card:
+    case LineKind::Credit:
+    case LineKind::Voucher:
+    case LineKind::Cheque:
+    case LineKind::ForeignCurrency:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string_view TrimSpaces(std::string_view line) {
   const std::size_t first = line.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};

@@ -33,6 +33,11 @@ enum class LineKind {
 // match: a sale item.
 LineKind ClassifyReceiptLine(std::string_view line, const DriverSettings& settings);
 
+// True for the lines that pay the receipt (total, card, credit, voucher,
+// cheque, foreign currency): once the register carries one out, the receipt
+// may be closed and printed.
+bool IsPayment(LineKind kind);
+
 // Removes leading and trailing blanks (the space character only; tabs stay).
 std::string_view TrimSpaces(std::string_view line);
 

@@ -25,7 +25,8 @@ ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, co
       log_(log),
       host_(host),
       clock_(clock),
-      timestamp_(std::move(timestamp)) {}
+      timestamp_(std::move(timestamp)),
+      journal_(NativeDirectory(settings.BONDIR) + std::string(kJournalFileName)) {}
 
 std::string ReceiptSpool::JobFileForLog() const {
   return settings_.BONDIR + VisibleText(JobFileName);
@@ -55,6 +56,7 @@ ReceiptSpool::ScanResult ReceiptSpool::Scan(LookKind kind) {
   std::optional<std::string>& taken = result.taken;
   int firstSightings = 0;
   bool wholeDirectory = true;
+  bool heldByWriter = false;
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     // A name the narrow file functions cannot spell could not be opened as a job.
     const std::optional<std::string> text = TextFromPath(it->path().filename());
@@ -72,16 +74,29 @@ ReceiptSpool::ScanResult ReceiptSpool::Scan(LookKind kind) {
       }
       deferred_.erase(d);
     }
+    // A file still open for writing is never taken. One renamed in is taken
+    // at once only when the system proves that nobody writes it any more;
+    // otherwise it waits for two timer looks like a file written in place.
     if (arrived_.count(name)) {
-      taken = name;
-      wholeDirectory = false;
-      break;
+      const WriterCheck writer = CheckForWriter(dir + name);
+      if (writer == WriterCheck::NoWriter) {
+        taken = name;
+        wholeDirectory = false;
+        break;
+      }
+      arrived_.erase(name);
+      heldByWriter = true;
     }
     if (kind == LookKind::Arrivals) continue;
     const Stamp stamp{it->file_size(statEc), it->last_write_time(statEc)};
     if (statEc) continue;
     auto previous = seen_.find(name);
     if (previous != seen_.end() && previous->second == stamp) {
+      if (CheckForWriter(dir + name) == WriterCheck::Writing) {
+        heldByWriter = true;
+        visited[name] = stamp;
+        continue;
+      }
       taken = name;
       wholeDirectory = false;
       break;
@@ -94,7 +109,10 @@ ReceiptSpool::ScanResult ReceiptSpool::Scan(LookKind kind) {
     }
     visited[name] = stamp;
   }
-  if (kind == LookKind::Arrivals) return result;
+  if (kind == LookKind::Arrivals) {
+    result.lookAgain = heldByWriter;
+    return result;
+  }
   if (wholeDirectory) {
     // Files that are gone are forgotten.
     seen_ = std::move(visited);
@@ -104,19 +122,14 @@ ReceiptSpool::ScanResult ReceiptSpool::Scan(LookKind kind) {
     for (auto& [name, stamp] : visited) seen_[name] = stamp;
     if (taken) seen_.erase(*taken);
   }
-  result.lookAgain = !wholeDirectory || !seen_.empty() || !deferred_.empty();
+  result.lookAgain = !wholeDirectory || heldByWriter || !seen_.empty() || !deferred_.empty();
   return result;
 }
 
-std::optional<ReceiptSpool::Stamp> ReceiptSpool::StampOf(const std::string& name) const {
+bool ReceiptSpool::IsRegularFile(const std::string& name) const {
   std::error_code ec;
   const fs::path path = PathFromText(NativeDirectory(settings_.BONDIR) + name);
-  const fs::file_status status = fs::symlink_status(path, ec);
-  if (ec || !fs::is_regular_file(status)) return std::nullopt;
-  Stamp stamp{fs::file_size(path, ec), {}};
-  if (!ec) stamp.modified = fs::last_write_time(path, ec);
-  if (ec) return std::nullopt;
-  return stamp;
+  return fs::is_regular_file(fs::symlink_status(path, ec));
 }
 
 bool ReceiptSpool::CanBeJob(const std::string& name) const {
@@ -125,64 +138,81 @@ bool ReceiptSpool::CanBeJob(const std::string& name) const {
 }
 
 bool ReceiptSpool::IsOwnFile(const std::string& name) const {
-  // The log, the wire trace and the job record never count as jobs, whatever
+  // The log, the wire trace and the journal never count as jobs, whatever
   // the mask.
-  for (std::string_view own : {kLogFileName, kTraceFileName, kJobRecordFileName}) {
+  for (std::string_view own : {kLogFileName, kTraceFileName, kJournalFileName}) {
     if (MatchesMask(name, own) || MatchesMask(name, std::string(own) + ".tmp")) return true;
   }
   return false;
 }
 
-bool ReceiptSpool::RecordJob(const char* state) {
+void ReceiptSpool::Record(JobState state) {
   std::string error;
-  const std::string path = NativeDirectory(settings_.BONDIR) + std::string(kJobRecordFileName);
-  if (WriteFileDurably(path, std::string(state) + " " + VisibleText(JobFileName, true) + "\n",
-                       &error))
-    return true;
-  Log("-> EROARE !! EVIDENTA BONULUI " + JobFileForLog() + " NU POATE FI SCRISA: " + error);
-  return false;
+  if (!journal_.Put({JobFileName, takenIdentity_, state}, &error))
+    Log("-> EROARE !! EVIDENTA BONULUI " + JobFileForLog() + " NU POATE FI SCRISA: " + error);
 }
 
-void ReceiptSpool::ClearJobRecord() {
+void ReceiptSpool::Forget(const std::string& name) {
   std::string error;
-  const std::string path = NativeDirectory(settings_.BONDIR) + std::string(kJobRecordFileName);
-  if (fs::exists(PathFromText(path)) && !RemoveFileDurably(path, &error))
-    Log("-> EROARE !! EVIDENTA " + path + " NU POATE FI STEARSA: " + error);
+  if (!journal_.Remove(name, &error))
+    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI STEARSA: " + error);
 }
 
 void ReceiptSpool::RecoverInterruptedJob() {
-  const std::string path = NativeDirectory(settings_.BONDIR) + std::string(kJobRecordFileName);
   std::string error;
-  const std::optional<std::vector<std::string>> lines = ReadLines(path, &error);
-  if (!lines || lines->empty()) return;
-  const std::string& record = lines->front();
-  const std::size_t blank = record.find(' ');
-  if (blank == std::string::npos) return ClearJobRecord();
-  const std::string state = record.substr(0, blank);
-  JobFileName = UnescapeText(record.substr(blank + 1));
-  if (state == "PRINTED") {
-    Log("-> RECUPERARE: BONUL " + JobFileForLog() + " A FOST TIPARIT INAINTE DE OPRIRE");
-    if (fs::exists(PathFromText(JobFileNative()))) {
-      FileIntoOkDirectory();
-    } else {
-      ClearJobRecord();
-    }
+  if (!journal_.Load(&error)) {
+    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI CITITA: " + error);
     return;
   }
-  if (state == "CANCEL") {
-    // The operator cancelled it and the driver stopped before carrying that out.
-    Log("-> RECUPERARE: BONUL " + JobFileForLog() +
-        " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-    OperatorDecision = Decision::VoidAndFile;
-  } else {
-    // Cut off in the middle: the next job tick clears the half-printed receipt
-    // on the register, as a retry would, before printing it again.
-    Log("-> RECUPERARE: BONUL " + JobFileForLog() +
-        " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
-    OperatorDecision = Decision::VoidAndReprint;
+  const std::vector<JournalEntry> entries = journal_.Entries();
+  for (const JournalEntry& entry : entries) RecoverEntry(entry);
+}
+
+void ReceiptSpool::RecoverEntry(const JournalEntry& entry) {
+  JobFileName = entry.name;
+  const std::string bon = "-> RECUPERARE: BONUL " + JobFileForLog();
+  // The file the entry speaks of is still there (a file that cannot be read
+  // now counts as it: the tick that takes it tells).
+  std::string error;
+  const std::optional<ReadFile> file = ReadJobFile(entry.name, &error);
+  const bool there = IsRegularFile(entry.name) && (!file || entry.Matches(file->identity));
+  if (file) takenIdentity_ = file->identity;
+  RetakeFile retake{entry.name, entry.identity};
+  switch (entry.state) {
+    case JobState::Printed:
+      Log(bon + " A FOST TIPARIT INAINTE DE OPRIRE");
+      if (there) {
+        FileIntoOkDirectory();
+      } else {
+        Forget(entry.name);
+      }
+      return;
+    case JobState::GivenUp:
+      Log(bon + " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
+      if (there) {
+        FileIntoErrorDirectory();
+      } else {
+        Forget(entry.name);
+      }
+      return;
+    case JobState::Cancelled:
+      // The operator cancelled it and the driver stopped before carrying that out.
+      Log(bon + " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
+      recovered_.emplace_back(retake, Decision::VoidAndFile);
+      return;
+    case JobState::Printing:
+      // Cut off in the middle: the receipt is voided on the register, as a
+      // retry does, before it is printed again.
+      Log(bon + " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
+      recovered_.emplace_back(retake, Decision::VoidAndReprint);
+      return;
+    case JobState::Paying:
+      // Whether the payment closed it, only the paper tells.
+      Log(bon + " ERA LA PLATA LA OPRIRE; SE INTREABA OPERATORUL");
+      retake.askFirst = true;
+      recovered_.emplace_back(retake, Decision::VoidAndReprint);
+      return;
   }
-  retake_ = JobFileName;
-  retakeStamp_.reset();
 }
 
 void ReceiptSpool::OnPortError(const std::string& reason) {
@@ -193,10 +223,19 @@ void ReceiptSpool::OnPortError(const std::string& reason) {
 
 void ReceiptSpool::Tick() {
   if (phase_ != Phase::Idle) return;
-  if (retake_) return Retake();
+  if (!retake_ && !recovered_.empty()) {
+    retake_ = recovered_.front().first;
+    OperatorDecision = recovered_.front().second;
+    recovered_.pop_front();
+  }
+  if (retake_) {
+    Retake();
+    return KeepLooking();
+  }
   const ScanResult scan = Scan(LookKind::Timer);
   if (scan.taken) {
-    RunJob(*scan.taken);
+    TakeFile(*scan.taken);
+    KeepLooking();
   } else if (!scan.anyWaiting && ClearRequested) {
     // A clearing never comes between a receipt and its retry, nor before a
     // file that is still being written or cannot be taken yet.
@@ -206,18 +245,41 @@ void ReceiptSpool::Tick() {
   }
 }
 
+void ReceiptSpool::KeepLooking() {
+  if (phase_ == Phase::Idle && !ExitRequested) SetTimer(true);
+}
+
 void ReceiptSpool::Look() {
   if (phase_ != Phase::Idle || ExitRequested) return;
   // With the timer off nothing waited for a second look, so a full look now
   // cannot take a file written in place too early.
   if (!timerOn_) return Tick();
-  if (retake_) return;  // the failed file goes first, on the next tick
+  if (retake_ || !recovered_.empty()) return;  // the failed file goes first, on the next tick
   const ScanResult scan = Scan(LookKind::Arrivals);
-  if (scan.taken) RunJob(*scan.taken);
+  if (scan.taken) TakeFile(*scan.taken);
 }
 
 void ReceiptSpool::SafetyLook() {
-  if (phase_ != Phase::Idle || ExitRequested || timerOn_ || !watching_) return;
+  if (phase_ != Phase::Idle || ExitRequested) return;
+  std::string reason;
+  if (watchLost_ && host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason)) {
+    // The directory is back (made anew after it was removed or renamed away).
+    watchLost_ = false;
+    watching_ = true;
+    Log("-> DIRECTORUL " + settings_.BONDIR + " ESTE SUPRAVEGHEAT DIN NOU");
+  }
+  if (timerOn_ || !watching_) return;
+  if (!host_.WatchFollowsSpool()) {
+    // The path names another directory now: the watch would report nothing of it.
+    arrived_.clear();
+    if (host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason)) {
+      Log("-> DIRECTORUL " + settings_.BONDIR + " A FOST INLOCUIT; ESTE SUPRAVEGHEAT DIN NOU");
+    } else {
+      watching_ = false;
+      FallBackToPolling(reason);
+      return SetTimer(true);
+    }
+  }
   Tick();
 }
 
@@ -232,6 +294,7 @@ void ReceiptSpool::StartWatching() {
 void ReceiptSpool::OnWatchFailed(const std::string& reason) {
   if (!watching_) return;
   watching_ = false;
+  watchLost_ = true;
   arrived_.clear();
   FallBackToPolling(reason);
   if (phase_ == Phase::Idle && !ExitRequested) SetTimer(true);
@@ -270,43 +333,63 @@ void ReceiptSpool::SetTimer(bool enabled) {
 }
 
 void ReceiptSpool::Retake() {
-  const std::string name = *retake_;
-  const std::optional<Stamp> stamp = StampOf(name);
-  if (!stamp) {
-    JobFileName = name;
-    return VoidForGoneFile();
-  }
-  if (auto d = deferred_.find(name); d != deferred_.end()) {
+  const RetakeFile retake = *retake_;
+  JobFileName = retake.name;
+  if (auto d = deferred_.find(retake.name); d != deferred_.end()) {
     if (clock_.Now() < d->second) {
       // Without a decision no other file can be wronged: the rest go on.
-      if (OperatorDecision == Decision::None) retake_.reset();
+      if (OperatorDecision == Decision::None && !retake.askFirst) retake_.reset();
       return;
     }
     deferred_.erase(d);
   }
-  // A file rewritten since it failed is read only once it stopped changing.
-  if (retakeStamp_ && *retakeStamp_ != *stamp) {
-    retakeStamp_ = stamp;
-    return;
-  }
-  RunJob(name);
+  if (!IsRegularFile(retake.name)) return VoidForGoneFile(false);
+  std::string error;
+  const std::optional<ReadFile> file = ReadJobFile(retake.name, &error);
+  if (!file) return Unreadable(retake.name, error);
+  // Another file under the same name is a new job, taken by a later look.
+  if (retake.identity && *retake.identity != file->identity) return VoidForGoneFile(true);
+  if (!retake.askFirst) return RunJob(retake.name, *file);
+  takenIdentity_ = file->identity;
+  retake_.reset();
+  SetTimer(false);
+  phase_ = Phase::Lines;
+  AskPayment();
 }
 
-void ReceiptSpool::RunJob(const std::string& name) {
+std::optional<ReceiptSpool::ReadFile> ReceiptSpool::ReadJobFile(const std::string& name,
+                                                                std::string* error) const {
+  const std::string path = NativeDirectory(settings_.BONDIR) + name;
+  std::optional<std::string> content = ReadFileBytes(path, error);
+  if (!content) return std::nullopt;
+  std::error_code ec;
+  const auto modified = fs::last_write_time(PathFromText(path), ec);
+  const FileIdentity identity =
+      IdentityOf(*content, ec ? 0 : static_cast<std::int64_t>(modified.time_since_epoch().count()));
+  return ReadFile{std::move(*content), identity};
+}
+
+void ReceiptSpool::TakeFile(const std::string& name) {
+  JobFileName = name;
+  std::string error;
+  const std::optional<ReadFile> file = ReadJobFile(name, &error);
+  if (!file) return Unreadable(name, error);
+  RunJob(name, *file);
+}
+
+void ReceiptSpool::Unreadable(const std::string& name, const std::string& error) {
+  arrived_.erase(name);
+  ReportOnce(name, "-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI CITIT: " + error);
+  deferred_[name] = clock_.Now() + kRetryDelay;
+}
+
+void ReceiptSpool::RunJob(const std::string& name, const ReadFile& file) {
   JobFileName = name;
   arrived_.erase(name);
-  std::string error;
-  std::optional<std::vector<std::string>> lines = ReadLines(JobFileNative(), &error);
-  if (!lines) {
-    ReportOnce(name, "-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI CITIT: " + error);
-    deferred_[name] = clock_.Now() + kRetryDelay;
-    SetTimer(true);  // the timer's looks try it again
-    return;
-  }
-  takenStamp_ = StampOf(name);
+  takenIdentity_ = file.identity;
   retake_.reset();
   reported_.erase(name);
-  const JobFile job = MakeJobFile(std::move(*lines), settings_);
+  const JobFile job = MakeJobFile(SplitLines(file.content), settings_);
   if (FileWithoutSending(job) || StartJob() == Step::Ended) return;
   switch (PreJobCheck()) {
     case Step::Ended:
@@ -348,23 +431,26 @@ bool ReceiptSpool::FileWithoutSending(const JobFile& job) {
     Log("-> EROARE !! FISIERUL GOL " + JobFileForLog() + " MUTAT IN DIRECTORUL " +
         settings_.ERRDIR);
   }
+  Forget(JobFileName);
   return true;
 }
 
-// The decision for a file that has left the spool: the receipt it left
-// unfinished on the register is voided all the same, so that the next
-// receipt does not land in it.
-void ReceiptSpool::VoidForGoneFile() {
-  const std::string gone = "-> EROARE !! FISIERUL " + JobFileForLog() + " NU MAI EXISTA";
+// The decision for a file that has left the spool, or was replaced by another
+// file of its name: the receipt it left unfinished on the register is voided
+// all the same, so that the next receipt does not land in it.
+void ReceiptSpool::VoidForGoneFile(bool replaced) {
+  const std::string gone = "-> EROARE !! FISIERUL " + JobFileForLog() +
+                           (replaced ? " A FOST INLOCUIT CU ALT FISIER" : " NU MAI EXISTA");
+  const std::string name = JobFileName;
   retake_.reset();
   if (OperatorDecision == Decision::None) {
     Log(gone);
-    ClearJobRecord();
+    Forget(name);
     return;
   }
   if (StartJob() == Step::Ended || PreJobCheck() == Step::Ended) return;
   Log(gone + "; BONUL NETERMINAT A FOST ANULAT PE CASA");
-  ClearJobRecord();
+  Forget(name);
   EndTick();
 }
 
@@ -466,29 +552,49 @@ void ReceiptSpool::RunCurrencyJob(const JobFile& job) {
 
 void ReceiptSpool::RunReceiptJob(const JobFile& job) {
   Log("-> Inceput tiparire: " + JobFileForLog());
-  RecordJob("PRINTING");
+  Record(JobState::Printing);
+  bool paying = false;
+  std::optional<SentLine> firstFailure;
   for (const SentLine& line : LinesToSend(job, settings_)) {
+    // From its first payment on, a receipt may be closed on the register: it
+    // is never printed again nor filed without the operator's word.
+    const bool payment = IsPayment(ClassifyReceiptLine(line.text, settings_));
+    if (payment && !paying) {
+      paying = true;
+      Record(JobState::Paying);
+    }
+    const bool failedBefore = link_.CommandFailed();
     const LineOutcome outcome = TranslateReceiptLine(line.text, settings_, NewFirmware, link_);
-    // A credit payment closes the receipt only when the register carried out
-    // it and every line before it; otherwise the receipt failed.
-    if (outcome == LineOutcome::ReceiptPrinted)
-      return link_.CommandFailed() ? PrintError() : FinishPrinted();
-    if (outcome == LineOutcome::ReceiptFailed) return PrintError();
+    if (!failedBefore && link_.CommandFailed()) firstFailure = line;
     // During the exit a failed command stops the receipt at once.
     if (ExitRequested && link_.CommandFailed()) return StopForExit();
+    if (payment && link_.LastVerdict() == Exchange::NoReply) return AskPayment();
+    if (outcome == LineOutcome::ReceiptPrinted) {
+      // A credit payment the register carried out closes the receipt, even
+      // after an earlier line failed; one it refused is a failed receipt.
+      if (link_.LastVerdict() != Exchange::Reply) return PrintError();
+      if (firstFailure) {
+        Log("-> ATENTIE !! LINIA " + std::to_string(firstFailure->index + 1) + " (" +
+            VisibleText(firstFailure->text) + ") A BONULUI " + JobFileForLog() +
+            " A ESUAT; BONUL A FOST INCHIS PRIN PLATA PE CREDIT");
+      }
+      link_.ForgetFailures();
+      return FinishPrinted();
+    }
+    if (outcome == LineOutcome::ReceiptFailed) return PrintError();
   }
   if (link_.CommandFailed()) return PrintError();
   FinishPrinted();
 }
 
 void ReceiptSpool::FinishPrinted() {
-  RecordJob("PRINTED");
+  Record(JobState::Printed);
   FileIntoOkDirectory();
   EndTick();
 }
 
-// Files a printed receipt and clears its record. False when it could not be
-// filed anywhere: it stays, skipped until a restart files it by the record.
+// Files a printed receipt and forgets its entry. False when it could not be
+// filed anywhere: it stays, skipped until a restart files it by the journal.
 bool ReceiptSpool::FileIntoOkDirectory() {
   std::string okError;
   if (MoveJobTo(settings_.OKDIR, &okError)) {
@@ -506,19 +612,29 @@ bool ReceiptSpool::FileIntoOkDirectory() {
     }
     Log("-> Sfirsit tiparire: " + JobFileForLog() + "; Mutare in directorul " + settings_.ERRDIR);
   }
-  ClearJobRecord();
+  Forget(JobFileName);
+  return true;
+}
+
+// Files a cancelled or given-up receipt into the error directory and forgets
+// its entry. False when it cannot be moved: it stays, skipped until a restart
+// files it by the journal (its entry says GivenUp: nothing more is sent).
+bool ReceiptSpool::FileIntoErrorDirectory() {
+  std::string error;
+  if (!MoveJobTo(settings_.ERRDIR, &error)) {
+    Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
+    stuck_.insert(JobFileName);
+    return false;
+  }
+  Forget(JobFileName);
   return true;
 }
 
 void ReceiptSpool::FinishCancelled() {
   Log("-> EROARE !!  FISIERUL" + JobFileForLog() + " ANULAT SI MUTAT IN DIRECTORUL" +
       settings_.ERRDIR);
-  std::string error;
-  if (!MoveJobTo(settings_.ERRDIR, &error)) {
-    Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
-    stuck_.insert(JobFileName);
-  }
-  ClearJobRecord();
+  Record(JobState::GivenUp);
+  FileIntoErrorDirectory();
   EndTick();
 }
 
@@ -537,9 +653,31 @@ void ReceiptSpool::NoAnswer() {
   EndTick();
 }
 
+// A payment of the receipt got no reply, or the driver stopped while one was
+// on its way: the operator says from the paper whether the receipt came out.
+// "Da" files it as printed; "Nu" voids what is open on the register and
+// prints it again, as a retry does. A box closed by the exit leaves the
+// journal as it is, so the next start asks again.
+void ReceiptSpool::AskPayment() {
+  host_.SetTrayIcon(TrayPicture::Error);
+  Log("-> PLATA NECONFIRMATA: BONUL " + JobFileForLog() + " A IESIT COMPLET DIN CASA DE MARCAT ??");
+  const bool complete = host_.AskReceiptComplete(JobFileForLog());
+  if (ExitRequested) return EndTick();
+  link_.ForgetFailures();
+  if (complete) {
+    Log("\t-> DA: BONUL A IESIT COMPLET");
+    OperatorDecision = Decision::None;
+    return FinishPrinted();
+  }
+  Log("\t-> NU: BONUL SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
+  OperatorDecision = Decision::VoidAndReprint;
+  Record(JobState::Printing);
+  RetakeNext();
+  EndTick();
+}
+
 void ReceiptSpool::RetakeNext() {
-  retake_ = JobFileName;
-  retakeStamp_ = takenStamp_;
+  retake_ = RetakeFile{JobFileName, takenIdentity_};
 }
 
 void ReceiptSpool::PrintError() {
@@ -563,27 +701,24 @@ void ReceiptSpool::OnErrorDialogButton(ErrorChoice choice) {
     case ErrorChoice::Retry:
       Log("\t-> RE-INCEARCA...");
       OperatorDecision = Decision::VoidAndReprint;
+      // The operator chose to print it again: a restart voids and reprints it too.
+      Record(JobState::Printing);
       break;
     case ErrorChoice::CancelReceipt:
       Log("\t-> ANULARE BON...");
       OperatorDecision = Decision::VoidAndFile;
       // So that a restart cancels it too, instead of printing it again.
-      RecordJob("CANCEL");
+      Record(JobState::Cancelled);
       break;
-    case ErrorChoice::GiveUp: {
+    case ErrorChoice::GiveUp:
       Log("\t-> RENUNTARE...");
       link_.ForgetFailures();
       OperatorDecision = Decision::None;
       retake_.reset();
       Log("-> EROARE !! MUTARE " + JobFileForLog() + " IN DIRECTORUL " + settings_.ERRDIR);
-      std::string error;
-      if (!MoveJobTo(settings_.ERRDIR, &error)) {
-        Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
-        stuck_.insert(JobFileName);
-      }
-      ClearJobRecord();
+      Record(JobState::GivenUp);
+      FileIntoErrorDirectory();
       break;
-    }
   }
 }
 

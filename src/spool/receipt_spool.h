@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -20,16 +21,9 @@
 #include "shell/settings.h"
 #include "spool/driver_host.h"
 #include "spool/job_file.h"
+#include "spool/journal.h"
 
 namespace ovix {
-
-// The record of the receipt being printed, kept in the spool directory so that
-// after a crash or a power cut the driver knows whether the receipt was cut off
-// (it is cleared on the register and printed again), printed to its end (it
-// is filed without being printed again) or cancelled by the operator (it is
-// cleared on the register and filed into the error directory). One line:
-// the state, a blank, the file name in the reversible form of VisibleText.
-inline constexpr std::string_view kJobRecordFileName = "OVIXNOVA.JOB";
 
 // The operator's decision after a failed receipt, carried out on the same file
 // by the next job tick.
@@ -94,8 +88,14 @@ class ReceiptSpool {
   // does, after which the timer runs if anything waits; with the timer on,
   // only arrived files are taken, so the timer's looks stay 100 ms apart.
   void Look();
-  // At start-up, before the first tick: acts on a job record left by a run
-  // that ended in the middle of a receipt, and logs what it does.
+  // At start-up, before the first tick: acts on the journal that an earlier
+  // run left, and logs what it does for each entry. A receipt printed to its
+  // end, or given up, is filed without sending anything; one cut off in the
+  // middle is voided and printed again, one cancelled is voided and filed,
+  // and for one whose payment was sent the operator is asked whether it came
+  // out complete (AskReceiptComplete). Those needing the register are taken
+  // by the first ticks, before any other file; an entry whose file has gone,
+  // or was replaced by another file of its name, only has its receipt voided.
   void RecoverInterruptedJob();
 
   // Calls that may arrive while a tick runs (from the event processing inside
@@ -103,8 +103,8 @@ class ReceiptSpool {
   // - OnPortError: logs the failure once; nothing else.
   // - RequestClearing: sets ClearRequested; the clearing waits for an idle tick.
   // - OnErrorDialogButton (only while the printer-error dialog is shown): sets
-  //   OperatorDecision and logs; "Renunta" also moves the job file to the error
-  //   directory, clears the job record and forgets the failures of the job.
+  //   OperatorDecision, journals it and logs; "Renunta" also moves the job
+  //   file to the error directory and forgets the failures of the job.
   // - RequestExit: sets ExitRequested and ends a running query or clearing
   //   wait at once; the running tick then ends the program (UnloadMain) once
   //   it is over, or the caller does when no tick runs (TickRunning).
@@ -140,31 +140,52 @@ class ReceiptSpool {
     bool anyWaiting = false;           // a job file is there, taken or not
     bool lookAgain = false;            // a later look may take a file this one did not
   };
+  // A job file as read: its bytes and its identity.
+  struct ReadFile {
+    std::string content;
+    FileIdentity identity;
+  };
+  // The file the next tick takes first: the file of a job that ended at a
+  // prompt, or of a journal entry left by an earlier run. Its decision is in
+  // OperatorDecision; another file under its name is not it.
+  struct RetakeFile {
+    std::string name;
+    std::optional<FileIdentity> identity;
+    bool askFirst = false;  // the payment question comes before anything else
+  };
 
   // Finding the next file. A timer look stamps the files it meets and takes
   // the first one unchanged since the previous timer look; any look takes a
-  // file that arrived whole.
+  // file that arrived whole, once no writer holds it.
   enum class LookKind { Timer, Arrivals };
   ScanResult Scan(LookKind kind);
-  std::optional<Stamp> StampOf(const std::string& name) const;
   void Retake();
+  // After a tick that took a file, whatever became of it: the timer runs, so
+  // that its next look finds the files that came meanwhile.
+  void KeepLooking();
 
   // One job, step by step.
-  void RunJob(const std::string& name);
+  std::optional<ReadFile> ReadJobFile(const std::string& name, std::string* error) const;
+  void TakeFile(const std::string& name);
+  void Unreadable(const std::string& name, const std::string& error);
+  void RunJob(const std::string& name, const ReadFile& file);
   bool FileWithoutSending(const JobFile& job);
   Step StartJob();
   Step PreJobCheck();
   Step CarryOutDecision();
   Step AfterExchange(bool answered);
-  void VoidForGoneFile();
+  void VoidForGoneFile(bool replaced);
   void RunCurrencyJob(const JobFile& job);
   void RunReceiptJob(const JobFile& job);
+  void RecoverEntry(const JournalEntry& entry);
 
   // The ends of a job.
   void FinishPrinted();
   bool FileIntoOkDirectory();
+  bool FileIntoErrorDirectory();
   void FinishCancelled();
   void NoAnswer();
+  void AskPayment();
   void PrintError();
   void StopForExit();
   void PerformClearing();
@@ -175,9 +196,11 @@ class ReceiptSpool {
   bool SendEachKey(std::string_view keys);
   bool CancelSequence();
   void RetakeNext();
-  bool RecordJob(const char* state);
-  void ClearJobRecord();
+  // The job file's journal entry: set to `state`, or removed; a failure is logged.
+  void Record(JobState state);
+  void Forget(const std::string& name);
   bool IsOwnFile(const std::string& name) const;
+  bool IsRegularFile(const std::string& name) const;
   bool MoveJobTo(const std::string& dirSetting, std::string* error);
   void SetTimer(bool enabled);
   void FallBackToPolling(const std::string& reason);
@@ -196,19 +219,22 @@ class ReceiptSpool {
   DriverHost& host_;
   Clock& clock_;
   Timestamp timestamp_;
+  Journal journal_;
   Phase phase_ = Phase::Idle;
   bool portProblem_ = false;
-  bool watching_ = false;  // the directory watch runs: the timer may stop
-  bool timerOn_ = true;    // as last set through the host (on from start-up)
+  bool watching_ = false;   // the directory watch runs: the timer may stop
+  bool watchLost_ = false;  // a running watch failed: the safety look tries again
+  bool timerOn_ = true;     // as last set through the host (on from start-up)
   // Files renamed into the spool since they were last taken or written.
   std::set<std::string> arrived_;
 
   std::map<std::string, Stamp> seen_;
-  // The file the next tick takes again first, and its stamp when it was last
-  // taken: a file that changed since waits for one more look.
-  std::optional<std::string> retake_;
-  std::optional<Stamp> retakeStamp_;
-  std::optional<Stamp> takenStamp_;
+  std::optional<RetakeFile> retake_;
+  // Journal entries of an earlier run that need the register, with their
+  // decisions: each becomes retake_ in turn before any other file is taken.
+  std::deque<std::pair<RetakeFile, Decision>> recovered_;
+  // The identity of the running or last job's file.
+  FileIdentity takenIdentity_;
   // Files that could not be read: skipped until the time given (clock_).
   std::map<std::string, std::chrono::nanoseconds> deferred_;
   // Files whose problem has been logged; logged again only after it went away.

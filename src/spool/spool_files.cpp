@@ -95,7 +95,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::string* error) {
+std::optional<std::string> ReadFileBytes(const std::string& path, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     if (error) *error = std::strerror(errno);
@@ -112,7 +112,13 @@ std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::
     if (error) *error = std::strerror(savedErrno);
     return std::nullopt;
   }
-  return SplitLines(text);
+  return text;
+}
+
+std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::string* error) {
+  const std::optional<std::string> text = ReadFileBytes(path, error);
+  if (!text) return std::nullopt;
+  return SplitLines(*text);
 }
 
 }  // namespace ovix

@@ -28,6 +28,10 @@ bool RemoveFileDurably(const std::string& path, std::string* error);
 // line without terminator counts.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// Reads a whole file as it is. nullopt with the reason in *error when it
+// cannot be read.
+std::optional<std::string> ReadFileBytes(const std::string& path, std::string* error);
+
 // Reads a whole text file and splits it into lines; CR LF, LF and a lone CR
 // each end a line, and a last line without terminator counts. nullopt with the
 // reason in *error when the file cannot be read.

@@ -323,23 +323,44 @@ class Rig:
         raise AssertionError("timed out waiting for %s; log: %s; commands: %s"
                              % (what, self.job_log(), self.commands()))
 
-    def answer_prompts(self, answer, answered=0):
-        """Answers the driver's prompts logged after the first `answered` ones,
-        the error dialog with `answer` and the no-answer box with OK, the
-        register made healthy first. Returns how many are answered now."""
-        prompts = [l for l in self.job_log() if "EROARE LA TIPARIRE BON" in l or "LIPSA HIRTIE" in l]
+    def payment_carried_out(self):
+        """Whether the last command the register received was a payment and
+        it carried it out (answered it): what the operator reads off the paper
+        when asked whether a receipt whose payment went unconfirmed came out
+        complete."""
+        trace = self.trace()
+        last = max((i for i, l in enumerate(trace) if l.startswith("C ")), default=None)
+        if last is None:
+            return False
+        keys = body_of(bytes.fromhex(trace[last][2:]))[1:]
+        payment = keys[:1] != b"\x13" and keys[-1:] in (b"\x31", b"\x32", b"\x33", b"\x34", b"\x36")
+        return payment and any(l.startswith("R ") for l in trace[last + 1:])
+
+    def answer_prompts(self, answer, answered=0, payment=None):
+        """Answers the driver's prompts logged after the first `answered` ones:
+        the error dialog with `answer`, the no-answer box with OK, the payment
+        question with `payment` ("yes" or "no"; by default what the register
+        did, payment_carried_out), the register made healthy first. Returns how
+        many are answered now."""
+        kinds = ("EROARE LA TIPARIRE BON", "LIPSA HIRTIE", "PLATA NECONFIRMATA")
+        prompts = [l for l in self.job_log() if any(k in l for k in kinds)]
         for line in prompts[answered:]:
-            self.simulate("silent off", "clear")
-            self.operate(answer if "TIPARIRE" in line else "ok")
+            if "PLATA" in line:
+                said = payment or ("yes" if self.payment_carried_out() else "no")
+                self.simulate("silent off", "clear")
+                self.operate(said)
+            else:
+                self.simulate("silent off", "clear")
+                self.operate(answer if "TIPARIRE" in line else "ok")
         return len(prompts)
 
-    def settle(self, names, answer, timeout=TIMEOUT):
+    def settle(self, names, answer, timeout=TIMEOUT, payment=None):
         """Answers prompts until none of the files is left in the spool."""
         answered = 0
 
         def filed():
             nonlocal answered
-            answered = self.answer_prompts(answer, answered)
+            answered = self.answer_prompts(answer, answered, payment)
             return all(self.where(n) != "spool" for n in names)
         self.wait(filed, "the files to leave the spool: %s" % list(names), timeout)
 

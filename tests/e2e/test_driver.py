@@ -88,6 +88,23 @@ class Printing(DriverTest):
                 self.assertEqual(sum(fallback in line for line in rig.log()), 0 if watched else 1)
 
 
+    def test_a_writer_that_keeps_its_file_open(self):
+        """A point-of-sale program that renames its file into the spool while
+        it still has it open and writes it out at close: the receipt is taken
+        only once the writer is done, watched or not."""
+        for watched in (True, False):
+            with self.subTest(watched=watched):
+                rig = self.rig()
+                rig.start(env={} if watched else {"OVIXNOVA_TEST_NO_WATCH": "1"})
+                temporary = os.path.join(rig.spool, ".w.part")
+                with open(temporary, "w", newline="") as f:
+                    os.rename(temporary, os.path.join(rig.spool, "w.txt"))
+                    time.sleep(0.4)
+                    f.write(ITEM + "\r\n<\r\n")
+                rig.wait(lambda: rig.where("w.txt") == "ok", "the receipt filed")
+                self.assertEqual(rig.commands(), ["T", "S"] + ITEM_KEYS_NEW + ["31"])
+
+
 class Failures(DriverTest):
     def test_silent_register_then_ok_then_cancel(self):
         rig = self.rig(simulator_args=["--silent"])
@@ -182,6 +199,42 @@ class Failures(DriverTest):
                                   % (rig.spool, first), log)
                 filed = os.listdir(rig.err) if os.path.isdir(rig.err) else []
                 self.assertEqual(filed, [first] if place == "err" else [])
+
+    def test_a_payment_in_doubt_is_the_operators_to_judge(self):
+        """The total's command gets no reply, or the driver is killed while the
+        register is still printing the receipt it closes: the receipt is never
+        printed again nor filed without the operator's answer, and each answer
+        does what it says."""
+        receipt = ["T", "S"] + ITEM_KEYS_NEW + ["31"]
+        again = ["T", "S", "00", "0F", "00", "3A", "31"] + ITEM_KEYS_NEW + ["31"]
+        cases = [  # fault, killed while the reply is awaited, answer, commands sent
+            ("mute-nth 5", False, "yes", receipt),
+            ("mute-nth 5", False, "no", receipt + again),
+            ("late-nth 5 3000", True, "yes", receipt),
+            ("late-nth 5 3000", True, "no", receipt + again),
+        ]
+        question = "-> PLATA NECONFIRMATA: BONUL {} A IESIT COMPLET DIN CASA DE MARCAT ??"
+        for fault, killed, answer, sent in cases:
+            with self.subTest(fault=fault, answer=answer):
+                rig = self.rig()
+                rig.start()
+                rig.simulate(fault)
+                rig.drop("a.txt", ITEM, "<")
+                if killed:
+                    rig.wait(lambda: rig.commands()[-1:] == ["31"], "the total sent")
+                    rig.driver.kill()
+                    rig.driver.wait()
+                    time.sleep(3.5)  # the register has printed and cut the receipt
+                    rig.start()
+                rig.wait_log("PLATA NECONFIRMATA")
+                self.assertEqual(rig.where("a.txt"), "spool")
+                rig.operate(answer)
+                rig.wait(lambda: rig.where("a.txt") == "ok", "the receipt filed")
+                self.assertEqual(rig.commands(), sent)
+                log = rig.job_log()
+                at = log.index(question.format(rig.spool + "a.txt"))
+                self.assertEqual(log[at + 1], "\t-> DA: BONUL A IESIT COMPLET" if answer == "yes"
+                                 else "\t-> NU: BONUL SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU")
 
     def test_a_wire_trace_replays_the_failure(self):
         """With TRACE=1 every exchange goes into TRACE.OVX beside the log; the
@@ -296,6 +349,58 @@ class Lifecycle(DriverTest):
         self.assertEqual(rig.where("a.txt"), "ok")
         self.assertEqual(rig.commands(), ["T", "S"] + ITEM_KEYS_NEW + ["31"])
         self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
+
+    def test_nothing_waits_after_a_file_that_cannot_be_filed(self):
+        """An empty receipt that cannot be filed (ERRDIR unusable) and a good
+        one renamed into the spool together: the good one is printed."""
+        rig = self.rig()
+        with open(rig.err.rstrip("/"), "w") as f:
+            f.write("not a directory")
+        rig.start()
+        for round in range(3):
+            names = ["e%d.txt" % round, "r%d.txt" % round]
+            staging = os.path.join(rig.root, "staging")
+            os.makedirs(staging, exist_ok=True)
+            open(os.path.join(staging, names[0]), "w").close()
+            with open(os.path.join(staging, names[1]), "w", newline="") as f:
+                f.write("<\r\n")
+            subprocess.run(["mv", *[os.path.join(staging, n) for n in names], rig.spool], check=True)
+            rig.wait(lambda: rig.where(names[1]) == "ok", "the good receipt")
+            self.assertEqual(rig.where(names[0]), "spool")
+
+    def test_a_restart_finishes_what_the_disk_refused(self):
+        """Receipts printed (or cancelled) while OKDIR and ERRDIR were unusable
+        are filed by the next start once the directories are back: nothing is
+        printed twice, nothing cancelled is printed."""
+        cases = [  # unusable directories, the operator's answer to a failure, where a and b end
+            (("ok", "err"), None, ("ok", "ok")),
+            (("err",), "cancel-receipt", ("err", "ok")),
+        ]
+        for blocked, answer, places in cases:
+            with self.subTest(blocked=blocked):
+                rig = self.rig()
+                for d in blocked:
+                    with open(getattr(rig, d).rstrip("/"), "w") as f:
+                        f.write("not a directory")
+                rig.start()
+                if answer:
+                    rig.simulate("fail-keys 31 status 08")
+                rig.drop("a.txt", "<")
+                if answer:
+                    rig.wait_log("EROARE LA TIPARIRE BON")
+                    rig.simulate("clear")
+                    rig.operate(answer)
+                    rig.wait(lambda: rig.commands()[-2:] == ["00", "0F"], "the cancel")
+                rig.drop("b.txt", "<")
+                rig.wait(lambda: rig.commands().count("31") == 2, "both receipts")
+                self.assertEqual(rig.stop(), 0)
+                sent = rig.commands()
+                for d in blocked:
+                    os.remove(getattr(rig, d).rstrip("/"))
+                rig.start()
+                rig.wait(lambda: (rig.where("a.txt"), rig.where("b.txt")) == places, "filing")
+                time.sleep(0.5)
+                self.assertEqual(rig.commands(), sent)
 
     def test_log_rotation(self):
         for size, kept in ((1_000_000, True), (1_000_001, False)):

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -27,9 +28,12 @@ class ScriptedHost : public DriverHost {
   std::deque<bool> messageBoxAnswers;             // OK = true
   std::deque<std::optional<ErrorChoice>> dialog;  // nullopt: closed without a button
   std::function<void()> duringDialog;
+  std::deque<bool> paymentAnswers;  // "Da" = true
   int endedAtOnce = 0;
   int unloaded = 0;
   bool canWatch = true;
+  int watches = 0;
+  bool followsSpool = true;
 
   void SetTrayIcon(TrayPicture picture) override { icons.push_back(static_cast<int>(picture)); }
   void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
@@ -45,7 +49,14 @@ class ScriptedHost : public DriverHost {
   }
   bool WatchSpool(const std::string&, std::string* reason) override {
     if (!canWatch) *reason = "nu merge";
+    watches += canWatch;
     return canWatch;
+  }
+  bool WatchFollowsSpool() override { return followsSpool; }
+  bool AskReceiptComplete(const std::string&) override {
+    bool yes = paymentAnswers.front();
+    paymentAnswers.pop_front();
+    return yes;
   }
   void EndProgramNow() override { ++endedAtOnce; }
   void UnloadMain() override { ++unloaded; }
@@ -60,12 +71,21 @@ Bytes IdentificationReply(int major, int minor) {
   return data;
 }
 
+// The spool, OK and error directories under `root`.
+DriverSettings SettingsIn(const fs::path& root) {
+  DriverSettings settings;
+  settings.BONDIR = (root / "spool").string() + "/";
+  settings.OKDIR = (root / "ok").string() + "/";
+  settings.ERRDIR = (root / "err").string() + "/";
+  return settings;
+}
+
 struct SpoolRig {
   fs::path root =
       fs::temp_directory_path() /
       ("ovix-spool-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  DriverSettings settings;
+  DriverSettings settings = SettingsIn(root);
   LinkRig rig;
   EventLog log{(root / "spool" / "LOG.OVX").string()};
   ScriptedHost host;
@@ -84,9 +104,6 @@ struct SpoolRig {
   SpoolRig() {
     fs::remove_all(root);
     fs::create_directories(root / "spool");
-    settings.BONDIR = (root / "spool").string() + "/";
-    settings.OKDIR = (root / "ok").string() + "/";
-    settings.ERRDIR = (root / "err").string() + "/";
     host.spool = &spool;
     rig.reg.answer = [this](const Bytes& body) -> std::optional<Bytes> {
       if (silent || mute(body)) return std::nullopt;
@@ -310,18 +327,69 @@ TEST(ReceiptSpool, DecisionsWaitForTheRegistersAnswer) {
   }
 }
 
-// A credit payment ends the receipt as printed only when the register carried
-// out every command of it; a refused one takes the error path.
-TEST(ReceiptSpool, ARefusedCreditPaymentIsAFailedReceipt) {
-  for (const char* refused : {"\x32", "\x45"}) {
+// A credit payment is judged by its own reply: carried out, it closes the
+// receipt even after an earlier line failed (the log names that line);
+// refused, the receipt failed. A payment without a reply is in doubt: the
+// operator says from the paper whether the receipt came out ("Da": filed as
+// printed) or not ("Nu": voided and printed again).
+TEST(ReceiptSpool, PaymentOutcomes) {
+  const struct {
+    const char* file;
+    const char* refused;  // keys the register refuses
+    const char* muted;    // keys it leaves unanswered, once
+    std::deque<bool> answers;
+    Cmds sent;  // by the first job and the one after it
+    const char* place;
+    const char* logLine;  // the second line of the log; {} is the file
+  } cases[] = {
+      {"+\r\n?\r\n",
+       "32",
+       "",
+       {},
+       {"T", "S", "45", "32"},
+       "err",
+       "-> EROARE LA TIPARIRE BON {} !!!"},
+      {"+\r\n?\r\n",
+       "45",
+       "",
+       {},
+       {"T", "S", "45", "32"},
+       "ok",
+       "-> ATENTIE !! LINIA 1 (+) A BONULUI {} A ESUAT; BONUL A FOST INCHIS PRIN PLATA PE CREDIT"},
+      {"+\r\n?\r\n",
+       "",
+       "32",
+       {true},
+       {"T", "S", "45", "32"},
+       "ok",
+       "-> PLATA NECONFIRMATA: BONUL {} A IESIT COMPLET DIN CASA DE MARCAT ??"},
+      {"+\r\n<\r\n",
+       "",
+       "31",
+       {false},
+       {"T", "S", "45", "31", "T", "S", "00", "0F", "00", "3A", "31", "45", "31"},
+       "ok",
+       "-> PLATA NECONFIRMATA: BONUL {} A IESIT COMPLET DIN CASA DE MARCAT ??"},
+  };
+  for (const auto& c : cases) {
     SpoolRig r;
+    const Bytes refused = H(c.refused);
     r.statusA = [&](const Bytes& keys) -> unsigned char { return keys == refused ? 0x08 : 0x00; };
+    r.mute = [&, muted = H(c.muted)](const Bytes& body) mutable {
+      if (muted.empty() || body != "A" + muted) return false;
+      muted.clear();
+      return true;
+    };
     r.host.dialog = {ErrorChoice::GiveUp};
-    r.Drop("a.txt", "+\r\n?\r\n");
-    r.Ticks();
-    EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "45", "32"}));
-    EXPECT_TRUE(r.In("err", "a.txt"));
-    EXPECT_EQ(r.Log().at(1), "-> EROARE LA TIPARIRE BON " + r.Path("a.txt") + " !!!");
+    r.host.paymentAnswers = c.answers;
+    r.Drop("a.txt", c.file);
+    r.Ticks(3);
+    EXPECT_EQ(r.Sent(), c.sent) << c.file << c.refused << c.muted;
+    EXPECT_TRUE(r.In(c.place, "a.txt")) << c.file << c.refused << c.muted;
+    std::string line = c.logLine;
+    line.replace(line.find("{}"), 2, r.Path("a.txt"));
+    EXPECT_EQ(r.Log().at(1), line);
+    EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB"));
   }
 }
 
@@ -478,6 +546,92 @@ TEST(ReceiptSpool, AWatchedSpoolLooksOnlyWhenSomethingChanged) {
   EXPECT_TRUE(r.In("spool", "f.txt"));
 }
 
+// A watched spool never leaves a file waiting for a notification that does
+// not come: a file renamed in while its writer still has it open waits for
+// the writer; a tick that filed a file without sending anything looks again;
+// the safety look finds files no event told of, and watches a replaced or
+// lost directory anew.
+TEST(ReceiptSpool, NoFileWaitsForAnEventThatNeverComes) {
+  SpoolRig r;
+  r.spool.StartWatching();
+  r.spool.Tick();
+  const auto settle = [&] {
+    for (int i = 0; i < 8 && r.host.timerEnabled; ++i) r.spool.Tick();
+  };
+#ifndef _WIN32
+  r.Drop("w.txt", "");
+  const int writer = ::open((r.root / "spool" / "w.txt").c_str(), O_WRONLY);
+  ASSERT_TRUE(r.spool.OnSpoolChange(SpoolChange::Arrived, "w.txt"));
+  r.spool.Look();
+  r.spool.Tick();
+  r.spool.Tick();
+  EXPECT_TRUE(r.In("spool", "w.txt"));  // empty and still open: not taken
+  EXPECT_TRUE(r.host.timerEnabled);
+  ASSERT_EQ(::write(writer, "<\r\n", 3), 3);
+  ::close(writer);
+  settle();
+  EXPECT_TRUE(r.In("ok", "w.txt"));
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
+#endif
+  std::ofstream(r.root / "err") << "not a directory";
+  r.Drop("e.txt", "");
+  r.Drop("r.txt", "<");
+  EXPECT_TRUE(r.spool.OnSpoolChange(SpoolChange::Arrived, "e.txt"));
+  r.spool.OnSpoolChange(SpoolChange::Arrived, "r.txt");
+  r.spool.Look();
+  settle();
+  EXPECT_TRUE(r.In("ok", "r.txt"));
+  EXPECT_TRUE(r.In("spool", "e.txt"));
+  EXPECT_FALSE(r.host.timerEnabled);
+
+  const std::size_t logged = r.Log().size();
+  r.Drop("s.txt", "<");  // no event
+  r.spool.SafetyLook();
+  settle();
+  EXPECT_TRUE(r.In("ok", "s.txt"));
+  r.host.followsSpool = false;
+  r.spool.SafetyLook();
+  r.spool.OnWatchFailed("directorul a fost mutat");
+  r.spool.SafetyLook();
+  EXPECT_EQ(r.host.watches, 3);
+  const Cmds log = r.Log();
+  EXPECT_EQ(
+      Cmds(log.begin() + logged + 2, log.end()),
+      (Cmds{"-> DIRECTORUL " + r.settings.BONDIR + " A FOST INLOCUIT; ESTE SUPRAVEGHEAT DIN NOU",
+            "-> DIRECTORUL " + r.settings.BONDIR +
+                " NU POATE FI SUPRAVEGHEAT (directorul a fost mutat); FISIERELE SE CAUTA LA "
+                "FIECARE 100 ms",
+            "-> DIRECTORUL " + r.settings.BONDIR + " ESTE SUPRAVEGHEAT DIN NOU"}));
+}
+
+// "Anuleaza bon" that the silent register kept from being carried out, the
+// file removed and a new sale written under its name: the old receipt is
+// voided on the register and the new one printed, not filed as cancelled.
+TEST(ReceiptSpool, ADecisionBelongsToAFileNotToItsName) {
+  SpoolRig r;
+  r.statusA = [](const Bytes& keys) -> unsigned char { return keys[0] == 0x13 ? 0x08 : 0x00; };
+  r.host.dialog = {ErrorChoice::CancelReceipt};
+  r.host.messageBoxAnswers = {true};
+  r.Drop("BON.TXT", kItem + "\r\n<\r\n");
+  r.Ticks();
+  r.silent = true;
+  r.spool.Tick();
+  r.Sent();
+  fs::remove(r.root / "spool" / "BON.TXT");
+  r.Drop("BON.TXT", "+\r\n<\r\n");
+  r.silent = false;
+  r.statusA = [](const Bytes&) -> unsigned char { return 0; };
+  r.Ticks(4);
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "00", "0F", "T", "S", "45", "31"}));
+  EXPECT_TRUE(r.In("ok", "BON.TXT"));
+  EXPECT_FALSE(r.In("err", "BON.TXT"));
+  const Cmds log = r.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "-> EROARE !! FISIERUL " + r.Path("BON.TXT") +
+                          " A FOST INLOCUIT CU ALT FISIER; BONUL NETERMINAT A FOST ANULAT PE CASA"),
+            log.end());
+}
+
 TEST(ReceiptSpool, WithoutAWatchTheTimerLooksAsBefore) {
   SpoolRig r;
   r.host.canWatch = false;
@@ -544,75 +698,220 @@ TEST(ReceiptSpool, APrintedReceiptThatCannotBeFiledIsNeverPrintedAgain) {
   EXPECT_NE(r.Log().back().find("BON TIPARIT, FISIER NEMUTAT"), std::string::npos);
 }
 
-// A crash or power cut in the middle of a job: the record left in the spool
-// directory decides what the next start does.
+// A crash or power cut: the journal left in the spool directory decides what
+// the next start does for each entry, whatever the order of the entries. A
+// record of an older driver (a name without identity) still counts; an entry
+// whose file was replaced by another of its name voids its receipt and lets
+// the new file print.
 TEST(ReceiptSpool, RecoversFromAnInterruptedJob) {
   const struct {
-    const char* record;
-    Cmds sent;  // by the first ticks after the start
-    const char* place;
-    const char* log;
+    const char* journal;  // {a}: the identity of a.txt as dropped
+    std::deque<bool> answers;
+    Cmds sent;           // by the first ticks after the start
+    const char* places;  // of a.txt and b.txt
+    const char* log;     // the first log line; {} is a.txt
   } cases[] = {
-      {"PRINTED a.txt\n", {}, "ok", "-> RECUPERARE: BONUL {} A FOST TIPARIT INAINTE DE OPRIRE"},
+      {"PRINTED a.txt\n",
+       {},
+       {"T", "S", "31"},
+       "ok ok",
+       "-> RECUPERARE: BONUL {} A FOST TIPARIT INAINTE DE OPRIRE"},
+      {"PRINTED {a} a.txt\nPRINTED - b.txt\n",
+       {},
+       {},
+       "ok ok",
+       "-> RECUPERARE: BONUL {} A FOST TIPARIT INAINTE DE OPRIRE"},
       {"PRINTING a.txt\n",
-       {"T", "S", "00", "0F", "00", "3A", "31", "31"},
-       "ok",
+       {},
+       {"T", "S", "00", "0F", "00", "3A", "31", "31", "T", "S", "31"},
+       "ok ok",
        "-> RECUPERARE: BONUL {} A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU"},
-      {"", {"T", "S", "31"}, "ok", "-> Inceput tiparire: {}"},
-      {"CANCEL a.txt\n",
-       {"T", "S", "00", "0F"},
-       "err",
+      {"CANCEL {a} a.txt\n",
+       {},
+       {"T", "S", "00", "0F", "T", "S", "31"},
+       "err ok",
+       "-> RECUPERARE: BONUL {} A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL {err}"},
+      {"GIVENUP {a} a.txt\n",
+       {},
+       {"T", "S", "31"},
+       "err ok",
+       "-> RECUPERARE: BONUL {} NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL {err}"},
+      {"PAYING {a} a.txt\n",
+       {true},
+       {"T", "S", "31"},
+       "ok ok",
+       "-> RECUPERARE: BONUL {} ERA LA PLATA LA OPRIRE; SE INTREABA OPERATORUL"},
+      {"PAYING {a} a.txt\n",
+       {false},
+       {"T", "S", "00", "0F", "00", "3A", "31", "31", "T", "S", "31"},
+       "ok ok",
+       "-> RECUPERARE: BONUL {} ERA LA PLATA LA OPRIRE; SE INTREABA OPERATORUL"},
+      // The cancelled a.txt was removed and a new sale written under its name.
+      {"CANCEL 1:2:3 a.txt\n",
+       {},
+       {"T", "S", "00", "0F", "T", "S", "31", "T", "S", "31"},
+       "ok ok",
        "-> RECUPERARE: BONUL {} A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL {err}"},
   };
   for (const auto& c : cases) {
     SpoolRig r;
     r.Drop("a.txt", "<");
-    r.Drop("OVIXNOVA.JOB", c.record);
+    r.Drop("b.txt", "<");
+    std::string journal = c.journal;
+    if (auto at = journal.find("{a}"); at != std::string::npos) {
+      const auto modified = fs::last_write_time(r.root / "spool" / "a.txt");
+      const FileIdentity id = IdentityOf("<", modified.time_since_epoch().count());
+      const std::string line = FormatJournalLine({"x", id, JobState::Printed});  // PRINTED id x
+      journal.replace(at, 3, line.substr(8, line.size() - 10));
+    }
+    r.Drop("OVIXNOVA.JOB", journal);
+    r.host.paymentAnswers = c.answers;
     r.spool.RecoverInterruptedJob();
-    r.Ticks();
-    EXPECT_EQ(r.Sent(), c.sent) << c.record;
-    EXPECT_TRUE(r.In(c.place, "a.txt")) << c.record;
+    r.Ticks(6);
+    EXPECT_EQ(r.Sent(), c.sent) << c.journal;
+    EXPECT_EQ(std::string(r.In("ok", "a.txt")    ? "ok"
+                          : r.In("err", "a.txt") ? "err"
+                                                 : "spool") +
+                  (r.In("ok", "b.txt") ? " ok" : " not ok"),
+              c.places)
+        << c.journal;
     std::string first = c.log;
     first.replace(first.find("{}"), 2, r.Path("a.txt"));
     if (auto at = first.find("{err}"); at != std::string::npos)
       first.replace(at, 5, r.settings.ERRDIR);
-    EXPECT_EQ(r.Log().at(0), first);
-    EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB")) << c.record;
+    EXPECT_EQ(r.Log().at(0), first) << c.journal;
+    EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB")) << c.journal;
   }
 }
 
-// The record follows the operator's decision, holds any name on one line, and
-// a restart reads the name back; the log shows the name's control characters
-// escaped, so a name cannot forge a log line.
-TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
-#ifdef _WIN32
-  const std::string name = "a.txt", recorded = "a.txt", logged = "a.txt";
-#else
-  const std::string name = "a\r\n\\b.txt", recorded = "a\\x0D\\x0A\\x5Cb.txt",
-                    logged = "a\\x0D\\x0A\\b.txt";
-#endif
-  const std::pair<std::optional<ErrorChoice>, std::string> cases[] = {
-      {std::nullopt, "PRINTING "},
-      {ErrorChoice::Retry, "PRINTING "},
-      {ErrorChoice::CancelReceipt, "CANCEL "}};
-  for (const auto& [choice, state] : cases) {
+// The journal keeps an entry for every receipt whose outcome is not carried
+// out, so that what the disk refused now a restart finishes: two printed
+// receipts that no directory took are filed, not printed again; a cancelled
+// one that could not be moved is filed, not printed.
+TEST(ReceiptSpool, OutcomesTheDiskRefusedAreFinishedByARestart) {
+  const struct {
+    const char* blocked;  // directories made unusable for the first run
+    std::optional<ErrorChoice> choice;
+    Cmds sent;  // by the first run
+  } cases[] = {
+      {"ok err", std::nullopt, {"T", "S", "31", "T", "S", "31"}},
+      {"err", ErrorChoice::CancelReceipt, {"T", "S", "31", "T", "S", "00", "0F", "T", "S", "31"}},
+  };
+  for (const auto& c : cases) {
     SpoolRig r;
-    r.statusA = [](const Bytes& keys) -> unsigned char { return keys[0] == 0x13 ? 0x08 : 0x00; };
-    r.host.dialog = {choice};
-    r.Drop(name, kItem);
-    r.Ticks();
-    std::ifstream record(r.root / "spool" / "OVIXNOVA.JOB");
-    std::string line;
-    std::getline(record, line);
-    EXPECT_EQ(line, state + recorded);
-    EXPECT_EQ(r.Log().at(0), "-> Inceput tiparire: " + r.settings.BONDIR + logged);
+    const std::string blocked = c.blocked;
+    for (const char* dir : {"ok", "err"})
+      if (blocked.find(dir) != std::string::npos) std::ofstream(r.root / dir) << "not a directory";
+    bool refuse = c.choice.has_value();
+    r.statusA = [&](const Bytes& keys) -> unsigned char {
+      return std::exchange(refuse, false) && keys == "\x31" ? 0x08 : 0x00;
+    };
+    r.host.dialog = {c.choice};
+    r.Drop("a.txt", "<");
+    r.Ticks(4);
+    r.Drop("b.txt", "<");
+    r.Ticks(4);
+    EXPECT_EQ(r.Sent(), c.sent) << c.blocked;
+    for (const char* dir : {"ok", "err"})
+      if (!fs::is_directory(r.root / dir)) fs::remove(r.root / dir);
     ReceiptSpool restarted{r.settings, r.rig.link, r.log,
                            r.host,     r.rig.reg,  [] { return std::string(); }};
     restarted.RecoverInterruptedJob();
-    EXPECT_EQ(restarted.JobFileName, name);
-    EXPECT_EQ(restarted.OperatorDecision, choice == ErrorChoice::CancelReceipt
-                                              ? Decision::VoidAndFile
-                                              : Decision::VoidAndReprint);
+    for (int i = 0; i < 4; ++i) restarted.Tick();
+    EXPECT_EQ(r.Sent(), Cmds{}) << c.blocked;
+    EXPECT_TRUE(r.In(c.choice ? "err" : "ok", "a.txt")) << c.blocked;
+    EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB")) << c.blocked;
+  }
+}
+
+// An entry for every receipt whose outcome waits, holding any name on one
+// line with the file's identity; the older one-line record still reads.
+TEST(Journal, KeepsOneEntryPerReceiptAndReadsOlderRecords) {
+  const FileIdentity id{12, -5, 0xFFFFFFFFFFFFFFFFull};
+  const struct {
+    JournalEntry entry;
+    std::string line;
+  } cases[] = {
+      {{"a\r\n\\b c.txt", id, JobState::Paying},
+       "PAYING 12:-5:18446744073709551615 a\\x0D\\x0A\\x5Cb c.txt"},
+      {{"b.txt", std::nullopt, JobState::GivenUp}, "GIVENUP - b.txt"},
+      {{"old name.txt", std::nullopt, JobState::Cancelled}, "CANCEL old name.txt"},
+      {{"p.txt", std::nullopt, JobState::Printed}, "PRINTED p.txt"},
+  };
+  const fs::path dir = fs::temp_directory_path() / "ovix-journal-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  Journal journal((dir / "OVIXNOVA.JOB").string());
+  std::string error;
+  for (const auto& c : cases) {
+    const std::optional<JournalEntry> parsed = ParseJournalLine(c.line);
+    ASSERT_TRUE(parsed) << c.line;
+    EXPECT_EQ(parsed->name, c.entry.name);
+    EXPECT_EQ(parsed->identity, c.entry.identity) << c.line;
+    EXPECT_EQ(parsed->state, c.entry.state) << c.line;
+    if (c.entry.identity || c.line.find(" - ") != std::string::npos) {
+      EXPECT_EQ(FormatJournalLine(c.entry), c.line);
+    }
+    EXPECT_TRUE(journal.Put(c.entry, &error)) << error;
+  }
+  for (const char* bad : {"", "PRINTED", "PRINTED ", "DONE a.txt"})
+    EXPECT_FALSE(ParseJournalLine(bad)) << bad;
+  // A crash before the temporary file was renamed leaves the old journal.
+  std::ofstream(dir / "OVIXNOVA.JOB.tmp") << "PRINTING x.txt\n";
+  Journal reread(journal.Path());
+  EXPECT_TRUE(reread.Load(&error));
+  EXPECT_EQ(reread.Entries().size(), 4u);
+  EXPECT_FALSE(reread.Find("x.txt"));
+  EXPECT_TRUE(reread.Remove("b.txt", &error));
+  EXPECT_TRUE(reread.Put({"p.txt", id, JobState::Printing}, &error));
+  Journal third(journal.Path());
+  EXPECT_TRUE(third.Load(&error));
+  EXPECT_EQ(third.Entries().size(), 3u);
+  EXPECT_EQ(third.Find("p.txt")->state, JobState::Printing);
+  for (const char* name : {"a\r\n\\b c.txt", "old name.txt", "p.txt"})
+    EXPECT_TRUE(third.Remove(name, &error));
+  EXPECT_FALSE(fs::exists(dir / "OVIXNOVA.JOB"));
+  fs::remove_all(dir);
+}
+
+// The journal follows the operator's decision and holds any name; a restart
+// carries the decision out on the same file. The log shows the name's control
+// characters escaped, so a name cannot forge a log line.
+TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
+#ifdef _WIN32
+  const std::string name = "a.txt", logged = "a.txt";
+#else
+  const std::string name = "a\r\n\\b.txt", logged = "a\\x0D\\x0A\\b.txt";
+#endif
+  const struct {
+    std::optional<ErrorChoice> choice;
+    JobState state;
+    Cmds restartSends;
+  } cases[] = {{std::nullopt, JobState::Printing,
+                Concat({{"T", "S", "00", "0F", "00", "3A", "31"}, kItemKeys})},
+               {ErrorChoice::Retry, JobState::Printing,
+                Concat({{"T", "S", "00", "0F", "00", "3A", "31"}, kItemKeys})},
+               {ErrorChoice::CancelReceipt, JobState::Cancelled, {"T", "S", "00", "0F"}}};
+  for (const auto& c : cases) {
+    SpoolRig r;
+    r.statusA = [](const Bytes& keys) -> unsigned char { return keys[0] == 0x13 ? 0x08 : 0x00; };
+    r.host.dialog = {c.choice};
+    r.Drop(name, kItem);
+    r.Ticks();
+    Journal journal((r.root / "spool" / "OVIXNOVA.JOB").string());
+    std::string error;
+    ASSERT_TRUE(journal.Load(&error));
+    ASSERT_EQ(journal.Entries().size(), 1u);
+    EXPECT_EQ(journal.Entries()[0].name, name);
+    EXPECT_EQ(journal.Entries()[0].state, c.state);
+    EXPECT_EQ(r.Log().at(0), "-> Inceput tiparire: " + r.settings.BONDIR + logged);
+    r.Sent();
+    r.statusA = [](const Bytes&) -> unsigned char { return 0; };
+    ReceiptSpool restarted{r.settings, r.rig.link, r.log,
+                           r.host,     r.rig.reg,  [] { return std::string(); }};
+    restarted.RecoverInterruptedJob();
+    restarted.Tick();
+    EXPECT_EQ(r.Sent(), c.restartSends);
   }
 }
 

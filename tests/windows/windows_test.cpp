@@ -134,7 +134,7 @@ TEST_F(WindowsFiles, SpoolWithWindowsDirectoriesPrintsAndFiles) {
   EXPECT_TRUE(fs::exists(root_ / "ok" / "bon1.txt"));
   EXPECT_TRUE(fs::exists(root_ / "spool" / "hidden.txt"));
   EXPECT_TRUE(fs::exists(unspellable));
-  EXPECT_FALSE(fs::exists(root_ / "spool" / kJobRecordFileName));
+  EXPECT_FALSE(fs::exists(root_ / "spool" / kJournalFileName));
   const std::string logText = Read(root_ / "spool" / "LOG.OVX");
   EXPECT_EQ(logText.rfind("-> Inceput tiparire: " + settings.BONDIR + "bon1.txt\r\n", 0), 0u);
   EXPECT_EQ(logText.find("NU POATE FI CITIT"), std::string::npos) << logText;
@@ -163,7 +163,7 @@ TEST_F(WindowsFiles, AnsiNamesReachTheirFiles) {
 
   EXPECT_TRUE(fs::exists(root_ / L"ok\u00e9" / L"caf\u00e9.txt"));
   EXPECT_FALSE(fs::exists(root_ / L"sp\u00e9ol" / L"caf\u00e9.txt"));
-  EXPECT_FALSE(fs::exists(root_ / L"sp\u00e9ol" / kJobRecordFileName));
+  EXPECT_FALSE(fs::exists(root_ / L"sp\u00e9ol" / kJournalFileName));
   EXPECT_EQ(Read(logPath).rfind("-> Inceput tiparire: " + settings.BONDIR + "caf\xE9.txt\r\n", 0),
             0u);
 }

@@ -79,11 +79,6 @@ std::string KindName(LineKind kind) {
   return kNames[static_cast<int>(kind)];
 }
 
-bool IsPayment(LineKind kind) {
-  return kind == LineKind::Total || kind == LineKind::Card || kind == LineKind::Credit ||
-         kind == LineKind::Voucher || kind == LineKind::Cheque || kind == LineKind::ForeignCurrency;
-}
-
 // Whether the item columns of a line hold what a sale item has there.
 bool LooksLikeSaleItem(std::string_view line, int d, int p) {
   const SaleItemFields f = CutSaleItem(line, d, p);
