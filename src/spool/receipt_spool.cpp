@@ -93,6 +93,9 @@ ReceiptSpool::ScanResult ReceiptSpool::Scan(LookKind kind) {
     auto previous = seen_.find(name);
     if (previous != seen_.end() && previous->second == stamp) {
       if (CheckForWriter(dir + name) == WriterCheck::Writing) {
+        // Unchanged but still open for writing: the writer is not done yet.
+        ReportOnce(name, "-> FISIERUL " + settings_.BONDIR + VisibleText(name) +
+                             " ESTE INCA DESCHIS PENTRU SCRIERE; SE ASTEAPTA INCHIDEREA");
         heldByWriter = true;
         visited[name] = stamp;
         continue;

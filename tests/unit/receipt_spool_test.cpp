@@ -567,6 +567,8 @@ TEST(ReceiptSpool, NoFileWaitsForAnEventThatNeverComes) {
   r.spool.Tick();
   EXPECT_TRUE(r.In("spool", "w.txt"));  // empty and still open: not taken
   EXPECT_TRUE(r.host.timerEnabled);
+  EXPECT_EQ(r.Log().at(0), "-> FISIERUL " + r.Path("w.txt") +
+                               " ESTE INCA DESCHIS PENTRU SCRIERE; SE ASTEAPTA INCHIDEREA");
   ASSERT_EQ(::write(writer, "<\r\n", 3), 3);
   ::close(writer);
   settle();
