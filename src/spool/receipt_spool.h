@@ -42,7 +42,7 @@ enum class SpoolChange {
 
 // How often the host calls SafetyLook: slow enough that an idle driver
 // wakes less than once a second.
-inline constexpr std::chrono::seconds kSafetyLookPeriod{2};
+inline constexpr std::chrono::seconds kSafetyLookPeriod{3};
 
 class ReceiptSpool {
  public:
