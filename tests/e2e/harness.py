@@ -246,6 +246,24 @@ class Rig:
             f.write(end.join(lines) + (end if lines else ""))
         os.rename(temporary, os.path.join(self.spool, name))
 
+    def drop_while_writing(self, name, *lines, seconds=0.4):
+        """Writes a job file as many point-of-sale programs do: opens it under
+        a hidden name, renames it into the spool while it still holds it open,
+        and writes and closes it `seconds` later. Under Wine a Windows program
+        does it, since the Windows driver can only see a Windows writer."""
+        temporary = os.path.join(self.spool, "." + name + ".part")
+        target = os.path.join(self.spool, name)
+        if WINE:
+            writer = os.path.join(WIN_BUILD, "test", "ovix-slow-writer.exe")
+            subprocess.run([WineSession.WINE64, writer, temporary, target, str(int(seconds * 1000)),
+                            "|".join(lines) + "|"], env=wine_session().env, cwd=self.root,
+                           check=True, timeout=60)
+            return
+        with open(temporary, "w", newline="", encoding="latin-1") as f:
+            os.rename(temporary, target)
+            time.sleep(seconds)
+            f.write("".join(line + "\r\n" for line in lines))
+
     def listing(self):
         """The spool's names in the order the driver's directory search gives
         them: the file system's order on Linux, by name on Windows (Wine

@@ -96,11 +96,7 @@ class Printing(DriverTest):
             with self.subTest(watched=watched):
                 rig = self.rig()
                 rig.start(env={} if watched else {"OVIXNOVA_TEST_NO_WATCH": "1"})
-                temporary = os.path.join(rig.spool, ".w.part")
-                with open(temporary, "w", newline="") as f:
-                    os.rename(temporary, os.path.join(rig.spool, "w.txt"))
-                    time.sleep(0.4)
-                    f.write(ITEM + "\r\n<\r\n")
+                rig.drop_while_writing("w.txt", ITEM, "<")
                 rig.wait(lambda: rig.where("w.txt") == "ok", "the receipt filed")
                 self.assertEqual(rig.commands(), ["T", "S"] + ITEM_KEYS_NEW + ["31"])
 
