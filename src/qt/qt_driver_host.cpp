@@ -17,6 +17,10 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
   connect(&timer_, &QTimer::timeout, this, [this] {
     if (spool_) spool_->Tick();
   });
+  safetyTimer_.setInterval(std::chrono::milliseconds(kSafetyLookPeriod));
+  connect(&safetyTimer_, &QTimer::timeout, this, [this] {
+    if (spool_ && !mainUnloaded_) spool_->SafetyLook();
+  });
 
   popup_.setObjectName("mypopup");
   popup_.setTitle("popup");
@@ -36,7 +40,7 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
   exit->setObjectName("mnuExit");
   connect(exit, &QAction::triggered, this, &QtDriverHost::mnuExit_Click);
 
-  tray_.menuBlocked = [this] { return noAnswerBox_ || errorDialog_; };
+  tray_.menuBlocked = [this] { return noAnswerBox_ || errorDialog_ || paymentBox_; };
   main_.onMinimized = [this] { tray_.OnMainMinimized(); };
 }
 
@@ -44,6 +48,7 @@ QtDriverHost::~QtDriverHost() = default;
 
 void QtDriverHost::StartTimer() {
   timer_.start();
+  safetyTimer_.start();
   if (spool_) spool_->StartWatching();
 }
 
@@ -65,6 +70,10 @@ bool QtDriverHost::WatchSpool(const std::string& directory, std::string* reason)
     if (spool_) spool_->OnWatchFailed(why);
   };
   return watch_.Start(directory, reason);
+}
+
+bool QtDriverHost::WatchFollowsSpool() {
+  return watch_.FollowsPath();
 }
 
 void QtDriverHost::AddTrayIcon() {
@@ -96,6 +105,7 @@ void QtDriverHost::mnuAbout_Click() {
 
 void QtDriverHost::RunExitSequence() {
   timer_.stop();
+  safetyTimer_.stop();
   watch_.Stop();
   if (spool_) spool_->RequestExit();
   tray_.UnhookWindow();
@@ -103,6 +113,7 @@ void QtDriverHost::RunExitSequence() {
   if (exitConfirmation_) exitConfirmation_->close();
   // A prompt that is still open would keep the running tick from ending.
   if (noAnswerBox_) noAnswerBox_->done(QMessageBox::Ok);
+  if (paymentBox_) paymentBox_->done(0);
   if (errorDialog_) errorDialog_->reject();
   if (!spool_ || !spool_->TickRunning()) UnloadMain();
 }
@@ -134,6 +145,39 @@ bool QtDriverHost::AskContinueWithoutRegister() {
   return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested);
 }
 
+bool QtDriverHost::AskReceiptComplete(const std::string& file) {
+  const QString text = "Casa de marcat nu a confirmat plata bonului !!\n\n" +
+                       QString::fromLocal8Bit(file) +
+                       "\n\nBONUL A IESIT COMPLET DIN CASA DE MARCAT ??";
+  for (;;) {
+    QMessageBox box(QMessageBox::Question, "OVIXNOVA", text, QMessageBox::NoButton, &main_);
+    // A name with markup in it is still shown as it is.
+    box.setTextFormat(Qt::PlainText);
+    // Both buttons take the action role: every desktop's layout keeps such
+    // buttons in the order added, and with no button of a reject or no role
+    // the box has no escape button, so Esc and the close button do nothing.
+    QPushButton* yes = box.addButton("Da", QMessageBox::ActionRole);
+    QPushButton* no = box.addButton("Nu", QMessageBox::ActionRole);
+    box.setDefaultButton(yes);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    paymentBox_ = &box;
+    tray_.UpdateMenuEntries();
+    box.exec();
+    paymentBox_ = nullptr;
+    tray_.UpdateMenuEntries();
+    if (box.clickedButton() == yes) return true;
+    if (box.clickedButton() == no || !spool_ || spool_->ExitRequested) return false;
+  }
+}
+
+QPushButton* QtDriverHost::PaymentButton(QMessageBox* box, const QString& text) {
+  if (!box) return nullptr;
+  for (QAbstractButton* button : box->buttons())
+    if (button->text() == text) return qobject_cast<QPushButton*>(button);
+  return nullptr;
+}
+
 void QtDriverHost::ShowPrintErrorDialog() {
   PrintErrorDialog dialog(&main_, [this](int button) {
     if (!spool_) return;
@@ -156,6 +200,7 @@ void QtDriverHost::EndProgramNow() {
 void QtDriverHost::UnloadMain() {
   mainUnloaded_ = true;
   timer_.stop();
+  safetyTimer_.stop();
   // exit(), not quit(): quit() would also close every window, and an open
   // About box is to keep the program until the operator clicks it away.
   QCoreApplication::exit(0);

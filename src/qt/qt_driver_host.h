@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -29,9 +30,9 @@ class QtDriverHost : public QObject, public DriverHost {
   // outlive the host's event handling.
   void Attach(ReceiptSpool* spool) { spool_ = spool; }
 
-  // Start-up: the timer's 100 ms ticks begin once the event loop runs, and
-  // the spool's directory watch starts (the timer then stops while nothing
-  // waits).
+  // Start-up: the timer's 100 ms ticks and the spool's safety looks (every
+  // kSafetyLookPeriod) begin once the event loop runs, and the spool's
+  // directory watch starts (the timer then stops while nothing waits).
   void StartTimer();
   // For tests: the directory watch is not used, as where the system offers
   // none; the timer looks every 100 ms.
@@ -41,7 +42,7 @@ class QtDriverHost : public QObject, public DriverHost {
   // exists.
   void AddTrayIcon();
 
-  // The orderly exit: timer off, a running query or clearing wait released,
+  // The orderly exit: timers off, a running query or clearing wait released,
   // the icon's events disconnected, the icon removed, the exit requested and
   // the program ended once no tick runs any more.
   void RunExitSequence();
@@ -53,7 +54,12 @@ class QtDriverHost : public QObject, public DriverHost {
   void SetTrayIcon(TrayPicture picture) override;
   void SetTimerEnabled(bool enabled) override;
   bool WatchSpool(const std::string& directory, std::string* reason) override;
+  bool WatchFollowsSpool() override;
   bool AskContinueWithoutRegister() override;
+  // The payment question: caption "OVIXNOVA", the question icon, "Da" (the
+  // default) and "Nu"; Esc and the close button answer nothing, and a box
+  // closed without an answer comes back until the exit is requested.
+  bool AskReceiptComplete(const std::string& file) override;
   void ShowPrintErrorDialog() override;
   void EndProgramNow() override;
   void UnloadMain() override;
@@ -70,10 +76,15 @@ class QtDriverHost : public QObject, public DriverHost {
   QDialog* AboutWindow() const { return about_; }
   QDialog* ErrorDialogWindow() const { return errorDialog_; }
   QMessageBox* NoAnswerBox() const { return noAnswerBox_; }
+  QMessageBox* PaymentQuestionBox() const { return paymentBox_; }
+  // The button of the payment question with the text `text` ("Da" or "Nu").
+  static QPushButton* PaymentButton(QMessageBox* box, const QString& text);
+  const QTimer& SafetyTimer() const { return safetyTimer_; }
 
  private:
   ReceiptSpool* spool_ = nullptr;
   QTimer timer_;
+  QTimer safetyTimer_;
   QtSpoolWatch watch_;
   bool watchDisabled_ = false;
   bool lookPending_ = false;  // a Look() the watch asked for is queued
@@ -84,6 +95,7 @@ class QtDriverHost : public QObject, public DriverHost {
   QPointer<QDialog> about_;
   QPointer<QDialog> errorDialog_;
   QPointer<QMessageBox> noAnswerBox_;
+  QPointer<QMessageBox> paymentBox_;
   bool mainUnloaded_ = false;
 };
 

@@ -3,6 +3,7 @@
 // directory changes. Lives on the GUI thread.
 #pragma once
 
+#include <sys/types.h>
 #include <QObject>
 #include <QSocketNotifier>
 #include <functional>
@@ -19,13 +20,19 @@ class QtSpoolWatch : public QObject {
   explicit QtSpoolWatch(QObject* parent = nullptr);
   ~QtSpoolWatch() override;
 
-  // Starts watching `directory`. Returns false with the reason when inotify
-  // cannot be used (no more instances or watches, no such directory) or would
-  // miss changes (a directory on a network or FUSE file system, whose changes
-  // made by other computers inotify never sees).
+  // Starts watching `directory`, stopping a running watch first. Returns
+  // false with the reason when inotify cannot be used (no more instances or
+  // watches, no such directory) or could miss changes: only directories on
+  // the local file systems this kernel itself writes are watched, since on
+  // any other (network, FUSE, shared folders of a virtual machine, cluster
+  // file systems) changes made elsewhere are never reported.
   bool Start(const std::string& directory, std::string* reason);
   // Stops watching; no handler is called afterwards.
   void Stop();
+  // Whether the path given to Start still names the directory being watched
+  // (the same device and inode, symbolic links followed). False when no
+  // watch runs, the path names nothing or it names another directory.
+  bool FollowsPath() const;
 
   // Each change, from the event processing: a name renamed into the
   // directory arrives whole; any other change of a name is a change; a lost
@@ -40,6 +47,9 @@ class QtSpoolWatch : public QObject {
   void Fail(const std::string& reason);
 
   int fd_ = -1;
+  std::string path_;  // as given to Start
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 

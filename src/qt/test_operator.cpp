@@ -22,6 +22,8 @@ bool Apply(QtDriverHost& host, const QString& action) {
     host.AboutWindow()->close();
   } else if (host.NoAnswerBox() && (action == "ok" || action == "cancel")) {
     host.NoAnswerBox()->button(action == "ok" ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+  } else if (host.PaymentQuestionBox() && (action == "yes" || action == "no")) {
+    QtDriverHost::PaymentButton(host.PaymentQuestionBox(), action == "yes" ? "Da" : "Nu")->click();
   } else if (auto* dialog = qobject_cast<PrintErrorDialog*>(host.ErrorDialogWindow())) {
     const QStringList buttons{"retry", "cancel-receipt", "give-up"};
     if (buttons.contains(action)) {

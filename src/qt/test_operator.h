@@ -10,7 +10,8 @@ namespace ovix {
 // In a test build, when the environment names a file in
 // OVIXNOVA_TEST_OPERATOR, its lines are read as the operator's actions, one at
 // a time and in order, each carried out on `host` as soon as it applies: "ok"
-// and "cancel" answer the no-answer box, "retry", "cancel-receipt", "give-up"
+// and "cancel" answer the no-answer box, "yes" and "no" the payment question
+// (by clicking "Da" or "Nu"), "retry", "cancel-receipt", "give-up"
 // and "close" the printer-error dialog (by clicking its button or closing
 // it), "clear" clicks the clearing menu entry, "about" the About entry,
 // "close-about" closes the About box as a click in it does, "exit" confirms

@@ -34,6 +34,10 @@ bool Apply(Win32Host& host, const std::string& action) {
     DestroyWindow(host.AboutWindow());
   } else if (host.NoAnswerBox() && (action == "ok" || action == "cancel")) {
     PostMessageA(host.NoAnswerBox(), WM_COMMAND, action == "ok" ? IDOK : IDCANCEL, 0);
+  } else if (HWND box = host.PaymentQuestionBox(); box && (action == "yes" || action == "no")) {
+    const HWND button = GetDlgItem(box, action == "yes" ? IDYES : IDNO);
+    if (!button) return false;
+    PostMessageA(button, BM_CLICK, 0, 0);
   } else if (HWND dialog = host.ErrorDialogWindow()) {
     if (action == "retry") return ClickButton(dialog, "Re-incearca");
     if (action == "cancel-receipt") return ClickButton(dialog, "Anuleaza bon");

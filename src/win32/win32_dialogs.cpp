@@ -422,8 +422,40 @@ void RunModalLoop(HWND dialog) {
   }
 }
 
-thread_local HWND* boxShown = nullptr;  // where the next message box's window goes
+thread_local HWND* boxShown = nullptr;    // where the next message box's window goes
+thread_local bool boxIsQuestion = false;  // the next message box is the payment question
 thread_local HHOOK boxHook = nullptr;
+
+// The payment question's window procedure before QuestionProc took over.
+constexpr wchar_t kQuestionBase[] = L"OVIXNOVA.QuestionBase";
+
+// The payment question over the system's message box: the buttons read "Da"
+// and "Nu", and Esc and the close button, which send IDCANCEL, answer
+// nothing (a box with the cancel button hidden would take it as an answer).
+LRESULT CALLBACK QuestionProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto base = reinterpret_cast<WNDPROC>(GetPropW(box, kQuestionBase));
+  switch (message) {
+    case WM_INITDIALOG: {
+      const LRESULT result = CallWindowProcW(base, box, message, wParam, lParam);
+      SetDlgItemTextA(box, IDYES, "Da");
+      SetDlgItemTextA(box, IDNO, "Nu");
+      return result;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDCANCEL) return 0;
+      break;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_CLOSE) return 0;
+      break;
+    case WM_NCDESTROY:
+      SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+      RemovePropW(box, kQuestionBase);
+      break;
+    default:
+      break;
+  }
+  return CallWindowProcW(base, box, message, wParam, lParam);
+}
 
 // Notes the message box's window as it is created: the first top-level window
 // of the dialog class on this thread while the box is being shown.
@@ -435,9 +467,34 @@ LRESULT CALLBACK WatchBoxCreation(int code, WPARAM wParam, LPARAM lParam) {
     if (!(create->lpcs->style & WS_CHILD) && GetClassNameA(window, name, sizeof name) > 0 &&
         lstrcmpA(name, "#32770") == 0) {
       *std::exchange(boxShown, nullptr) = window;
+      if (std::exchange(boxIsQuestion, false)) {
+        SetPropW(window, kQuestionBase,
+                 reinterpret_cast<HANDLE>(GetWindowLongPtrW(window, GWLP_WNDPROC)));
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&QuestionProc));
+      }
     }
   }
   return CallNextHookEx(boxHook, code, wParam, lParam);
+}
+
+// Shows a message box, noting its window in *shown while it is up; a
+// question box gets the payment question's buttons and keys. Returns the
+// box's answer (0 when it could not be shown or was ended without one).
+int ShowMessageBox(HWND owner, const char* text, UINT type, HWND* shown, bool question) {
+  HWND unused = nullptr;
+  HWND* const target = shown ? shown : &unused;
+  *target = nullptr;
+  HWND* const outerShown = std::exchange(boxShown, target);
+  const bool outerQuestion = std::exchange(boxIsQuestion, question);
+  const HHOOK hook = SetWindowsHookExA(WH_CBT, &WatchBoxCreation, nullptr, GetCurrentThreadId());
+  const HHOOK outerHook = std::exchange(boxHook, hook);
+  const int answer = MessageBoxA(owner, text, "OVIXNOVA", type);
+  if (hook) UnhookWindowsHookEx(hook);
+  boxHook = outerHook;
+  boxShown = outerShown;
+  boxIsQuestion = outerQuestion;
+  *target = nullptr;
+  return answer;
 }
 
 }  // namespace
@@ -502,26 +559,29 @@ void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, H
 }
 
 bool AskContinueWithoutRegister(HWND owner, HWND* shown) {
-  HWND unused = nullptr;
-  HWND* const target = shown ? shown : &unused;
-  *target = nullptr;
-  HWND* const outerShown = std::exchange(boxShown, target);
-  const HHOOK hook = SetWindowsHookExA(WH_CBT, &WatchBoxCreation, nullptr, GetCurrentThreadId());
-  const HHOOK outerHook = std::exchange(boxHook, hook);
-  const int answer =
-      MessageBoxA(owner, kNoAnswerText, "OVIXNOVA",
-                  MB_OKCANCEL | MB_ICONSTOP | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND);
-  if (hook) UnhookWindowsHookEx(hook);
-  boxHook = outerHook;
-  boxShown = outerShown;
-  *target = nullptr;
-  return answer == IDOK;
+  return ShowMessageBox(owner, kNoAnswerText,
+                        MB_OKCANCEL | MB_ICONSTOP | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
+                        shown, false) == IDOK;
+}
+
+int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown) {
+  const std::string text = "Casa de marcat nu a confirmat plata bonului !!\n\n" + file +
+                           "\n\nBONUL A IESIT COMPLET DIN CASA DE MARCAT ??";
+  return ShowMessageBox(
+      owner, text.c_str(),
+      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
+      shown, true);
 }
 
 void DismissPrompt(HWND shown) {
   if (!shown || !IsWindow(shown)) return;
   if (StateOf(shown)) {
     SendMessageA(shown, kDismiss, 0, 0);
+    return;
+  }
+  // The payment question takes no IDCANCEL: it ends without an answer.
+  if (GetPropW(shown, kQuestionBase)) {
+    EndDialog(shown, 0);
     return;
   }
   char name[16] = "";

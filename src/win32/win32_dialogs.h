@@ -1,6 +1,6 @@
 // The driver's windows on Windows: the exit confirmation (Form1), the About
-// box (About), the printer-error dialog (Erorno2) and the no-answer message
-// box. Sizes come from the original layouts in twips, 15 twips a pixel at 96
+// box (About), the printer-error dialog (Erorno2), the no-answer message box
+// and the payment question. Sizes come from the original layouts in twips, 15 twips a pixel at 96
 // dpi; texts are in the ANSI code page, as the log's. GUI thread only.
 #pragma once
 
@@ -40,6 +40,13 @@ void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, H
 // Cancel, system-modal and topmost. True for OK. *shown holds the box's window
 // while it is up (so a test or the exit can answer it).
 bool AskContinueWithoutRegister(HWND owner, HWND* shown);
+
+// The payment question about the receipt `file` (ANSI, as the log shows it):
+// caption "OVIXNOVA", the question icon, "Da" (the default) and "Nu",
+// system-modal and topmost; Esc and the close button do nothing. Returns
+// IDYES or IDNO, or 0 when the box could not be shown or DismissPrompt ended
+// it. *shown holds the box's window while it is up.
+int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown);
 
 // Ends a shown printer-error dialog or message box without a choice (the exit
 // closes them).

@@ -1,5 +1,7 @@
 #include "win32/win32_host.h"
 
+#include <chrono>
+
 #include "ovixnova_version.h"
 #include "win32/win32_dialogs.h"
 #include "win32/win32_serial_port.h"
@@ -9,6 +11,9 @@ namespace ovix {
 namespace {
 
 constexpr UINT_PTR kPollTimer = 1;
+constexpr UINT_PTR kSafetyTimer = 2;
+constexpr UINT kSafetyLookMs =
+    std::chrono::duration_cast<std::chrono::milliseconds>(kSafetyLookPeriod).count();
 // Posted when the directory watch asks the spool for a look.
 constexpr UINT kLookMessage = WM_APP + 3;
 constexpr UINT kMenuStergere = 1, kMenuAbout = 2, kMenuExit = 3;
@@ -52,6 +57,7 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
       if (wParam == kPollTimer && spool_) spool_->Tick();
+      if (wParam == kSafetyTimer && spool_ && !mainUnloaded_) spool_->SafetyLook();
       return 0;
     case Win32SerialPort::kReadMessage:
       if (port_) port_->OnReadCompleted();
@@ -88,7 +94,7 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Host::ShowPopupMenu() {
-  if (noAnswerBox_ || errorDialog_) return;  // a prompt waits for the operator
+  if (noAnswerBox_ || errorDialog_ || paymentBox_) return;  // a prompt waits for the operator
   HMENU menu = CreatePopupMenu();
   // The clearing entry is hidden and disabled: a Windows menu cannot hide an
   // entry, so it is left out, with the separator after it.
@@ -107,6 +113,7 @@ void Win32Host::ShowPopupMenu() {
 
 void Win32Host::StartTimer() {
   SetTimer(main_, kPollTimer, 100, nullptr);
+  SetTimer(main_, kSafetyTimer, kSafetyLookMs, nullptr);
   if (spool_) spool_->StartWatching();
 }
 
@@ -115,6 +122,9 @@ bool Win32Host::WatchSpool(const std::string& directory, std::string* reason) {
     *reason = "supraveghere oprita pentru teste";
     return false;
   }
+  // Watched anew, the same watch restarts, so a handler that asks for it
+  // never destroys the watch it runs in.
+  if (watch_) return watch_->Start(directory, reason);
   watch_ = std::make_unique<Win32SpoolWatch>(main_);
   watch_->onChange = [this](SpoolChange change, const std::string& name) {
     if (!spool_ || !spool_->OnSpoolChange(change, name) || lookPending_) return;
@@ -125,6 +135,10 @@ bool Win32Host::WatchSpool(const std::string& directory, std::string* reason) {
     if (spool_) spool_->OnWatchFailed(why);
   };
   return watch_->Start(directory, reason);
+}
+
+bool Win32Host::WatchFollowsSpool() {
+  return watch_ && watch_->FollowsPath();
 }
 
 void Win32Host::AddTrayIcon() {
@@ -167,6 +181,16 @@ bool Win32Host::AskContinueWithoutRegister() {
   return ok || (spool_ && spool_->ExitRequested);
 }
 
+bool Win32Host::AskReceiptComplete(const std::string& file) {
+  for (;;) {
+    const int answer = win32::AskReceiptComplete(main_, file, &paymentBox_);
+    paymentBox_ = nullptr;
+    if (answer == IDYES || answer == IDNO) return answer == IDYES;
+    // Ended without an answer: by the exit, or the box could not be shown.
+    if (answer == 0 || !spool_ || spool_->ExitRequested) return false;
+  }
+}
+
 void Win32Host::ShowPrintErrorDialog() {
   win32::RunPrintErrorDialog(
       main_,
@@ -186,11 +210,13 @@ void Win32Host::EndProgramNow() {
 void Win32Host::UnloadMain() {
   mainUnloaded_ = true;
   KillTimer(main_, kPollTimer);
+  KillTimer(main_, kSafetyTimer);
   PostQuitMessage(0);
 }
 
 void Win32Host::RunExitSequence() {
   KillTimer(main_, kPollTimer);
+  KillTimer(main_, kSafetyTimer);
   if (watch_) watch_->Stop();
   if (spool_) spool_->RequestExit();
   hooked_ = false;
@@ -198,6 +224,7 @@ void Win32Host::RunExitSequence() {
   if (IsWindow(exitConfirmation_)) DestroyWindow(exitConfirmation_);
   // A prompt that is still up would keep the running tick from ending.
   if (noAnswerBox_) win32::DismissPrompt(noAnswerBox_);
+  if (paymentBox_) win32::DismissPrompt(paymentBox_);
   if (errorDialog_) win32::DismissPrompt(errorDialog_);
   if (!spool_ || !spool_->TickRunning()) UnloadMain();
 }

@@ -39,7 +39,8 @@ class Win32Host : public DriverHost {
     port_ = port;
   }
 
-  // Start-up: the timer's 100 ms ticks begin once the message loop runs, and
+  // Start-up: the timer's 100 ms ticks and the spool's safety looks (every
+  // kSafetyLookPeriod, a second timer) begin once the message loop runs, and
   // the spool's directory watch starts (the timer then stops while nothing
   // waits).
   void StartTimer();
@@ -48,7 +49,7 @@ class Win32Host : public DriverHost {
   void DisableSpoolWatch() { watchDisabled_ = true; }
   // Installs the hook (the icon's messages reach the menu) and adds the icon.
   void AddTrayIcon();
-  // The orderly exit: timer off, a running query or clearing wait released,
+  // The orderly exit: timers off, a running query or clearing wait released,
   // the hook and the icon removed, prompts closed, the exit requested and the
   // program ended once no tick runs any more.
   void RunExitSequence();
@@ -61,7 +62,11 @@ class Win32Host : public DriverHost {
   void SetTrayIcon(TrayPicture picture) override;
   void SetTimerEnabled(bool enabled) override;
   bool WatchSpool(const std::string& directory, std::string* reason) override;
+  bool WatchFollowsSpool() override;
   bool AskContinueWithoutRegister() override;
+  // The payment question box; a box ended without an answer (but not by the
+  // exit) comes back.
+  bool AskReceiptComplete(const std::string& file) override;
   void ShowPrintErrorDialog() override;
   void EndProgramNow() override;
   void UnloadMain() override;
@@ -73,6 +78,7 @@ class Win32Host : public DriverHost {
 
   // The windows of the prompts while they are up (null otherwise).
   HWND NoAnswerBox() const { return noAnswerBox_; }
+  HWND PaymentQuestionBox() const { return paymentBox_; }
   HWND ErrorDialogWindow() const { return errorDialog_; }
   HWND AboutWindow() const { return IsWindow(about_) ? about_ : nullptr; }
   ReceiptSpool* Spool() const { return spool_; }
@@ -96,6 +102,7 @@ class Win32Host : public DriverHost {
   HWND exitConfirmation_ = nullptr;
   HWND about_ = nullptr;
   HWND noAnswerBox_ = nullptr;
+  HWND paymentBox_ = nullptr;
   HWND errorDialog_ = nullptr;
 };
 

@@ -1,5 +1,6 @@
 #include "win32/win32_spool_watch.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
@@ -13,6 +14,47 @@ namespace {
 constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE |
                           FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
 
+// The file systems of local disks, whose every change goes through this
+// system and is reported; others (network redirectors, file systems of
+// other makers' drivers) may miss changes made elsewhere.
+constexpr const wchar_t* kLocalFileSystems[] = {L"NTFS", L"ReFS", L"FAT", L"FAT32", L"exFAT"};
+
+// Whether `directory` lies on a local drive formatted with one of
+// kLocalFileSystems; otherwise false with the reason.
+bool OnLocalFileSystem(const std::string& directory, std::string* reason) {
+  const std::filesystem::path path = PathFromText(directory);
+  wchar_t full[MAX_PATH];
+  wchar_t root[MAX_PATH];
+  if (GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr) == 0 ||
+      !GetVolumePathNameW(full, root, MAX_PATH)) {
+    *reason = SystemText(GetLastError());
+    return false;
+  }
+  if (full[0] == L'\\' && full[1] == L'\\' && full[2] != L'?' && full[2] != L'.') {
+    *reason = "director in retea";
+    return false;
+  }
+  if (GetDriveTypeW(root) == DRIVE_REMOTE) {
+    *reason = "director pe o unitate de retea";
+    return false;
+  }
+  wchar_t name[MAX_PATH + 1] = L"";
+  if (!GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1)) {
+    *reason = SystemText(GetLastError());
+    return false;
+  }
+  for (const wchar_t* local : kLocalFileSystems)
+    if (lstrcmpiW(name, local) == 0) return true;
+  std::string narrow;
+  for (const wchar_t* c = name; *c; ++c) narrow += *c < 0x80 ? static_cast<char>(*c) : '?';
+  *reason = "director pe un sistem de fisiere " + (narrow.empty() ? "necunoscut" : narrow);
+  return false;
+}
+
+std::uint64_t FileIndex(const BY_HANDLE_FILE_INFORMATION& info) {
+  return (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
 }  // namespace
 
 Win32SpoolWatch::~Win32SpoolWatch() {
@@ -22,25 +64,19 @@ Win32SpoolWatch::~Win32SpoolWatch() {
 bool Win32SpoolWatch::Start(const std::string& directory, std::string* reason) {
   Stop();
   const std::string dir = directory.empty() ? "." : directory;
-  char full[MAX_PATH];
-  if (GetFullPathNameA(dir.c_str(), MAX_PATH, full, nullptr) != 0) {
-    char root[4] = {full[0], ':', '\\', 0};
-    if (full[1] == ':' && GetDriveTypeA(root) == DRIVE_REMOTE) {
-      *reason = "director pe o unitate de retea";
-      return false;
-    }
-    if (full[0] == '\\' && full[1] == '\\') {
-      *reason = "director in retea";
-      return false;
-    }
-  }
+  if (!OnLocalFileSystem(dir, reason)) return false;
   directory_ = CreateFileA(
       dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  if (directory_ == INVALID_HANDLE_VALUE) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (directory_ == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(directory_, &info)) {
     *reason = SystemText(GetLastError());
+    Stop();
     return false;
   }
+  path_ = dir;
+  volume_ = info.dwVolumeSerialNumber;
+  index_ = FileIndex(info);
   read_ = OVERLAPPED{};
   read_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (read_.hEvent == nullptr || !StartRead()) {
@@ -49,6 +85,19 @@ bool Win32SpoolWatch::Start(const std::string& directory, std::string* reason) {
     return false;
   }
   return true;
+}
+
+bool Win32SpoolWatch::FollowsPath() const {
+  if (directory_ == INVALID_HANDLE_VALUE) return false;
+  const HANDLE now = CreateFileA(path_.c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (now == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool same = GetFileInformationByHandle(now, &info) &&
+                    info.dwVolumeSerialNumber == volume_ && FileIndex(info) == index_;
+  CloseHandle(now);
+  return same;
 }
 
 void Win32SpoolWatch::Stop() {

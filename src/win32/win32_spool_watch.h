@@ -7,6 +7,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -25,13 +26,18 @@ class Win32SpoolWatch {
   Win32SpoolWatch(const Win32SpoolWatch&) = delete;
   Win32SpoolWatch& operator=(const Win32SpoolWatch&) = delete;
 
-  // Starts watching `directory` (ANSI code page). Returns false with the
-  // reason when the directory cannot be opened or watched, or lies on a
-  // network drive, whose changes made by other computers are not always
-  // reported.
+  // Starts watching `directory` (ANSI code page), stopping a running watch
+  // first. Returns false with the reason when the directory cannot be opened
+  // or watched, or could miss changes: it is watched only on a local drive
+  // formatted NTFS, ReFS, FAT, FAT32 or exFAT, since on a network drive or
+  // another file system changes made elsewhere are not always reported.
   bool Start(const std::string& directory, std::string* reason);
   // Stops watching; no handler is called afterwards.
   void Stop();
+  // Whether the path given to Start still names the directory being watched
+  // (the same volume serial number and file index). False when no watch
+  // runs, the path names nothing or it names another directory.
+  bool FollowsPath() const;
   void OnChangesRead();
 
   // Each change: a name renamed into the directory arrives whole, any other
@@ -48,6 +54,9 @@ class Win32SpoolWatch {
 
   HWND window_;
   HANDLE directory_ = INVALID_HANDLE_VALUE;
+  std::string path_;  // as given to Start
+  DWORD volume_ = 0;
+  std::uint64_t index_ = 0;
   OVERLAPPED read_{};
   HANDLE wait_ = nullptr;  // thread-pool wait on read_.hEvent while a read is pending
   alignas(DWORD) unsigned char buffer_[32 * 1024];

@@ -41,8 +41,9 @@ class UiTest : public QObject {
   void errorDialogKeys();
   void errorDialogButtons_data();
   void errorDialogButtons();
-  void noAnswerBox_data();
-  void noAnswerBox();
+  void messageBoxes_data();
+  void messageBoxes();
+  void safetyTimer();
 };
 
 void UiTest::versionTexts_data() {
@@ -472,30 +473,104 @@ void UiTest::errorDialogButtons() {
   fs::remove_all(root);
 }
 
-void UiTest::noAnswerBox_data() {
-  QTest::addColumn<int>("button");
-  QTest::addColumn<bool>("goOn");
-  QTest::newRow("OK") << int(QMessageBox::Ok) << true;
-  QTest::newRow("Cancel") << int(QMessageBox::Cancel) << false;
+// The no-answer box and the payment question: caption, icon, text, buttons
+// in their order and the default one, the tray menu shut while they are up,
+// and what each way of ending them answers. An action is a button's text,
+// "enter" (on the box), "esc" and "close" (which must leave it up), "forced"
+// (a close without an answer: the question comes back) or "exit" (the exit
+// ends it).
+void UiTest::messageBoxes_data() {
+  QTest::addColumn<bool>("payment");
+  QTest::addColumn<QStringList>("actions");
+  QTest::addColumn<bool>("answer");
+  QTest::newRow("no answer OK") << false << QStringList{"OK"} << true;
+  QTest::newRow("no answer Cancel") << false << QStringList{"Cancel"} << false;
+  QTest::newRow("payment Da") << true << QStringList{"Da"} << true;
+  QTest::newRow("payment Nu") << true << QStringList{"Nu"} << false;
+  QTest::newRow("payment Enter") << true << QStringList{"enter"} << true;
+  QTest::newRow("payment Esc, close") << true << QStringList{"esc", "close", "Nu"} << false;
+  QTest::newRow("payment forced close") << true << QStringList{"forced", "Da"} << true;
+  QTest::newRow("payment exit") << true << QStringList{"exit"} << false;
 }
 
-void UiTest::noAnswerBox() {
-  QFETCH(int, button);
+void UiTest::messageBoxes() {
+  QFETCH(bool, payment);
+  QFETCH(QStringList, actions);
+  const std::string file = "/var/spool/ovix/bon<1>.txt";
+  DriverSettings settings;
+  test::LinkRig rig;
+  const EventLog eventLog((fs::temp_directory_path() / "ovix-gui-boxes.log").string());
   QtDriverHost host;
-  QTimer::singleShot(0, [&] {
-    QMessageBox* box = host.NoAnswerBox();
-    QVERIFY(box);
+  ReceiptSpool spool(settings, rig.link, eventLog, host, rig.reg, [] { return std::string(); });
+  host.Attach(&spool);
+  // Checks a shown box; returns its two buttons, the first one first.
+  const auto check = [&](QMessageBox* box, QPushButton** first, QPushButton** second) {
+    *first = payment ? QtDriverHost::PaymentButton(box, "Da")
+                     : qobject_cast<QPushButton*>(box->button(QMessageBox::Ok));
+    *second = payment ? QtDriverHost::PaymentButton(box, "Nu")
+                      : qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel));
     QCOMPARE(box->windowTitle(), QString("OVIXNOVA"));
-    QCOMPARE(box->icon(), QMessageBox::Critical);
-    QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
-    QCOMPARE(box->text(),
-             QString("Casa de marcat nu raspunde !!\nLIPSA HIRTIE SAU INCHISA !!\n\n"
-                     "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\n\nCONTINUARE APLICATIE ??"));
-    QVERIFY(box->isModal());
-    box->button(QMessageBox::StandardButton(button))->click();
+    QVERIFY(box->isModal() && (box->windowFlags() & Qt::WindowStaysOnTopHint));
+    QVERIFY(host.Tray().menuBlocked());
+    if (!payment) {
+      QCOMPARE(box->icon(), QMessageBox::Critical);
+      QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
+      QCOMPARE(box->text(),
+               QString("Casa de marcat nu raspunde !!\nLIPSA HIRTIE SAU INCHISA !!\n\n"
+                       "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\n\nCONTINUARE APLICATIE ??"));
+      return;
+    }
+    QCOMPARE(box->icon(), QMessageBox::Question);
+    QCOMPARE(box->text(), "Casa de marcat nu a confirmat plata bonului !!\n\n" +
+                              QString::fromStdString(file) +
+                              "\n\nBONUL A IESIT COMPLET DIN CASA DE MARCAT ??");
+    QCOMPARE(box->textFormat(), Qt::PlainText);
+    QCOMPARE(box->buttons().size(), 2);
+    QVERIFY(*first && *second && (*first)->x() < (*second)->x());
+    QCOMPARE(box->defaultButton(), *first);
+  };
+  int step = 0;
+  QTimer driver;
+  QObject::connect(&driver, &QTimer::timeout, [&] {
+    QMessageBox* box = payment ? host.PaymentQuestionBox() : host.NoAnswerBox();
+    if (!box || !box->isVisible() || step >= actions.size()) return;
+    QPushButton *first = nullptr, *second = nullptr;
+    check(box, &first, &second);
+    const QString action = actions[step++];
+    if (action == "esc" || action == "close") {
+      if (action == "esc") QTest::keyClick(box, Qt::Key_Escape);
+      if (action == "close") box->close();
+      QVERIFY(box->isVisible() && !box->clickedButton());
+    } else if (action == "enter") {
+      QTest::keyClick(box, Qt::Key_Return);
+    } else if (action == "forced" || action == "exit") {
+      spool.ExitRequested = action == "exit";
+      box->done(0);  // as the exit sequence ends it
+    } else if (first && second) {
+      (action == first->text() ? first : second)->click();
+    }
   });
-  QFETCH(bool, goOn);
-  QCOMPARE(host.AskContinueWithoutRegister(), goOn);
+  driver.start(0);
+  QFETCH(bool, answer);
+  QCOMPARE(payment ? host.AskReceiptComplete(file) : host.AskContinueWithoutRegister(), answer);
+  QCOMPARE(step, actions.size());
+  QVERIFY(!host.PaymentQuestionBox() && !host.NoAnswerBox() && !host.Tray().menuBlocked());
+}
+
+// The safety looks run from start-up to the exit, every kSafetyLookPeriod.
+void UiTest::safetyTimer() {
+  QtDriverHost host;
+  host.DisableSpoolWatch();
+  QVERIFY(!host.SafetyTimer().isActive());
+  host.StartTimer();
+  QVERIFY(host.SafetyTimer().isActive());
+  QCOMPARE(host.SafetyTimer().intervalAsDuration(), std::chrono::milliseconds(kSafetyLookPeriod));
+  host.RunExitSequence();
+  QVERIFY(!host.SafetyTimer().isActive() && host.MainUnloaded());
+  // The exit ended the application's event loops, and would end every later
+  // one at once: a run of the application's own loop clears that.
+  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+  QCoreApplication::exec();
 }
 
 QTEST_MAIN(UiTest)

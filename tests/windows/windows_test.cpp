@@ -18,6 +18,7 @@
 #include "spool/receipt_spool.h"
 #include "spool/spool_files.h"
 #include "test_support.h"
+#include "win32/win32_spool_watch.h"
 
 namespace ovix {
 namespace {
@@ -106,6 +107,7 @@ class QuietHost : public DriverHost {
   void SetTrayIcon(TrayPicture) override {}
   void SetTimerEnabled(bool) override {}
   bool AskContinueWithoutRegister() override { return true; }
+  bool AskReceiptComplete(const std::string&) override { return true; }
   void ShowPrintErrorDialog() override {}
   void EndProgramNow() override {}
   void UnloadMain() override {}
@@ -166,6 +168,46 @@ TEST_F(WindowsFiles, AnsiNamesReachTheirFiles) {
   EXPECT_FALSE(fs::exists(root_ / L"sp\u00e9ol" / kJournalFileName));
   EXPECT_EQ(Read(logPath).rfind("-> Inceput tiparire: " + settings.BONDIR + "caf\xE9.txt\r\n", 0),
             0u);
+}
+
+// The spool watch takes a directory on a local volume, and FollowsPath says
+// whether its path still names the watched directory. (A removed directory is
+// left out: the watch's own handle keeps it, pending deletion, until the
+// watch fails and stops.)
+TEST_F(WindowsFiles, SpoolWatchFollowsItsPath) {
+  const struct {
+    const char* name;
+    void (*change)(const fs::path& root);
+    bool follows;
+  } cases[] = {
+      {"unchanged", [](const fs::path&) {}, true},
+      {"renamed away, new one made",
+       [](const fs::path& root) {
+         fs::rename(root / "spool", root / "old");
+         fs::create_directory(root / "spool");
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(root_ / "spool");
+    fs::remove_all(root_ / "old");
+    fs::create_directory(root_ / "spool");
+    Win32SpoolWatch watch(nullptr);
+    std::string reason;
+    ASSERT_TRUE(watch.Start(Setting("spool"), &reason)) << c.name << ": " << reason;
+    c.change(root_);
+    EXPECT_EQ(watch.FollowsPath(), c.follows) << c.name;
+    watch.Stop();
+    EXPECT_FALSE(watch.FollowsPath()) << c.name;
+  }
+}
+
+TEST_F(WindowsFiles, SpoolWatchRefusesWhatItCannotOpen) {
+  Win32SpoolWatch watch(nullptr);
+  std::string reason;
+  EXPECT_FALSE(watch.Start(Setting("missing"), &reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_FALSE(watch.FollowsPath());
 }
 
 }  // namespace
