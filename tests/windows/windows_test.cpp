@@ -92,6 +92,31 @@ TEST_F(WindowsFiles, MovesAndWritesReplaceExistingFiles) {
   EXPECT_FALSE(fs::exists(root_ / "ok" / "a.txt.tmp"));
 }
 
+// A file is known to be written while any handle with write access is open
+// on it, whatever that handle shares; a reader does not count.
+TEST_F(WindowsFiles, ToldWhileAWriterHoldsTheFile) {
+  const struct {
+    DWORD access;
+    DWORD share;
+    WriterCheck held;
+  } cases[] = {
+      {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, WriterCheck::Writing},
+      {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, WriterCheck::Writing},
+      {GENERIC_READ, FILE_SHARE_READ, WriterCheck::NoWriter},
+  };
+  const std::string path = (root_ / "a.txt").string();
+  Put(path, "x");
+  for (const auto& c : cases) {
+    const HANDLE held = CreateFileA(path.c_str(), c.access, c.share, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CheckForWriter(path), c.held);
+    CloseHandle(held);
+    EXPECT_EQ(CheckForWriter(path), WriterCheck::NoWriter);
+  }
+  EXPECT_EQ(CheckForWriter((root_ / "gone.txt").string()), WriterCheck::Unknown);
+}
+
 TEST_F(WindowsFiles, AFailedMoveSaysWhy) {
   Put(root_ / "a.txt", "x");
   Put(root_ / "ok", "a file where the directory should be");
