@@ -337,19 +337,6 @@ class Lifecycle(DriverTest):
         self.assertEqual(other.stop(), 0)
         self.assertIsNone(first.poll())
 
-    def test_directories_without_their_separator(self):
-        """A directory setting without its trailing separator gets one: the
-        log, the receipts and the start block all use the spool as it is."""
-        rig = self.rig()
-        rig.write_ini({"COM": rig.device, "BONDIR": rig.spool[:-1], "OKDIR": rig.ok[:-1],
-                       "ERRDIR": rig.err[:-1]})
-        rig.start()
-        rig.drop("a.txt", ITEM, "<")
-        rig.wait_log("Sfirsit tiparire")
-        self.assertEqual(rig.job_log(), printed(rig, "a.txt"))
-        self.assertIn("\t  BONDIR    : " + rig.spool, rig.log())
-        self.assertIn("\t  BONERRDIR : " + rig.err, rig.log())
-
     def test_defaults_and_dump(self):
         rig = self.rig(ini={"DESCRIERE": "40", "CHPRINTPROG": "0"})
         rig.start()
