@@ -48,7 +48,7 @@ class EventLog {
   std::string path_;
 };
 
-// Start-up rotation of a file kept beside the log (the log, the wire trace):
+// Start-up rotation of the log (the wire trace has its own, in wire_trace.h):
 // deletes the file at the native path `path` when it is a regular file of more
 // than kLogSizeLimit bytes. Nothing is kept of it; failures are ignored.
 void RotateFileAtStartup(const std::string& path);
