@@ -68,6 +68,8 @@ cleanup() {
   stop_process "$sim_pid"
   local user
   for user in "${users[@]}"; do
+    # The driver's instance lock files that the test's users made.
+    find /run/lock /tmp -maxdepth 1 -name 'ovixnova-*.lock' -user "$user" -delete 2>/dev/null
     userdel "$user" >/dev/null 2>&1
     rm -rf "/tmp/runtime-$user"  # Qt's runtime directory of a user without a session
   done
@@ -252,6 +254,12 @@ else
   log_has() { grep -qF -- "$1" "$spool/LOG.OVX" 2>/dev/null; }
   if getent group dialout >/dev/null && [ -n "$device" ]; then
     chgrp dialout "$device" && chmod 660 "$device"
+    # The pseudo-terminal is the simulator's from now on: a lock file of the
+    # same name is a dead process's (another user's one in a sticky lock
+    # directory would keep the test's users from the port).
+    for dir in /var/lock /run/lock /tmp; do
+      rm -f "$dir/LCK..$(tr / _ <<<"${device#/dev/}")"
+    done
     for n in 1 2; do
       user=ovixshop$n-$$
       if useradd --no-create-home --user-group --groups dialout --shell /usr/sbin/nologin "$user"; then
