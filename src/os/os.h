@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace ovix {
 
@@ -101,5 +102,35 @@ std::tm LocalCalendarTime(std::time_t when);
 // format: on POSIX strftime %x and %X under the LC_TIME of the environment, on
 // Windows the user's formats from the regional settings, in the ANSI code page.
 std::string LocalTimestamp(std::time_t when);
+
+// --- Shared by the sessions and the users of a machine ---
+
+// The separator this system joins a directory and a file name with: '/' on
+// POSIX, '\\' on Windows.
+char DirectorySeparator();
+
+// Whether two spellings of a path that differ only in the case of ASCII
+// letters name the same file here: true on Windows, false on POSIX.
+bool PathsIgnoreCase();
+
+// Takes the locks of the given names (letters, digits and '-' only), each
+// shared by every session and every user of the machine, and holds them for
+// the life of the process; the system releases them however the process ends,
+// so the lock of a dead process never blocks. False when another process holds
+// one of them (the locks taken before it are kept until the process ends).
+// A lock that cannot be made at all does not count as held by another.
+// POSIX: an flock on <name>.lock in /run/lock, else /var/lock, else /tmp, the
+// file opened read-only so that another user's file serves as well, and made
+// mode 0644. Windows: a named mutex Global\<name>; access denied (a copy that
+// runs elevated or as another user) counts as held by another.
+bool TakeInstanceLocks(const std::vector<std::string>& names);
+
+// Called on a file the driver has just created (the log, the trace, the job
+// record's temporary file, a copy of a cross-device move): when the directory
+// holding it is writable by its group, gives the file that directory's group
+// (where the process belongs to it) and makes it readable and writable by that
+// group, so that every user of a shared spool can go on writing and replacing
+// it. Failures are ignored. Does nothing on Windows.
+void ShareWithDirectoryGroup(const std::filesystem::path& file);
 
 }  // namespace ovix

@@ -1,9 +1,12 @@
 // The operating-system seam on POSIX systems (Linux).
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "os/os.h"
 
@@ -85,8 +88,9 @@ bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
     return false;
   }
   const fs::path temporary = dir / ("." + name + ".ovixnova-tmp");
-  if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec) ||
-      !SyncFile(temporary) || (fs::rename(temporary, target, ec), ec)) {
+  const bool copied = fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec);
+  if (copied) ShareWithDirectoryGroup(temporary);
+  if (!copied || !SyncFile(temporary) || (fs::rename(temporary, target, ec), ec)) {
     if (error) *error = ec ? ec.message() : std::string("cannot flush the copy");
     fs::remove(temporary, ec);
     return false;
@@ -137,6 +141,72 @@ std::string LocalTimestamp(std::time_t when) {
   std::strftime(date, sizeof date, "%x", &local);
   std::strftime(time, sizeof time, "%X", &local);
   return std::string(date) + " - " + time;
+}
+
+// --- Shared by the sessions and the users of a machine ---
+
+namespace {
+
+// Opens the lock file `name`.lock in the first lock directory that has it or
+// lets it be made; -1 when none does. An existing file is opened read-only
+// and without O_CREAT: fs.protected_regular refuses O_CREAT on another user's
+// file in a sticky directory such as /tmp, and flock needs no write access.
+int OpenLockFile(const std::string& name) {
+  for (const char* dir : {"/run/lock", "/var/lock", "/tmp"}) {
+    const std::string path = std::string(dir) + "/" + name + ".lock";
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) return fd;
+    if (errno != ENOENT) continue;
+    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd >= 0) {
+      // The umask may have taken the others' read access away.
+      [[maybe_unused]] const int changed = ::fchmod(fd, 0644);
+      return fd;
+    }
+    if (errno == EEXIST) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+char DirectorySeparator() {
+  return '/';
+}
+
+bool PathsIgnoreCase() {
+  return false;
+}
+
+bool TakeInstanceLocks(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    const int fd = OpenLockFile(name);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      ::close(fd);
+      return false;
+    }
+    // The descriptor stays open, and the lock held, until the process ends.
+  }
+  return true;
+}
+
+void ShareWithDirectoryGroup(const fs::path& file) {
+  struct stat dir {};
+  if (::stat(ParentOf(file).c_str(), &dir) != 0 || (dir.st_mode & S_IWGRP) == 0) return;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+    if (st.st_gid != dir.st_gid && ::fchown(fd, static_cast<uid_t>(-1), dir.st_gid) == 0)
+      st.st_gid = dir.st_gid;
+    const mode_t shared = (st.st_mode & 07777) | S_IRGRP | S_IWGRP;
+    if (st.st_gid == dir.st_gid && shared != (st.st_mode & 07777)) {
+      [[maybe_unused]] const int changed = ::fchmod(fd, shared);
+    }
+  }
+  ::close(fd);
 }
 
 }  // namespace ovix

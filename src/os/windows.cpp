@@ -132,4 +132,30 @@ std::string LocalTimestamp(std::time_t when) {
   return ToAnsi(date) + " - " + ToAnsi(time);
 }
 
+// --- Shared by the sessions and the users of a machine ---
+
+char DirectorySeparator() {
+  return '\\';
+}
+
+bool PathsIgnoreCase() {
+  return true;
+}
+
+bool TakeInstanceLocks(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    const std::string global = "Global\\" + name;
+    // The handle stays open, and the mutex alive, until the process ends.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, global.c_str());
+    const DWORD error = GetLastError();
+    if (mutex == nullptr ? error == ERROR_ACCESS_DENIED : error == ERROR_ALREADY_EXISTS) {
+      if (mutex != nullptr) CloseHandle(mutex);
+      return false;
+    }
+  }
+  return true;
+}
+
+void ShareWithDirectoryGroup(const fs::path&) {}
+
 }  // namespace ovix

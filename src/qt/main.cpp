@@ -1,15 +1,12 @@
-// The driver's start-up and orderly end: --help and --version, single
-// instance, settings, port selection, log with its start block, wire trace,
+// The driver's start-up and orderly end: --help and --version, settings,
+// single instance, port selection, log with its start block, wire trace,
 // polling timer, port, tray icon; then the event loop until the exit; then the
 // stop line.
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QSocketNotifier>
-#include <QStandardPaths>
-#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -32,8 +29,6 @@
 #include "spool/receipt_spool.h"
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -82,28 +77,6 @@ int FailStartup(const QString& message) {
     QMessageBox::critical(nullptr, "OVIXNOVA", message);
   }
   return 1;
-}
-
-// The lock that keeps a second copy of the same executable from running: an
-// flock on a file in the runtime directory, held for the life of the process.
-// Two copies in two program directories (two registers) both run. The kernel
-// releases the lock whenever its owner ends, however it ends, so no lock of a
-// dead process blocks a start (a lock file that a killed process left empty
-// would, with a lock judged by its contents). False when another copy holds
-// it; a lock file that cannot be opened does not keep the driver from running.
-bool TakeInstanceLock() {
-  QString dir = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
-                    ? QString()
-                    : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (dir.isEmpty()) dir = QDir::tempPath();
-  const QByteArray key = QCryptographicHash::hash(QCoreApplication::applicationFilePath().toUtf8(),
-                                                  QCryptographicHash::Sha1)
-                             .toHex()
-                             .left(16);
-  const QByteArray path = QFile::encodeName(dir + "/ovixnova-" + key + ".lock");
-  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return true;
-  return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
 #ifndef _WIN32
@@ -193,13 +166,15 @@ int Run(int argc, char** argv) {
   const std::unique_ptr<QSocketNotifier> stopNotifier = RouteStopRequests(app);
   std::setlocale(LC_TIME, "");
 
-  if (!TakeInstanceLock()) return 0;
-
   // The program directory in the platform's own spelling (ANSI code page and
   // backslashes on Windows; unchanged on Linux).
-  const DriverSettings settings = LoadDriverSettings(ProgramIniPath(
+  const std::string programDir =
       QFile::encodeName(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()))
-          .toStdString()));
+          .toStdString();
+  const DriverSettings settings = LoadDriverSettings(ProgramIniPath(programDir));
+  // A second copy for this program directory or this spool ends here, before
+  // it touches the log, the job record or the spool.
+  if (!TakeInstanceLocks(InstanceLockNames(programDir, settings))) return 0;
 
   const std::string device = SerialDeviceName(settings.COM);
   if (device.empty()) {

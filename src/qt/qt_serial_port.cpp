@@ -8,9 +8,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <ctime>
+
 namespace ovix {
 
 namespace {
+
+// How long an empty, unlocked port lock file must have stood unchanged before
+// it counts as left by a dead process.
+constexpr std::chrono::seconds kDeadLockAge{5};
 
 const char* ErrorKind(QSerialPort::SerialPortError error) {
   switch (error) {
@@ -51,23 +58,26 @@ QString Reason(QSerialPort::SerialPortError error, const QString& detail) {
 // owner into it next; killed in between, the file stays empty and QLockFile,
 // finding no owner to ask, takes it as held for half a minute, so a driver
 // restarted at once could not open its port. A live QLockFile owner keeps an
-// flock on its file for as long as it holds the port, and any program that
-// writes lock files fills its file the moment it has made it, so a file that
-// is unlocked and still empty a tenth of a second later is dead. Returns
-// whether one was removed.
+// flock on its file for as long as it holds the port; a program that writes
+// lock files the UUCP way holds no flock and writes its PID a moment after
+// making the file, but not seconds later. So a file is dead when it is empty,
+// unlocked, and its last change is kDeadLockAge old, and still empty and
+// unlocked a tenth of a second later. Looks in every directory QSerialPort
+// makes its lock files in. Returns whether one was removed.
 bool RemoveDeadLock(const std::string& deviceName) {
   std::string name = deviceName.rfind("/dev/", 0) == 0 ? deviceName.substr(5) : deviceName;
   for (char& c : name)
     if (c == '/') c = '_';
   bool removed = false;
-  for (const char* dir :
-       {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/run/lock"}) {
+  for (const char* dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
+                          "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
     const std::string path = std::string(dir) + "/LCK.." + name;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) continue;
     const auto deadAndEmpty = [&] {
       struct stat st {};
       return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+             std::time(nullptr) - st.st_mtime >= kDeadLockAge.count() &&
              ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::flock(fd, LOCK_UN) == 0;
     };
     if (deadAndEmpty()) {

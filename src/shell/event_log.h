@@ -17,6 +17,12 @@ namespace ovix {
 inline constexpr std::string_view kLogFileName = "LOG.OVX";
 // Name of the wire trace beside the log, written only when the trace is on.
 inline constexpr std::string_view kTraceFileName = "TRACE.OVX";
+// Name of the one older part of the wire trace kept beside it. The leading dot
+// keeps it out of every spool scan, whatever the mask.
+inline constexpr std::string_view kOldTraceFileName = ".TRACE.OVX.OLD";
+// The wire trace is moved to kOldTraceFileName, replacing the one there, and
+// begun afresh before a line would take it past this many bytes.
+inline constexpr std::uintmax_t kTraceSizeLimit = 4'000'000;
 // A log larger than this many bytes is deleted at start-up.
 inline constexpr std::uintmax_t kLogSizeLimit = 1'000'000;
 
@@ -27,7 +33,8 @@ class EventLog {
   const std::string& Path() const { return path_; }
 
   // Appends each line followed by CR LF in one opening of the file, creating it
-  // when missing. Returns false when the file cannot be opened or written, with
+  // when missing (shared with the spool's group: ShareWithDirectoryGroup in
+  // os/os.h). Returns false when the file cannot be opened or written, with
   // the reason in *error; the caller decides whether that matters.
   bool WriteLines(const std::vector<std::string>& lines, std::string* error = nullptr) const;
   bool WriteLogLine(std::string_view line, std::string* error = nullptr) const {
@@ -41,7 +48,7 @@ class EventLog {
   std::string path_;
 };
 
-// Start-up rotation of a file kept beside the log (the log, the wire trace):
+// Start-up rotation of the log (the wire trace has its own, in wire_trace.h):
 // deletes the file at the native path `path` when it is a regular file of more
 // than kLogSizeLimit bytes. Nothing is kept of it; failures are ignored.
 void RotateFileAtStartup(const std::string& path);

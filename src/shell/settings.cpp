@@ -52,6 +52,21 @@ int ClampedWidth(std::string_view text) {
   return static_cast<int>(std::clamp(rounded, double{INT_MIN}, double{INT_MAX}));
 }
 
+// The text that tells a directory apart from every other one on this system:
+// see InstanceLockNames.
+std::string DirectoryIdentity(const std::string& nativeDir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path given = PathFromText(nativeDir.empty() ? std::string(".") : nativeDir);
+  fs::path path = fs::canonical(given, ec);
+  if (ec) path = fs::absolute(given, ec).lexically_normal();
+  if (ec) path = given;
+  if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
+  std::string text = TextFromPath(path).value_or(nativeDir);
+  if (PathsIgnoreCase()) std::ranges::transform(text, text.begin(), AsciiLower);
+  return text;
+}
+
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
@@ -122,7 +137,40 @@ DriverSettings LoadDriverSettings(const std::string& iniPath) {
   if (price <= 0 || price > 9) settings.PRET = DriverSettings{}.PRET;
   std::for_each(kSettingKeys.begin() + 19, kSettingKeys.end(), read);
   settings.TRACE = ini.Get(kSettingsSection, "TRACE") == "1";
+  for (std::string* dir : {&settings.BONDIR, &settings.OKDIR, &settings.ERRDIR})
+    *dir = WithTrailingSeparator(*dir);
   return settings;
+}
+
+std::string WithTrailingSeparator(std::string_view dirSetting) {
+  const bool hasDrive = dirSetting.size() >= 2 && dirSetting[1] == ':' &&
+                        AsciiLower(dirSetting[0]) >= 'a' && AsciiLower(dirSetting[0]) <= 'z';
+  std::string dir(dirSetting);
+  if (dir.empty() || dir.ends_with('\\') || dir.ends_with('/') || (hasDrive && dir.size() == 2))
+    return dir;
+  if (hasDrive || dir.find('\\') != std::string::npos) {
+    dir += '\\';
+  } else if (dir.find('/') != std::string::npos) {
+    dir += '/';
+  } else {
+    dir += DirectorySeparator();
+  }
+  return dir;
+}
+
+std::vector<std::string> InstanceLockNames(const std::string& programDir,
+                                           const DriverSettings& settings) {
+  return {"ovixnova-program-" + Fnv1a64Hex(DirectoryIdentity(programDir)),
+          "ovixnova-spool-" + Fnv1a64Hex(DirectoryIdentity(NativeDirectory(settings.BONDIR)))};
+}
+
+std::string Fnv1a64Hex(std::string_view text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) hex[static_cast<std::size_t>(i)] = kHex[hash & 0x0F];
+  return hex;
 }
 
 std::string ProgramIniPath(const std::string& programDir) {

@@ -15,7 +15,8 @@ namespace ovix {
 
 // The settings record. Every value is the text as read from the INI file (or
 // the key's default when the key or the file is missing), except DESCRIERE and
-// PRET, which LoadDriverSettings replaces by their defaults when out of range.
+// PRET, which LoadDriverSettings replaces by their defaults when out of range,
+// and the three directories, to which it adds a missing trailing separator.
 // Nothing is trimmed, upper-cased or validated beyond that. TRACE is the one
 // switch read as a yes or no. A default-constructed record holds the defaults.
 struct DriverSettings {
@@ -130,7 +131,31 @@ std::string ReadIniKey(std::string_view section, std::string_view key,
 // (missing file or keys: defaults). DESCRIERE becomes "20" unless its numeric
 // value is above 0 and at most 32; PRET becomes "8" unless its numeric value is
 // above 0 and at most 9; in-range texts stay exactly as read ("12abc" stays).
+// BONDIR, OKDIR and ERRDIR pass through WithTrailingSeparator, since file
+// paths are the directory text followed by the file name.
 DriverSettings LoadDriverSettings(const std::string& iniPath);
+
+// A directory setting that ends with a separator: the text as it is when it
+// is empty (the current directory), a drive alone ("C:", that drive's current
+// directory) or ends with '\\' or '/'; otherwise the text followed by '\\'
+// when it holds a backslash or begins with a drive ("C:\OVIX", "D:spool"),
+// by '/' when it holds a slash ("/var/spool/ovix"), and by the system's
+// separator (DirectorySeparator) when it holds neither ("spool").
+std::string WithTrailingSeparator(std::string_view dirSetting);
+
+// The names of the locks that let one driver at a time run from a program
+// directory and one at a time serve a spool ("ovixnova-program-<key>",
+// "ovixnova-spool-<key>", for TakeInstanceLocks in os/os.h). The key is
+// Fnv1a64Hex of the directory's canonical path (symbolic links, "." and ".."
+// resolved) where the directory exists, else of its absolute path, without a
+// trailing separator and ASCII lower-cased where the system ignores case.
+// `programDir` is the native path of the executable's directory; the spool is
+// BONDIR of the settings (empty: the current directory).
+std::vector<std::string> InstanceLockNames(const std::string& programDir,
+                                           const DriverSettings& settings);
+
+// The 64-bit FNV-1a hash of the bytes of `text`, as 16 lowercase hex digits.
+std::string Fnv1a64Hex(std::string_view text);
 
 // The INI file of a program: programDir followed by the file name OVIX.INI,
 // joined with the system's directory separator.

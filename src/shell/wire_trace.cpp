@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <utility>
 
 #include "os/os.h"
@@ -12,9 +13,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Bytes farther apart than this start a new STRAY line.
-constexpr milliseconds kBurstGap{20};
-constexpr std::size_t kStrayPerLine = 32;
+constexpr std::size_t kStrayPerLine = 256;
 
 void AppendHex(std::string& out, const Bytes& bytes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -80,26 +79,52 @@ std::string TraceTime(WireTrace::TimePoint when) {
   return out;
 }
 
-WireTrace::WireTrace(std::string path, const EventLog& log, TimeSource now)
-    : path_(std::move(path)), log_(log), now_(std::move(now)) {
-  const bool lineLeftOpen = EndsInsideALine(path_);
-  file_ = OpenFile(PathFromText(path_), "ab");
-  if (file_ == nullptr) {
-    Stop(std::strerror(errno));
-    return;
-  }
-  if (lineLeftOpen) Write("\r\n");
+WireTrace::WireTrace(std::string path, const EventLog& log, TimeSource now,
+                     std::uintmax_t sizeLimit)
+    : path_(std::move(path)), log_(log), now_(std::move(now)), sizeLimit_(sizeLimit) {
+  if (Open(false) && size_ > 0 && EndsInsideALine(path_)) Write("\r\n");
 }
 
 WireTrace::~WireTrace() {
-  if (strayOnLine_ > 0) Write("\r\n");
+  EndStrayRun();
   if (file_ != nullptr) std::fclose(file_);
+}
+
+bool WireTrace::Open(bool full) {
+  namespace fs = std::filesystem;
+  const fs::path path = PathFromText(path_);
+  std::error_code ec;
+  size_ = fs::file_size(path, ec);
+  if (ec) size_ = 0;
+  if (full || size_ >= sizeLimit_) {
+    RenameReplacing(
+        path, fs::path(path).replace_filename(PathFromText(std::string(kOldTraceFileName))), ec);
+    if (ec) {
+      Stop(ec.message());
+      return false;
+    }
+    size_ = 0;
+  }
+  const bool existed = fs::exists(path, ec);
+  file_ = OpenFile(path, "ab");
+  if (file_ == nullptr) {
+    Stop(std::strerror(errno));
+    return false;
+  }
+  if (!existed) ShareWithDirectoryGroup(path);
+  return true;
 }
 
 void WireTrace::Write(std::string_view text) {
   if (file_ == nullptr) return;
+  if (size_ > 0 && size_ + text.size() > sizeLimit_) {
+    std::fclose(file_);
+    file_ = nullptr;
+    if (!Open(true)) return;
+  }
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0) {
+    size_ += text.size();
     return;
   }
   Stop(errno != 0 ? std::strerror(errno) : "write failed");
@@ -108,6 +133,7 @@ void WireTrace::Write(std::string_view text) {
 void WireTrace::Stop(std::string_view reason) {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
+  strayCount_ = 0;
   std::string line = "-> EROARE !! TRASAREA COMUNICATIEI ";
   line += path_;
   line += " NU POATE FI SCRISA: ";
@@ -116,11 +142,16 @@ void WireTrace::Stop(std::string_view reason) {
   log_.WriteLogLine(line);
 }
 
+void WireTrace::EndStrayRun() {
+  if (strayCount_ == 0) return;
+  strayCount_ = 0;
+  strayLine_ += "\r\n";
+  Write(strayLine_);
+}
+
 void WireTrace::WriteLine(TimePoint when, std::string_view event) {
-  std::string text;
-  if (strayOnLine_ > 0) text = "\r\n";
-  strayOnLine_ = 0;
-  text += TraceTime(when);
+  EndStrayRun();
+  std::string text = TraceTime(when);
   text += ' ';
   text += event;
   text += "\r\n";
@@ -136,21 +167,14 @@ void WireTrace::OnTraffic(Traffic traffic, const Bytes& bytes) {
     WriteLine(now, event);
     return;
   }
-  std::string text;
   for (const char c : bytes) {
-    if (strayOnLine_ == kStrayPerLine || (strayOnLine_ > 0 && now - lastStray_ > kBurstGap)) {
-      text += "\r\n";
-      strayOnLine_ = 0;
+    if (strayCount_ == 0) {
+      strayLine_ = TraceTime(now);
+      strayLine_ += " STRAY";
     }
-    if (strayOnLine_ == 0) {
-      text += TraceTime(now);
-      text += " STRAY";
-    }
-    AppendHex(text, Bytes(1, c));
-    ++strayOnLine_;
+    AppendHex(strayLine_, Bytes(1, c));
+    if (++strayCount_ == kStrayPerLine) EndStrayRun();
   }
-  lastStray_ = now;
-  Write(text);
 }
 
 void WireTrace::OnWaitEnd(Exchange exchange, std::chrono::seconds limit,
@@ -171,9 +195,7 @@ std::string WireTracePath(const DriverSettings& settings) {
 
 std::unique_ptr<WireTrace> StartWireTrace(const DriverSettings& settings, const EventLog& log) {
   if (!settings.TRACE) return nullptr;
-  const std::string path = WireTracePath(settings);
-  RotateFileAtStartup(path);
-  auto trace = std::make_unique<WireTrace>(path, log);
+  auto trace = std::make_unique<WireTrace>(WireTracePath(settings), log);
   if (!trace->Writing()) return nullptr;
   // Named as the other log lines name files: the directory as set.
   std::string line = "-> TRASARE COMUNICATIE PORNITA: ";

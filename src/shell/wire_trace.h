@@ -12,9 +12,8 @@
 //                     its DLE ETX, doubled DLEs as on the wire
 //   ACK               the acknowledgement (06) written for the RX before it
 //   STRAY <bytes>     received bytes that belong to no reply frame (noise, a
-//                     frame cut off or dropped); the bytes of one burst (none
-//                     more than 20 ms after the one before, nothing else in
-//                     between) share a line, up to 32 bytes a line
+//                     frame cut off or dropped); a run of them with no other
+//                     event in between shares a line, up to 256 bytes a line
 //   WAIT <how> <n>s[ <status>]   the end of the wait after the last TX, n the
 //                     wait's limit in seconds (5 or 9): REPLY (a reply came; it
 //                     reported no error, or it was not read because the job had
@@ -23,9 +22,15 @@
 //                     or it has no status byte) or RELEASED (the exit ended the
 //                     wait)
 // What is received between a TX and its WAIT is that command's answer. The
-// time stamp of a STRAY line is that of its first byte; such a line is written
-// as its bytes come, so that a crash loses nothing, and a line a crash left
-// open is ended before the next start's first line.
+// time stamp of a STRAY line is that of its first byte; the line is written
+// when the next event comes, when it is full and when the trace ends, so a
+// crash loses at most that one line's bytes. A line a crash left open is ended
+// before the next start's first line.
+//
+// The file never grows past kTraceSizeLimit (event_log.h): before a line would
+// take it past that, it becomes kOldTraceFileName beside it (replacing the one
+// there) and a new file is begun, so the two together hold the latest events.
+// A replay of both reads the old file followed by the current one.
 #pragma once
 
 #include <chrono>
@@ -49,12 +54,14 @@ class WireTrace : public LinkObserver {
   using TimeSource = std::function<TimePoint()>;
 
   // Opens the file at the native path `path` for appending, creating it when
-  // missing. A file that cannot be opened or written is reported to `log`
-  // with one line, once; the trace then writes nothing more, and every call
-  // still returns at once. `now` gives the time of each event. `log` must
-  // outlive the trace.
-  WireTrace(std::string path, const EventLog& log,
-            TimeSource now = &std::chrono::system_clock::now);
+  // missing (shared with the spool's group: ShareWithDirectoryGroup in
+  // os/os.h); a file already at `sizeLimit` bytes or more is first moved to
+  // the old file. A file that cannot be opened, written or moved is reported
+  // to `log` with one line, once; the trace then writes nothing more, and
+  // every call still returns at once. `now` gives the time of each event.
+  // `log` must outlive the trace.
+  WireTrace(std::string path, const EventLog& log, TimeSource now = &std::chrono::system_clock::now,
+            std::uintmax_t sizeLimit = kTraceSizeLimit);
   ~WireTrace() override;
   WireTrace(const WireTrace&) = delete;
   WireTrace& operator=(const WireTrace&) = delete;
@@ -68,26 +75,35 @@ class WireTrace : public LinkObserver {
                  std::optional<std::uint8_t> status) override;
 
  private:
-  // Appends and flushes the text; on failure reports it and stops the trace.
+  // Opens path_ for appending, first moving it to the old file when it is
+  // `full` or holds sizeLimit_ bytes or more; false when that fails (the trace
+  // is then stopped).
+  bool Open(bool full);
+  // Appends and flushes whole lines, moving a full file to the old one first;
+  // on failure reports it and stops the trace.
   void Write(std::string_view text);
   void Stop(std::string_view reason);
-  // A complete line; ends an open STRAY line first.
+  // Writes the pending STRAY line, if any.
+  void EndStrayRun();
+  // A complete line; writes the pending STRAY line first.
   void WriteLine(TimePoint when, std::string_view event);
 
   std::string path_;
   const EventLog& log_;
   TimeSource now_;
+  std::uintmax_t sizeLimit_;
   std::FILE* file_ = nullptr;
-  std::size_t strayOnLine_ = 0;  // bytes on the open STRAY line; 0: none open
-  TimePoint lastStray_{};
+  std::uintmax_t size_ = 0;     // bytes in the file
+  std::string strayLine_;       // the pending STRAY line, without its CR LF
+  std::size_t strayCount_ = 0;  // bytes on it; 0: none pending
 };
 
 // Name of the trace file in the spool directory of the settings.
 std::string WireTracePath(const DriverSettings& settings);
 
 // The wire trace of the settings, to be handed to PrinterLink::SetObserver.
-// nullptr when TRACE is off. Otherwise deletes an oversized trace file as the
-// log is rotated (RotateFileAtStartup), opens it and writes the log line
+// nullptr when TRACE is off. Otherwise opens it (moving a full one to the old
+// file) and writes the log line
 // "-> TRASARE COMUNICATIE PORNITA: <BONDIR>TRACE.OVX"; when it cannot be opened, the log
 // gets the one line that says why instead, and the result is nullptr too.
 std::unique_ptr<WireTrace> StartWireTrace(const DriverSettings& settings, const EventLog& log);

@@ -54,6 +54,7 @@ bool WriteFileDurably(const std::string& path, const std::string& content, std::
     if (error) *error = std::strerror(errno);
     return false;
   }
+  ShareWithDirectoryGroup(temporary);
   bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   ok = std::fflush(file) == 0 && ok;
   ok = FlushFileToDisk(file) && ok;

@@ -1,4 +1,4 @@
-// The driver's start-up and orderly end on Windows: single instance, settings,
+// The driver's start-up and orderly end on Windows: settings, single instance,
 // port selection, log with its start block, wire trace, port, polling timer,
 // tray icon; then the message loop until the exit; then the stop line.
 #define WIN32_LEAN_AND_MEAN
@@ -38,22 +38,6 @@ int FailStartup(const std::string& message) {
   if (!GetEnvironmentVariableA("OVIXNOVA_TEST_OPERATOR", nullptr, 0))
     MessageBoxA(nullptr, message.c_str(), "OVIXNOVA", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
   return 1;
-}
-
-// A second copy of the same executable ends at once; two copies in two
-// program directories (two registers) both run. The mutex lives as long as
-// the process.
-bool FirstInstance(const std::string& executable) {
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a of the path, ASCII lower case
-  for (char c : executable) {
-    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    hash = (hash ^ static_cast<unsigned char>(lower)) * 1099511628211ull;
-  }
-  char name[64];
-  std::snprintf(name, sizeof name, "Local\\ovixnova-%016llx",
-                static_cast<unsigned long long>(hash));
-  CreateMutexA(nullptr, FALSE, name);
-  return GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
 // The message loop runs on while an About box is open: it keeps the program
@@ -107,11 +91,13 @@ int RunDriver(const DriverSettings& settings, const std::string& device, const E
 
 int Run() {
   const std::string executable = ExecutablePath();
-  if (!FirstInstance(executable)) return 0;
   const std::size_t slash = executable.find_last_of("\\/");
   const std::string programDir =
       slash == std::string::npos ? std::string(".") : executable.substr(0, slash);
   const DriverSettings settings = LoadDriverSettings(ProgramIniPath(programDir));
+  // A second copy for this program directory or this spool ends here, before
+  // it touches the log, the job record or the spool.
+  if (!TakeInstanceLocks(InstanceLockNames(programDir, settings))) return 0;
 
   const std::string device = SerialDeviceName(settings.COM);
   if (device.empty()) {

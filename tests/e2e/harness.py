@@ -111,6 +111,17 @@ def wine_session(display=None):
     return _wine
 
 
+def fnv1a64(text):
+    """The driver's key of a directory path: FNV-1a 64 of its bytes, in hex."""
+    value = 0xCBF29CE484222325
+    for byte in text.encode():
+        value = ((value ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % value
+
+
+LOCK_DIR = next((d for d in ("/run/lock", "/var/lock", "/tmp") if os.path.isdir(d)), "/tmp")
+
+
 def hexs(data):
     return " ".join("%02X" % b for b in data)
 
@@ -225,7 +236,17 @@ class Rig:
                     stream.close()
         if self.com:
             wine_session().give_back(self.com)
+        if not WINE:
+            for lock in self.instance_locks():
+                if os.path.exists(lock):
+                    os.remove(lock)
         shutil.rmtree(self.root, ignore_errors=True)
+
+    def instance_locks(self):
+        """The lock files of the Linux driver of this program directory and of
+        its spool (BONDIR as the rig sets it)."""
+        return [os.path.join(LOCK_DIR, "ovixnova-%s-%s.lock" % (kind, fnv1a64(os.path.realpath(d))))
+                for kind, d in (("program", self.prog), ("spool", self.spool))]
 
     def simulate(self, *lines):
         """Sends control lines to the simulator and waits until each took effect."""

@@ -1,6 +1,5 @@
 """End-to-end runs of the built driver: bytes on the wire, log text, where files go."""
 
-import hashlib
 import os
 import re
 import signal
@@ -412,21 +411,33 @@ class Lifecycle(DriverTest):
                 self.assertEqual(log[1 if kept else 0], "*" * 60)
 
     def test_single_instance_per_program_directory(self):
+        """One driver per program directory and one per spool, whatever the
+        session: a second copy ends at once, before it touches the running
+        copy's log (due for rotation) or its job record."""
         rig = self.rig()
         if not WINE:
-            # A lock file left empty by a copy killed while it was made blocks nothing.
-            key = hashlib.sha1(os.path.join(rig.prog, "ovixnova").encode()).hexdigest()[:16]
-            lock = os.path.join(os.environ.get("XDG_RUNTIME_DIR") or "/tmp", "ovixnova-%s.lock" % key)
-            open(lock, "w").close()
-            self.addCleanup(os.remove, lock)
-        rig.start()
-        lines = len(rig.log())
-        second = rig.start(wait_for_start=False)
-        self.assertEqual(second.wait(20), 0)
-        self.assertEqual(len(rig.log()), lines)
+            # A lock file left by a copy that ended blocks nothing.
+            for lock in rig.instance_locks():
+                open(lock, "w").close()
+        first = rig.start()
+        with open(os.path.join(rig.spool, "LOG.OVX"), "ab") as f:
+            f.write(b"x" * 1_000_000 + b"\r\n")
+        record = os.path.join(rig.spool, "OVIXNOVA.JOB")
+        with open(record, "w") as f:
+            f.write("PRINTING a.txt\n")
+        log = rig.log()
+        same_spool = self.rig(ini={"BONDIR": rig.spool})
+        for second in (rig, same_spool):  # the same program directory; another, same BONDIR
+            with self.subTest(program=second.prog):
+                self.assertEqual(second.start(wait_for_start=False).wait(20), 0)
+                self.assertEqual(rig.log(), log)
+                with open(record) as f:
+                    self.assertEqual(f.read(), "PRINTING a.txt\n")
+        os.remove(record)
         other = self.rig()
-        other.start()  # another program directory: another register
+        other.start()  # another program directory and spool: another register
         self.assertEqual(other.stop(), 0)
+        self.assertIsNone(first.poll())
 
     def test_defaults_and_dump(self):
         rig = self.rig(ini={"DESCRIERE": "40", "CHPRINTPROG": "0"})
@@ -467,16 +478,27 @@ class Lifecycle(DriverTest):
     @unittest.skipIf(WINE or not os.access("/var/lock", os.W_OK), "needs the POSIX lock directory")
     def test_empty_lock_left_by_a_killed_driver(self):
         """A driver killed between making its port's lock file and filling it
-        leaves the file empty; the next start must still get the port."""
-        rig = self.rig()
-        lock = "/var/lock/LCK.." + rig.device.replace("/dev/", "", 1).replace("/", "_")
-        open(lock, "w").close()
-        self.addCleanup(lambda: os.path.exists(lock) and os.remove(lock))
-        rig.start()
-        rig.drop("a.txt", ITEM)
-        rig.settle(["a.txt"], "ok")
-        self.assertEqual(rig.where("a.txt"), "ok")
-
+        leaves the file empty; once that file is a few seconds old the next
+        start still gets the port. A fresh empty one may be a live program's
+        that writes its PID next: the port is busy and the file stays."""
+        for age, gets_port in ((10, True), (0, False)):
+            with self.subTest(age=age):
+                rig = self.rig()
+                lock = "/var/lock/LCK.." + rig.device.replace("/dev/", "", 1).replace("/", "_")
+                open(lock, "w").close()
+                os.utime(lock, (time.time() - age,) * 2)
+                self.addCleanup(lambda lock=lock: os.path.exists(lock) and os.remove(lock))
+                if gets_port:
+                    rig.start()
+                    rig.drop("a.txt", ITEM)
+                    rig.settle(["a.txt"], "ok")
+                    self.assertEqual(rig.where("a.txt"), "ok")
+                else:
+                    driver = rig.start(wait_for_start=False)
+                    self.assertEqual(driver.wait(20), 1)
+                    self.assertIn("Portul serial " + rig.device, driver.stderr.read())
+                    self.assertTrue(os.path.exists(lock))
+                    os.remove(lock)
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,8 +2,9 @@
 # Builds the Debian package from a build directory (argument, default build/)
 # and checks its contents, and that lintian finds no error in it. As root,
 # with dpkg usable and no ovixnova installed, it also installs the package,
-# checks the programs' --version, prints one receipt through the installed
-# /usr/bin/ovixnova on the register simulator, and purges the package again.
+# checks the programs' --version, has two users of group dialout (made for the
+# test) each print one receipt in turn through the installed /usr/bin/ovixnova
+# on the register simulator, in the same spool, and purges the package again.
 # Ends with "package: N passed, N failed" and exits non-zero on any failure.
 set -uo pipefail
 
@@ -24,6 +25,7 @@ skipped=0
 work=$(mktemp -d /tmp/ovix-package.XXXXXX)
 sim_pid=
 driver_pid=
+users=()
 installed_by_us=0
 spool_existed=1
 ini_backup=
@@ -64,6 +66,13 @@ stop_process() {
 cleanup() {
   stop_process "$driver_pid"
   stop_process "$sim_pid"
+  local user
+  for user in "${users[@]}"; do
+    # The driver's instance lock files that the test's users made.
+    find /run/lock /tmp -maxdepth 1 -name 'ovixnova-*.lock' -user "$user" -delete 2>/dev/null
+    userdel "$user" >/dev/null 2>&1
+    rm -rf "/tmp/runtime-$user"  # Qt's runtime directory of a user without a session
+  done
   if [ -n "$ini_backup" ] && [ -f "$ini_backup" ] && [ -f "$ini" ]; then
     cat "$ini_backup" >"$ini"
   fi
@@ -238,35 +247,66 @@ else
   sed -i "s|^COM=.*\$|COM=$device\r|" "$ini"
   check "COM set to the simulator" grep -qx "COM=$device"$'\r' "$ini"
 
-  QT_QPA_PLATFORM=offscreen /usr/bin/ovixnova >"$work/driver.out" 2>&1 &
-  driver_pid=$!
+  # The till's users: each in group dialout, which owns the spool and, for the
+  # test, the simulator's port. Each runs the driver in turn with the umask
+  # 022 of a login; the second must still write the first one's log and
+  # replace its job record.
   log_has() { grep -qF -- "$1" "$spool/LOG.OVX" 2>/dev/null; }
-  # The start block lists the spool directory read from OVIX.INI: proof that the
-  # driver started through the /usr/bin link found the INI beside its real file.
-  check "the driver read /etc/ovixnova/OVIX.INI" \
-    wait_for "$timeout_s" log_has "  BONDIR    : $spool/"
-
-  printf 'PAINE ALBA           0001.000 00000450 01\r\n<\r\n' >"$spool/.t.txt.part"
-  mv "$spool/.t.txt.part" "$spool/t.txt"
-  check "the receipt was printed and moved to ok/" wait_for "$timeout_s" test -f "$spool/ok/t.txt"
-  check "the register got the sale" grep -q '^C ' "$work/trace.txt"
-
-  kill -TERM "$driver_pid" 2>/dev/null
-  status=timeout
-  driver_gone() { ! kill -0 "$driver_pid" 2>/dev/null; }
-  if wait_for 20 driver_gone; then
-    wait "$driver_pid"
-    status=$?
+  if getent group dialout >/dev/null && [ -n "$device" ]; then
+    chgrp dialout "$device" && chmod 660 "$device"
+    # The pseudo-terminal is the simulator's from now on: a lock file of the
+    # same name is a dead process's (another user's one in a sticky lock
+    # directory would keep the test's users from the port).
+    for dir in /var/lock /run/lock /tmp; do
+      rm -f "$dir/LCK..$(tr / _ <<<"${device#/dev/}")"
+    done
+    for n in 1 2; do
+      user=ovixshop$n-$$
+      if useradd --no-create-home --user-group --groups dialout --shell /usr/sbin/nologin "$user"; then
+        users+=("$user")
+      fi
+    done
   fi
-  driver_pid=
-  check "the driver ended on SIGTERM (status $status)" test "$status" = 0
-  check "the log has the stop line" log_has "-> DRIVER OPRIT: "
-  if [ "$failed" -ne 0 ]; then
-    echo "--- driver output"
-    cat "$work/driver.out"
-    echo "--- LOG.OVX"
-    cat "$spool/LOG.OVX" 2>/dev/null
-  fi
+  check "two users of group dialout for the till" test "${#users[@]}" -eq 2
+  umask 022
+  for n in "${!users[@]}"; do
+    user=${users[$n]}
+    receipt=t$n.txt
+    setpriv --reuid="$user" --regid="$user" --init-groups env QT_QPA_PLATFORM=offscreen \
+      /usr/bin/ovixnova >"$work/driver-$user.out" 2>&1 &
+    driver_pid=$!
+    # The start block lists the spool directory read from OVIX.INI: proof that the
+    # driver started through the /usr/bin link found the INI beside its real file.
+    check "$user: the driver read /etc/ovixnova/OVIX.INI" \
+      wait_for "$timeout_s" log_has "  BONDIR    : $spool/"
+    check "$user: the log is the group's" test "$(stat -c '%G %A' "$spool/LOG.OVX")" = "dialout -rw-rw-r--"
+
+    printf 'PAINE ALBA           0001.000 00000450 01\r\n<\r\n' >"$spool/.$receipt.part"
+    mv "$spool/.$receipt.part" "$spool/$receipt"
+    check "$user: the receipt was printed and moved to ok/" \
+      wait_for "$timeout_s" test -f "$spool/ok/$receipt"
+    check "$user: the register got the sale" \
+      test "$(grep -c '^C ' "$work/trace.txt")" -ge $((3 * (n + 1)))
+
+    kill -TERM "$driver_pid" 2>/dev/null
+    status=timeout
+    driver_gone() { ! kill -0 "$driver_pid" 2>/dev/null; }
+    if wait_for 20 driver_gone; then
+      wait "$driver_pid"
+      status=$?
+    fi
+    driver_pid=
+    check "$user: the driver ended on SIGTERM (status $status)" test "$status" = 0
+    check "$user: the log has the stop line" \
+      test "$(grep -c -- "-> DRIVER OPRIT: " "$spool/LOG.OVX")" -eq $((n + 1))
+    if [ "$failed" -ne 0 ]; then
+      echo "--- driver output"
+      cat "$work/driver-$user.out"
+      echo "--- LOG.OVX"
+      cat "$spool/LOG.OVX" 2>/dev/null
+      ls -la "$spool"
+    fi
+  done
   stop_process "$sim_pid"
   sim_pid=
 
@@ -286,7 +326,7 @@ else
   check "purge removed the package's files" package_gone
   # Receipt files are the point-of-sale program's: purge keeps them (and so the
   # directories holding them) and removes the log and the empty directories.
-  purged_spool() { ! [ -e "$spool/LOG.OVX" ] && [ -f "$spool/ok/t.txt" ] && ! [ -e "$spool/err" ]; }
+  purged_spool() { ! [ -e "$spool/LOG.OVX" ] && [ -f "$spool/ok/t0.txt" ] && ! [ -e "$spool/err" ]; }
   check "purge removed the log and kept the printed receipt" purged_spool
 fi
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -246,13 +248,19 @@ TEST(QtSerialPortOpen, MissingDeviceFailsWithReason) {
   EXPECT_FALSE(port.IsOpen());
 }
 
-// A lock file of the port that is empty and held by nobody was left by a
-// program killed while taking it and is removed; one that its owner still
-// holds (a live QLockFile keeps an flock on it) is not.
+// A lock file of the port that is empty, held by nobody and a few seconds old
+// was left by a program killed while taking it and is removed; one that its
+// owner still holds (a live QLockFile keeps an flock on it) is not, nor a
+// fresh one, which a program that locks without flock may be about to fill.
 TEST(QtSerialPortOpen, OnlyADeadEmptyLockFileIsRemoved) {
   if (::access("/var/lock", W_OK) != 0) GTEST_SKIP() << "/var/lock is not writable";
   EnsureApp();
-  for (const bool held : {false, true}) {
+  const struct {
+    bool held;
+    time_t age;  // seconds since the file's last change
+    bool removed;
+  } cases[] = {{false, 10, true}, {true, 10, false}, {false, 0, false}};
+  for (const auto& c : cases) {
     Pty pty;
     const std::string slave = pty.SlavePath();
     std::string name = slave.substr(5);  // without "/dev/"
@@ -260,14 +268,16 @@ TEST(QtSerialPortOpen, OnlyADeadEmptyLockFileIsRemoved) {
     const std::string lock = "/var/lock/LCK.." + name;
     const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    if (held) {
+    const timespec changed[2] = {{std::time(nullptr) - c.age, 0}, {std::time(nullptr) - c.age, 0}};
+    ASSERT_EQ(::futimens(fd, changed), 0);
+    if (c.held) {
       ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     }
     QtSerialPort port;
     std::string error;
-    EXPECT_EQ(port.Open(slave, &error), !held) << held << " " << error;
+    EXPECT_EQ(port.Open(slave, &error), c.removed) << c.held << c.age << " " << error;
     port.Close();  // the port's own lock goes with it
-    EXPECT_EQ(std::filesystem::exists(lock), held);
+    EXPECT_EQ(std::filesystem::exists(lock), !c.removed);
     ::close(fd);
     std::filesystem::remove(lock);
   }

@@ -291,7 +291,7 @@ TEST(WireTrace, RecordsEachExchangeForTheReplay) {
 // The start of the trace by the settings: off, on, on over an oversized file
 // or one whose last line a crash left open, and in a directory that is missing.
 TEST(WireTrace, StartsAsTheSettingsSay) {
-  const std::string oversized(kLogSizeLimit + 1, 'x');
+  const std::string oversized(kTraceSizeLimit, 'x');
   const std::string started = "-> TRASARE COMUNICATIE PORNITA: {dir}TRACE.OVX\r\n";
   const struct {
     bool on;
@@ -337,7 +337,79 @@ TEST(WireTrace, StartsAsTheSettingsSay) {
     }
     traceFile.close();
     logFile.close();
+    // A full trace is kept as the old one.
+    std::ifstream oldFile(root / c.dir / kOldTraceFileName, std::ios::binary);
+    EXPECT_EQ(oldFile.is_open(), c.content == oversized.c_str());
+    if (oldFile) {
+      EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(oldFile), {}) == oversized);
+    }
+    oldFile.close();
     std::filesystem::remove_all(root);
+  }
+}
+
+// A run of stray bytes is one line, written when another event comes, when it
+// is full and when the trace ends, and the replay reads it whole; a trace
+// about to pass its size limit moves to the old file, so the two files keep
+// the latest lines, and one that starts full does so at once.
+TEST(WireTrace, WritesAStrayRunAsOneLineAndCapsItsSize) {
+  using Traffic = LinkObserver::Traffic;
+  const auto when = std::chrono::system_clock::from_time_t(0);
+  const std::string stamp = TraceTime(when) + " ";
+  const std::string ack = stamp + "ACK\r\n";
+  const Bytes run300(300, '\x15');
+  std::string full, rest;  // STRAY lines of 256 and of 44 bytes 15
+  for (int i = 0; i < 256; ++i) full += " 15";
+  for (int i = 0; i < 44; ++i) rest += " 15";
+  const struct {
+    const char* before;    // TRACE.OVX before the start; nullptr: none
+    std::uintmax_t limit;  // in ACK lines
+    const char* events;    // A an ACK, T the TX "10 03", 1 the stray byte 06, R 300 bytes 15
+    std::string current;   // TRACE.OVX after the end
+    std::string old;       // the old file after the end; "-": none
+  } cases[] = {
+      {nullptr, 100, "1T", stamp + "STRAY 06\r\n" + stamp + "TX 10 03\r\n", "-"},
+      {nullptr, 100, "11A11", stamp + "STRAY 06 06\r\n" + ack + stamp + "STRAY 06 06\r\n", "-"},
+      {nullptr, 100, "TR",
+       stamp + "TX 10 03\r\n" + stamp + "STRAY" + full + "\r\n" + stamp + "STRAY" + rest + "\r\n",
+       "-"},
+      {nullptr, 3, "AAAA", ack, ack + ack + ack},
+      {nullptr, 3, "AAAAAAA", ack, ack + ack + ack},
+      {"x\r\n", 3, "AAA", ack, "x\r\n" + ack + ack},
+      {"0123456789012345678901234567\r\n", 1, "A", ack, "0123456789012345678901234567\r\n"},
+  };
+  for (const auto& c : cases) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("ovix_trace_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path path = dir / "TRACE.OVX";
+    if (c.before) std::ofstream(path, std::ios::binary) << c.before;
+    {
+      const EventLog log((dir / "LOG.OVX").string());
+      WireTrace trace(
+          path.string(), log, [&] { return when; }, c.limit * ack.size());
+      for (const char* e = c.events; *e; ++e) {
+        if (*e == 'A') trace.OnTraffic(Traffic::AckSent, {});
+        if (*e == 'T') trace.OnTraffic(Traffic::CommandSent, H("10 03"));
+        if (*e == '1') trace.OnTraffic(Traffic::StrayReceived, H("06"));
+        if (*e == 'R') trace.OnTraffic(Traffic::StrayReceived, run300);
+      }
+    }
+    const auto read = [](const std::filesystem::path& file) {
+      std::ifstream in(file, std::ios::binary);
+      return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("-");
+    };
+    EXPECT_EQ(read(path), c.current) << c.events;
+    EXPECT_EQ(read(dir / kOldTraceFileName), c.old) << c.events;
+    EXPECT_FALSE(std::filesystem::exists(dir / "LOG.OVX")) << c.events;
+    if (std::string(c.events) == "TR") {
+      std::istringstream text(c.current + stamp + "WAIT NOREPLY 5s\r\n");
+      regsim::Replay replay;
+      ASSERT_EQ(replay.Load(text), "");
+      ASSERT_EQ(replay.exchanges().size(), 1u);
+      EXPECT_EQ(replay.exchanges()[0].answer.size(), 300u);
+    }
+    std::filesystem::remove_all(dir);
   }
 }
 

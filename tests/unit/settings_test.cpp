@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "os/os.h"
+#include "shell/event_log.h"
 
 namespace ovix {
 namespace {
@@ -88,7 +89,75 @@ TEST_F(SettingsFileTest, EveryKeyIsReadIntoItsOwnField) {
   for (const auto& k : kAllKeys) {
     const std::string key = k.key;
     if (key == "DESCRIERE" || key == "PRET") continue;  // not numbers: corrected
-    EXPECT_EQ(loaded.*k.field, key + "_v");
+    const bool dir = key.ends_with("DIR");              // gets its separator
+    EXPECT_EQ(loaded.*k.field, key + "_v" + (dir ? std::string(1, DirectorySeparator()) : ""));
+  }
+}
+
+// A directory without its trailing separator gets the one its spelling uses,
+// in the settings and so in the start block.
+TEST_F(SettingsFileTest, DirectoriesGetTheirTrailingSeparator) {
+  const std::string native(1, DirectorySeparator());
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"C:\\OVIX", "C:\\OVIX\\"},
+      {"C:\\OVIX\\", "C:\\OVIX\\"},
+      {"/var/spool/ovix", "/var/spool/ovix/"},
+      {"/var/spool/ovix/", "/var/spool/ovix/"},
+      {"D:spool", "D:spool\\"},
+      {"C:/OVIX", "C:/OVIX\\"},
+      {"spool\\in", "spool\\in\\"},
+      {"spool/in", "spool/in/"},
+      {"spool", "spool" + native},
+      {"C:", "C:"},
+      {"", ""},
+  };
+  for (const auto& [text, expected] : rows) {
+    const DriverSettings loaded = LoadDriverSettings(
+        Write("[DEFAULT]\nBONDIR=" + text + "\nOKDIR=" + text + "\nERRDIR=" + text + "\n"));
+    EXPECT_EQ(std::vector<std::string>({loaded.BONDIR, loaded.OKDIR, loaded.ERRDIR}),
+              std::vector<std::string>(3, expected))
+        << text;
+    const std::vector<std::string> block = StartBlock(loaded, "t");
+    EXPECT_EQ(block[5], "\t  BONDIR    : " + expected);
+    EXPECT_EQ(block[6], "\t  BONOKDIR  : " + expected);
+    EXPECT_EQ(block[7], "\t  BONERRDIR : " + expected);
+  }
+}
+
+// One key per directory, whatever the spelling of the directory; the spool's
+// key is the canonical path of BONDIR, or its absolute path while missing.
+TEST_F(SettingsFileTest, InstanceLockNamesKeyTheDirectories) {
+  EXPECT_EQ(Fnv1a64Hex(""), "cbf29ce484222325");
+  EXPECT_EQ(Fnv1a64Hex("a"), "af63dc4c8601ec8c");
+  fs::create_directories(dir_ / "prog");
+  fs::create_directories(dir_ / "spool");
+  if (!kWindows) fs::create_directory_symlink(dir_ / "spool", dir_ / "link");
+  const std::string root = dir_.string() + DirectorySeparator();
+  const auto names = [&](const std::string& prog, const std::string& spool) {
+    DriverSettings settings;
+    settings.BONDIR = spool;
+    return InstanceLockNames(prog, settings);
+  };
+  const std::vector<std::string> first = names(root + "prog", root + "spool");
+  ASSERT_EQ(first.size(), 2u);
+  if (!kWindows) {
+    EXPECT_EQ(first[0], "ovixnova-program-" + Fnv1a64Hex(fs::canonical(dir_ / "prog").string()));
+  }
+  EXPECT_TRUE(first[1].starts_with("ovixnova-spool-")) << first[1];
+  const struct {
+    std::string prog, spool;
+    bool sameProgram, sameSpool;
+  } rows[] = {
+      {root + "prog" + DirectorySeparator(), root + "spool" + DirectorySeparator(), true, true},
+      {root + "." + DirectorySeparator() + "prog", root + "prog/../spool/", true, true},
+      {root + "spool", root + (kWindows ? "spool" : "link/"), false, true},
+      {root + "prog", root + "prog", true, false},
+      {root + "prog", root + "missing", true, false},
+  };
+  for (const auto& row : rows) {
+    const std::vector<std::string> other = names(row.prog, row.spool);
+    EXPECT_EQ(other[0] == first[0], row.sameProgram) << row.prog;
+    EXPECT_EQ(other[1] == first[1], row.sameSpool) << row.spool;
   }
 }
 
