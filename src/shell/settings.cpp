@@ -164,9 +164,14 @@ std::vector<std::string> InstanceLockNames(const std::string& programDir,
           "ovixnova-spool-" + Fnv1a64Hex(DirectoryIdentity(NativeDirectory(settings.BONDIR)))};
 }
 
-std::string Fnv1a64Hex(std::string_view text) {
+std::uint64_t Fnv1a64(std::string_view text) {
   std::uint64_t hash = 14695981039346656037ull;
   for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return hash;
+}
+
+std::string Fnv1a64Hex(std::string_view text) {
+  std::uint64_t hash = Fnv1a64(text);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex(16, '0');
   for (int i = 15; i >= 0; --i, hash >>= 4) hex[static_cast<std::size_t>(i)] = kHex[hash & 0x0F];

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -154,7 +155,9 @@ std::string WithTrailingSeparator(std::string_view dirSetting);
 std::vector<std::string> InstanceLockNames(const std::string& programDir,
                                            const DriverSettings& settings);
 
-// The 64-bit FNV-1a hash of the bytes of `text`, as 16 lowercase hex digits.
+// The 64-bit FNV-1a hash of the bytes of `text`, as a number and as 16
+// lowercase hex digits.
+std::uint64_t Fnv1a64(std::string_view text);
 std::string Fnv1a64Hex(std::string_view text);
 
 // The INI file of a program: programDir followed by the file name OVIX.INI,

@@ -5,6 +5,7 @@
 
 #include "os/os.h"
 #include "shell/event_log.h"
+#include "shell/settings.h"
 #include "spool/spool_files.h"
 
 namespace ovix {
@@ -43,9 +44,7 @@ std::optional<FileIdentity> ParseIdentity(std::string_view text) {
 }  // namespace
 
 FileIdentity IdentityOf(std::string_view content, std::int64_t modified) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : content) hash = (hash ^ c) * 1099511628211ull;
-  return FileIdentity{content.size(), modified, hash};
+  return FileIdentity{content.size(), modified, Fnv1a64(content)};
 }
 
 std::string FormatJournalLine(const JournalEntry& entry) {

@@ -184,19 +184,13 @@ void ReceiptSpool::RecoverEntry(const JournalEntry& entry) {
   switch (entry.state) {
     case JobState::Printed:
       Log(bon + " A FOST TIPARIT INAINTE DE OPRIRE");
-      if (there) {
-        FileIntoOkDirectory();
-      } else {
-        Forget(entry.name);
-      }
+      if (!there) return Forget(entry.name);
+      FileIntoOkDirectory();
       return;
     case JobState::GivenUp:
       Log(bon + " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-      if (there) {
-        FileIntoErrorDirectory();
-      } else {
-        Forget(entry.name);
-      }
+      if (!there) return Forget(entry.name);
+      FileIntoErrorDirectory();
       return;
     case JobState::Cancelled:
       // The operator cancelled it and the driver stopped before carrying that out.
