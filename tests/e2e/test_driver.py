@@ -2,6 +2,7 @@
 
 import os
 import re
+import shutil
 import signal
 import subprocess
 import time
@@ -194,6 +195,35 @@ class Failures(DriverTest):
                                   % (rig.spool, first), log)
                 filed = os.listdir(rig.err) if os.path.isdir(rig.err) else []
                 self.assertEqual(filed, [first] if place == "err" else [])
+
+    def test_a_new_file_under_an_old_name_is_a_new_receipt(self):
+        """"Anuleaza bon" that the silent register kept from being carried
+        out, the file removed and the next sale written under the same name:
+        after OK in the no-answer box, or after a restart, the old receipt is
+        voided on the register and the new one printed, not filed as cancelled."""
+        for after in ("ok", "restart"):
+            with self.subTest(after=after):
+                rig = self.rig()
+                rig.start()
+                rig.simulate("fail-keys 0A 0A 02 status 08")
+                rig.drop("BON.TXT", ITEM, "<")
+                rig.wait_log("EROARE LA TIPARIRE BON")
+                rig.simulate("clear", "silent on")
+                rig.operate("cancel-receipt")
+                rig.wait_log("LIPSA HIRTIE")
+                os.remove(os.path.join(rig.spool, "BON.TXT"))
+                rig.drop("BON.TXT", "+", "<")
+                sent = len(rig.commands())
+                if after == "restart":
+                    self.assertEqual(rig.stop(), 0)
+                    rig.simulate("silent off")
+                    rig.start()
+                else:
+                    rig.simulate("silent off")
+                    rig.operate("ok")
+                rig.wait(lambda: rig.where("BON.TXT") == "ok", "the new receipt printed")
+                self.assertEqual(rig.commands()[sent:], ["T", "S", "00", "0F", "T", "S", "45", "31"])
+                self.assertFalse(os.path.exists(os.path.join(rig.err, "BON.TXT")))
 
     def test_a_payment_in_doubt_is_the_operators_to_judge(self):
         """The total's command gets no reply, or the driver is killed while the
@@ -397,6 +427,25 @@ class Lifecycle(DriverTest):
                 rig.wait(lambda: (rig.where("a.txt"), rig.where("b.txt")) == places, "filing")
                 time.sleep(0.5)
                 self.assertEqual(rig.commands(), sent)
+
+    def test_a_spool_directory_replaced_under_its_path(self):
+        """BONDIR names a symbolic link that is switched to another directory
+        while the driver idles: the watch follows the new directory within a
+        few seconds and its receipts are printed."""
+        rig = self.rig(make_dirs=("spool-a", "spool-b"))
+        link = os.path.join(rig.root, "spool")
+        os.symlink("spool-a", link)
+        rig.start()
+        rig.drop("a.txt", "<")
+        rig.wait(lambda: rig.where("a.txt") == "ok", "the first receipt")
+        time.sleep(0.5)  # idle: the timer is off
+        shutil.copy(os.path.join(rig.root, "spool-a", "LOG.OVX"), os.path.join(rig.root, "spool-b"))
+        os.symlink("spool-b", link + ".new")
+        os.rename(link + ".new", link)
+        rig.drop("b.txt", "<")
+        rig.wait(lambda: rig.where("b.txt") == "ok", "the receipt in the new directory", timeout=15)
+        self.assertIn("-> DIRECTORUL %s A FOST INLOCUIT; ESTE SUPRAVEGHEAT DIN NOU" % rig.spool,
+                      rig.job_log())
 
     def test_log_rotation(self):
         for size, kept in ((1_000_000, True), (1_000_001, False)):
