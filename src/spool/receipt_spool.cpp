@@ -273,6 +273,7 @@ void ReceiptSpool::SafetyLook() {
       Log("-> DIRECTORUL " + settings_.BONDIR + " A FOST INLOCUIT; ESTE SUPRAVEGHEAT DIN NOU");
     } else {
       watching_ = false;
+      watchLost_ = true;
       FallBackToPolling(reason);
       return SetTimer(true);
     }
