@@ -73,9 +73,15 @@ void CheckLoadedSettings(const IniFile& ini, const DriverSettings& loaded) {
   const DriverSettings defaults;
   for (const SettingKey& s : kSettingKeys) {
     const std::string& value = loaded.*s.field;
-    OVIX_FUZZ_CHECK(value.size() <= kMaxIniValueLength);
     const std::string read = ini.Get(kSettingsSection, s.name).value_or(defaults.*s.field);
-    if (s.field == &DriverSettings::DESCRIERE) {
+    // A directory gets its trailing separator: one byte past the longest value.
+    const bool directory = s.field == &DriverSettings::BONDIR ||
+                           s.field == &DriverSettings::OKDIR || s.field == &DriverSettings::ERRDIR;
+    OVIX_FUZZ_CHECK(value.size() <= kMaxIniValueLength + (directory ? 1 : 0));
+    if (directory) {
+      OVIX_FUZZ_CHECK(value == WithTrailingSeparator(read));
+      OVIX_FUZZ_CHECK(WithTrailingSeparator(value) == value);
+    } else if (s.field == &DriverSettings::DESCRIERE) {
       const double width = LeadingNumber(read);
       OVIX_FUZZ_CHECK(value == (width > 0 && width <= 32 ? read : defaults.DESCRIERE));
     } else if (s.field == &DriverSettings::PRET) {
