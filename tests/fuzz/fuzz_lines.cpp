@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "spool/journal.h"
 #include "spool/spool_files.h"
 
 namespace ovix::fuzz {
@@ -96,6 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     OVIX_FUZZ_CHECK(MatchesMask(name, mask) == ReferenceMatch(name, mask));
   }
   if (!starInName) OVIX_FUZZ_CHECK(MatchesMask(name, "*"));
+
+  // A journal line, whatever its bytes, is read without harm, and an entry
+  // read from one is written back as a line that reads as the same entry.
+  if (const std::optional<JournalEntry> entry = ParseJournalLine(mask)) {
+    const std::optional<JournalEntry> again = ParseJournalLine(FormatJournalLine(*entry));
+    OVIX_FUZZ_CHECK(again && again->name == entry->name && again->state == entry->state &&
+                    again->identity == entry->identity);
+  }
 
   CheckReadLines(file, in.Rest());
   return 0;
