@@ -1,4 +1,5 @@
 #include "link/frame_codec.h"
+#include "os/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -131,13 +132,12 @@ Bytes EncodeFraction(std::string_view text) {
 }
 
 std::string ReplyHexOf(const Bytes& replyRaw) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string hex;
   if (replyRaw.size() < 7) return hex;
   for (std::size_t i = 4; i < replyRaw.size() - 2; ++i) {
     const auto b = static_cast<unsigned char>(replyRaw[i]);
-    hex.push_back(kHex[b >> 4]);
-    hex.push_back(kHex[b & 0x0F]);
+    hex.push_back(kHexDigits[b >> 4]);
+    hex.push_back(kHexDigits[b & 0x0F]);
   }
   return hex;
 }

@@ -9,15 +9,12 @@
 #include <cerrno>
 
 #include "os/os.h"
+#include "os/text.h"
 
 namespace ovix {
 namespace fs = std::filesystem;
 
 namespace {
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Flushes a file's data to the disk.
 bool SyncFile(const fs::path& path) {
@@ -28,16 +25,10 @@ bool SyncFile(const fs::path& path) {
   return ok;
 }
 
-fs::path ParentOf(const fs::path& path) {
-  return path.has_parent_path() ? path.parent_path() : fs::path(".");
-}
-
 }  // namespace
 
 std::string NativeDirectory(std::string_view dirSetting) {
-  const bool hasDrive = dirSetting.size() >= 2 && dirSetting[1] == ':' &&
-                        AsciiLower(dirSetting[0]) >= 'a' && AsciiLower(dirSetting[0]) <= 'z';
-  if (hasDrive) dirSetting.remove_prefix(2);
+  if (HasDriveLetter(dirSetting)) dirSetting.remove_prefix(2);
   std::string native(dirSetting);
   std::ranges::replace(native, '\\', '/');
   return native;

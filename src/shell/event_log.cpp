@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "os/os.h"
+#include "os/text.h"
 
 namespace ovix {
 
@@ -31,14 +32,13 @@ bool EventLog::WriteLines(const std::vector<std::string>& lines, std::string* er
 }
 
 std::string VisibleText(std::string_view text, bool reversible) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (char c : text) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F || (reversible && c == '\\')) {
       out += "\\x";
-      out += kHex[b >> 4];
-      out += kHex[b & 0x0F];
+      out += kHexDigits[b >> 4];
+      out += kHexDigits[b & 0x0F];
     } else {
       out += c;
     }

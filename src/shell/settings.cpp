@@ -11,6 +11,7 @@
 
 #include "link/frame_codec.h"
 #include "os/os.h"
+#include "os/text.h"
 
 namespace ovix {
 namespace {
@@ -23,10 +24,6 @@ std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
@@ -143,8 +140,7 @@ DriverSettings LoadDriverSettings(const std::string& iniPath) {
 }
 
 std::string WithTrailingSeparator(std::string_view dirSetting) {
-  const bool hasDrive = dirSetting.size() >= 2 && dirSetting[1] == ':' &&
-                        AsciiLower(dirSetting[0]) >= 'a' && AsciiLower(dirSetting[0]) <= 'z';
+  const bool hasDrive = HasDriveLetter(dirSetting);
   std::string dir(dirSetting);
   if (dir.empty() || dir.ends_with('\\') || dir.ends_with('/') || (hasDrive && dir.size() == 2))
     return dir;
@@ -172,9 +168,9 @@ std::uint64_t Fnv1a64(std::string_view text) {
 
 std::string Fnv1a64Hex(std::string_view text) {
   std::uint64_t hash = Fnv1a64(text);
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string hex(16, '0');
-  for (int i = 15; i >= 0; --i, hash >>= 4) hex[static_cast<std::size_t>(i)] = kHex[hash & 0x0F];
+  for (int i = 15; i >= 0; --i, hash >>= 4)
+    hex[static_cast<std::size_t>(i)] = AsciiLower(kHexDigits[hash & 0x0F]);
   return hex;
 }
 

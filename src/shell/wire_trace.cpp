@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "os/os.h"
+#include "os/text.h"
 
 namespace ovix {
 namespace {
@@ -16,12 +17,11 @@ using std::chrono::milliseconds;
 constexpr std::size_t kStrayPerLine = 256;
 
 void AppendHex(std::string& out, const Bytes& bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
     out += ' ';
-    out += kHex[b >> 4];
-    out += kHex[b & 0x0F];
+    out += kHexDigits[b >> 4];
+    out += kHexDigits[b & 0x0F];
   }
 }
 

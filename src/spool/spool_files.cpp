@@ -7,15 +7,10 @@
 #include <system_error>
 
 #include "os/os.h"
+#include "os/text.h"
 
 namespace ovix {
 namespace fs = std::filesystem;
-
-namespace {
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-}  // namespace
 
 bool MatchesMask(std::string_view name, std::string_view mask) {
   // Iterative wildcard match with backtracking to the last "*".
@@ -24,7 +19,7 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
     if (m < mask.size() && mask[m] == '*') {
       starM = m++;
       starN = n;
-    } else if (m < mask.size() && (mask[m] == '?' || Lower(mask[m]) == Lower(name[n]))) {
+    } else if (m < mask.size() && (mask[m] == '?' || AsciiLower(mask[m]) == AsciiLower(name[n]))) {
       ++n;
       ++m;
     } else if (starM != std::string_view::npos) {
@@ -37,14 +32,6 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   while (m < mask.size() && mask[m] == '*') ++m;
   return m == mask.size();
 }
-
-namespace {
-
-fs::path ParentOf(const fs::path& path) {
-  return path.has_parent_path() ? path.parent_path() : fs::path(".");
-}
-
-}  // namespace
 
 bool WriteFileDurably(const std::string& path, const std::string& content, std::string* error) {
   const fs::path target = PathFromText(path);

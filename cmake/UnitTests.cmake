@@ -1,0 +1,12 @@
+# The sources of the core's unit tests (tests/unit), with OVIX_ROOT set to the
+# top of the repository; sets OVIX_UNIT_TEST_SOURCES. The Linux build and the
+# Windows cross-build of the unit tests both take this one list.
+set(OVIX_UNIT_TEST_SOURCES
+  ${OVIX_ROOT}/tests/unit/check_test.cpp
+  ${OVIX_ROOT}/tests/unit/frame_codec_test.cpp
+  ${OVIX_ROOT}/tests/unit/job_file_test.cpp
+  ${OVIX_ROOT}/tests/unit/printer_link_test.cpp
+  ${OVIX_ROOT}/tests/unit/receipt_spool_test.cpp
+  ${OVIX_ROOT}/tests/unit/settings_test.cpp
+  ${OVIX_ROOT}/tests/unit/translation_test.cpp
+)
