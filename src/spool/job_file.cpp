@@ -2,7 +2,6 @@
 
 #include "link/frame_codec.h"
 #include "spool/receipt_line.h"
-#include "spool/translation.h"
 
 namespace ovix {
 namespace {

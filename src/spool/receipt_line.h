@@ -2,12 +2,18 @@
 // character, and the fixed columns of a sale item line.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "shell/settings.h"
 
 namespace ovix {
+
+// Longest free text and currency name that fit the one-byte length of a text
+// entry; longer texts are cut to these.
+inline constexpr std::size_t kMaxFreeText = 253;
+inline constexpr std::size_t kMaxCurrencyName = 255;
 
 enum class LineKind {
   Subtotal,

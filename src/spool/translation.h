@@ -8,6 +8,7 @@
 #include "link/platform.h"
 #include "link/printer_link.h"
 #include "shell/settings.h"
+#include "spool/receipt_line.h"
 
 namespace ovix {
 
@@ -21,11 +22,6 @@ enum class LineOutcome {
 // padded to at least three and the decimal point key 0x0D goes before the last
 // two (1250 -> 01 02 0D 05 0A); without, the plain digit keys.
 Bytes KeyAmount(std::string_view digits, bool newFirmware);
-
-// Longest free text and currency name that fit the one-byte length of a text
-// entry; longer texts are cut to these.
-inline constexpr std::size_t kMaxFreeText = 253;
-inline constexpr std::size_t kMaxCurrencyName = 255;
 
 // Sends the commands of one receipt line (already trimmed of spaces and not
 // empty). Only a sale item looks at the sink's failure flag, after its
