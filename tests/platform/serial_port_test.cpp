@@ -1,5 +1,5 @@
-// The Qt serial adapter and event pump against a real pseudo-terminal: the test
-// plays the register on the master side, the driver's link uses the slave.
+// The Qt serial adapter against a real pseudo-terminal: the test plays the
+// register on the master side, the driver's link uses the slave.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -27,25 +27,16 @@
 #include <gtest/gtest.h>
 
 #include "link/printer_link.h"
+#include "platform_support.h"
 #include "qt/qt_event_pump.h"
 #include "qt/qt_serial_port.h"
-#include "qt/qt_spool_watch.h"
 
 namespace ovix {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Safety net only: no step of these tests comes close to it on a working build.
-constexpr auto kSafety = 20s;
-
-void EnsureApp() {
-  static int argc = 1;
-  static char name[] = "ovix_platform_tests";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);  // lives until exit
-  (void)app;
-}
+using test::EnsureApp;
+using test::kSafety;
 
 Bytes B(std::initializer_list<int> values) {
   Bytes out;
@@ -281,173 +272,6 @@ TEST(QtSerialPortOpen, OnlyADeadEmptyLockFileIsRemoved) {
     ::close(fd);
     std::filesystem::remove(lock);
   }
-}
-
-// The spool watch on a real directory: a name renamed in arrives, one written
-// in place changes, and the directory's removal ends the watch.
-TEST(QtSpoolWatch, ReportsArrivalsChangesAndTheEndOfTheDirectory) {
-  EnsureApp();
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("ovix-watch-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directory(dir);
-  QtSpoolWatch watch;
-  std::vector<std::pair<SpoolChange, std::string>> changes;
-  std::string failure;
-  watch.onChange = [&](SpoolChange c, const std::string& name) { changes.emplace_back(c, name); };
-  watch.onFailure = [&](const std::string& reason) { failure = reason; };
-  std::string reason;
-  EXPECT_FALSE(watch.Start((dir / "missing").string(), &reason));
-  EXPECT_FALSE(reason.empty());
-  ASSERT_TRUE(watch.Start(dir.string(), &reason)) << reason;
-  const auto waitFor = [&](auto done) {
-    const auto deadline = std::chrono::steady_clock::now() + kSafety;
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  };
-  const auto has = [&](SpoolChange c, const std::string& name) {
-    return std::find(changes.begin(), changes.end(), std::pair(c, name)) != changes.end();
-  };
-  std::ofstream(dir / ".a.txt.part") << "<\r\n";
-  std::filesystem::rename(dir / ".a.txt.part", dir / "a.txt");
-  std::ofstream(dir / "b.txt") << "<\r\n";
-  waitFor([&] { return has(SpoolChange::Arrived, "a.txt") && has(SpoolChange::Changed, "b.txt"); });
-  EXPECT_TRUE(has(SpoolChange::Arrived, "a.txt"));
-  EXPECT_FALSE(has(SpoolChange::Arrived, "b.txt"));
-  EXPECT_TRUE(has(SpoolChange::Changed, "b.txt"));
-  std::filesystem::remove_all(dir);
-  waitFor([&] { return !failure.empty(); });
-  EXPECT_FALSE(failure.empty());
-}
-
-// Only local file systems are watched: a directory of any other kind is
-// refused, naming its type.
-TEST(QtSpoolWatch, RefusesFileSystemsNotKnownToReportEveryChange) {
-  EnsureApp();
-  const struct {
-    const char* directory;
-    const char* reason;
-  } cases[] = {{"/proc", "director pe un sistem de fisiere 0x9fa0"},
-               {"/sys", "director pe un sistem de fisiere 0x62656572"}};
-  for (const auto& c : cases) {
-    if (!std::filesystem::is_directory(c.directory)) continue;
-    QtSpoolWatch watch;
-    std::string reason;
-    EXPECT_FALSE(watch.Start(c.directory, &reason)) << c.directory;
-    EXPECT_EQ(reason, c.reason);
-    EXPECT_FALSE(watch.FollowsPath());
-  }
-}
-
-// Whether the watch still follows its path after the directory there is
-// replaced: renamed away with a new one made in its place, or a symbolic
-// link switched to another directory. The watch was started on `watched`.
-TEST(QtSpoolWatch, FollowsPathOnlyWhileThePathNamesTheWatchedDirectory) {
-  EnsureApp();
-  namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / ("ovix-follow-" + std::to_string(::getpid()));
-  const struct {
-    const char* name;
-    bool link;                                    // watch a symbolic link to "a"
-    std::function<void(const fs::path&)> change;  // given the root
-    bool follows;
-  } cases[] = {
-      {"unchanged", false, [](const fs::path&) {}, true},
-      {"unchanged link", true, [](const fs::path&) {}, true},
-      {"renamed away, new one made", false,
-       [](const fs::path& r) {
-         fs::rename(r / "spool", r / "old");
-         fs::create_directory(r / "spool");
-       },
-       false},
-      {"removed", false, [](const fs::path& r) { fs::remove(r / "spool"); }, false},
-      {"link switched", true,
-       [](const fs::path& r) {
-         fs::remove(r / "spool");
-         fs::create_directory_symlink(r / "b", r / "spool");
-       },
-       false},
-  };
-  for (const auto& c : cases) {
-    fs::remove_all(root);
-    fs::create_directories(root / "a");
-    fs::create_directories(root / "b");
-    if (c.link) {
-      fs::create_directory_symlink(root / "a", root / "spool");
-    } else {
-      fs::create_directory(root / "spool");
-    }
-    QtSpoolWatch watch;
-    std::string reason;
-    ASSERT_TRUE(watch.Start((root / "spool").string(), &reason)) << c.name << ": " << reason;
-    c.change(root);
-    EXPECT_EQ(watch.FollowsPath(), c.follows) << c.name;
-    // Watched anew, the watch follows the path again.
-    if (!c.follows && fs::exists(root / "spool")) {
-      ASSERT_TRUE(watch.Start((root / "spool").string(), &reason)) << c.name << ": " << reason;
-      EXPECT_TRUE(watch.FollowsPath()) << c.name;
-    }
-  }
-  fs::remove_all(root);
-}
-
-// Runs `call` on this thread while a watchdog, after the safety time-out, wakes
-// the dispatcher so a call that would sleep too long still returns. True when
-// the watchdog was not needed.
-template <typename Call>
-bool ReturnsOnItsOwn(Call call) {
-  std::atomic<bool> done{false};
-  std::atomic<bool> fired{false};
-  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-  std::thread watchdog([&] {
-    const auto deadline = std::chrono::steady_clock::now() + kSafety;
-    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
-    while (!done) {
-      fired = true;
-      dispatcher->wakeUp();
-      std::this_thread::sleep_for(10ms);
-    }
-  });
-  call();
-  done = true;
-  watchdog.join();
-  return !fired;
-}
-
-TEST(QtEventPump, RunsPendingEventsAndReturns) {
-  EnsureApp();
-  QtEventPump pump;
-  bool ran = false;
-  QTimer::singleShot(0, [&] { ran = true; });
-  EXPECT_TRUE(ReturnsOnItsOwn([&] {
-    while (!ran) pump.RunPendingEvents(1h);
-  }));
-  EXPECT_TRUE(ran);
-}
-
-TEST(QtEventPump, ReturnsAfterMaxBlockWithNothingPending) {
-  EnsureApp();
-  QtEventPump pump;
-  SteadyClock clock;
-  EXPECT_TRUE(ReturnsOnItsOwn([&] {
-    const auto start = clock.Now();
-    while (clock.Now() - start <= 30ms) pump.RunPendingEvents(10ms);
-  }));
-  pump.RunPendingEvents(0ns);
-  pump.RunPendingEvents(-1s);
-}
-
-TEST(QtEventPump, OuterCallReturnsOnceANestedCallIsDone) {
-  EnsureApp();
-  QtEventPump pump;
-  bool innerDone = false;
-  QTimer::singleShot(0, [&] {
-    pump.RunPendingEvents(1ms);
-    innerDone = true;
-  });
-  EXPECT_TRUE(ReturnsOnItsOwn([&] {
-    while (!innerDone) pump.RunPendingEvents(1h);
-  }));
 }
 
 }  // namespace

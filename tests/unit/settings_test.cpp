@@ -340,19 +340,5 @@ TEST(SettingsSerial, DeviceName) {
   }
 }
 
-TEST(SettingsPaths, NativeDirectory) {
-  struct Row {
-    std::string setting;
-    std::string posix;
-  };
-  const std::vector<Row> rows = {
-      {"C:\\OVIX\\BONOK\\", "/OVIX/BONOK/"},    {"d:\\spool", "/spool"},      {"C:", ""},
-      {"/var/spool/ovix/", "/var/spool/ovix/"}, {"spool\\in\\", "spool/in/"}, {"", ""},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(NativeDirectory(row.setting), kWindows ? row.setting : row.posix) << row.setting;
-  }
-}
-
 }  // namespace
 }  // namespace ovix
