@@ -133,4 +133,15 @@ bool TakeInstanceLocks(const std::vector<std::string>& names);
 // it. Failures are ignored. Does nothing on Windows.
 void ShareWithDirectoryGroup(const std::filesystem::path& file);
 
+// Opens `path` for appending, as OpenFile with "ab" does; a file the call
+// creates is shared with its directory's group (ShareWithDirectoryGroup).
+// nullptr with errno set on failure.
+inline std::FILE* OpenForAppending(const std::filesystem::path& path) {
+  std::error_code ec;
+  const bool existed = std::filesystem::exists(path, ec);
+  std::FILE* file = OpenFile(path, "ab");
+  if (file != nullptr && !existed) ShareWithDirectoryGroup(path);
+  return file;
+}
+
 }  // namespace ovix

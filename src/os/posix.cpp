@@ -35,7 +35,7 @@ std::string NativeDirectory(std::string_view dirSetting) {
 }
 
 std::string FileInDirectory(const std::string& dir, std::string_view name) {
-  return dir + "/" + std::string(name);
+  return dir + DirectorySeparator() + std::string(name);
 }
 
 fs::path PathFromText(const std::string& text) {

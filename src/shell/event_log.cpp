@@ -11,14 +11,11 @@
 namespace ovix {
 
 bool EventLog::WriteLines(const std::vector<std::string>& lines, std::string* error) const {
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(PathFromText(path_), ec);
-  std::FILE* file = std::fopen(path_.c_str(), "ab");
+  std::FILE* file = OpenForAppending(PathFromText(path_));
   if (file == nullptr) {
     if (error) *error = std::strerror(errno);
     return false;
   }
-  if (!existed) ShareWithDirectoryGroup(PathFromText(path_));
   errno = 0;
   bool ok = true;
   for (const std::string& line : lines) {

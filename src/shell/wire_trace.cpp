@@ -105,13 +105,11 @@ bool WireTrace::Open(bool full) {
     }
     size_ = 0;
   }
-  const bool existed = fs::exists(path, ec);
-  file_ = OpenFile(path, "ab");
+  file_ = OpenForAppending(path);
   if (file_ == nullptr) {
     Stop(std::strerror(errno));
     return false;
   }
-  if (!existed) ShareWithDirectoryGroup(path);
   return true;
 }
 

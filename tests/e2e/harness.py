@@ -414,3 +414,13 @@ class DriverTest(unittest.TestCase):
         rig = Rig(**kwargs)
         self.addCleanup(rig.close)
         return rig
+
+    def failed_receipt(self, name):
+        """A started rig whose register refused the quantity of the receipt
+        `name` (an item and a total): the error dialog is up."""
+        rig = self.rig()
+        rig.start()
+        rig.simulate("fail-keys 0A 0A 02 status 08")
+        rig.drop(name, ITEM, "<")
+        rig.wait_log("EROARE LA TIPARIRE BON")
+        return rig

@@ -132,11 +132,7 @@ class Failures(DriverTest):
         ]
         for answer, dialog_log, next_tick, place in cases:
             with self.subTest(answer=answer):
-                rig = self.rig()
-                rig.start()
-                rig.simulate("fail-keys 0A 0A 02 status 08")
-                rig.drop("a.txt", ITEM, "<")
-                rig.wait_log("EROARE LA TIPARIRE BON")
+                rig = self.failed_receipt("a.txt")
                 self.assertEqual(rig.commands(), ["T", "S"] + ITEM_KEYS_NEW[:3])
                 rig.operate(answer)
                 if answer == "give-up":
@@ -203,11 +199,7 @@ class Failures(DriverTest):
         voided on the register and the new one printed, not filed as cancelled."""
         for after in ("ok", "restart"):
             with self.subTest(after=after):
-                rig = self.rig()
-                rig.start()
-                rig.simulate("fail-keys 0A 0A 02 status 08")
-                rig.drop("BON.TXT", ITEM, "<")
-                rig.wait_log("EROARE LA TIPARIRE BON")
+                rig = self.failed_receipt("BON.TXT")
                 rig.simulate("clear", "silent on")
                 rig.operate("cancel-receipt")
                 rig.wait_log("LIPSA HIRTIE")
