@@ -60,10 +60,11 @@ QString Reason(QSerialPort::SerialPortError error, const QString& detail) {
 // restarted at once could not open its port. A live QLockFile owner keeps an
 // flock on its file for as long as it holds the port; a program that writes
 // lock files the UUCP way holds no flock and writes its PID a moment after
-// making the file, but not seconds later. So a file is dead when it is empty,
-// unlocked, and its last change is kDeadLockAge old, and still empty and
-// unlocked a tenth of a second later. Looks in every directory QSerialPort
-// makes its lock files in. Returns whether one was removed.
+// making the file, but not seconds later. So a file is dead once it has stood
+// empty and unlocked for kDeadLockAge: a younger one is watched (the call
+// blocks for up to kDeadLockAge) and kept when it gets content or a lock
+// meanwhile. Looks in every directory QSerialPort makes its lock files in.
+// Returns whether one was removed.
 bool RemoveDeadLock(const std::string& deviceName) {
   std::string name = deviceName.rfind("/dev/", 0) == 0 ? deviceName.substr(5) : deviceName;
   for (char& c : name)
@@ -74,19 +75,23 @@ bool RemoveDeadLock(const std::string& deviceName) {
     const std::string path = std::string(dir) + "/LCK.." + name;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) continue;
-    const auto deadAndEmpty = [&] {
-      struct stat st {};
-      return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
-             std::time(nullptr) - st.st_mtime >= kDeadLockAge.count() &&
+    const auto emptyAndUnlocked = [&](struct stat* st) {
+      return ::fstat(fd, st) == 0 && S_ISREG(st->st_mode) && st->st_size == 0 &&
              ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::flock(fd, LOCK_UN) == 0;
     };
-    if (deadAndEmpty()) {
-      ::usleep(100 * 1000);
-      struct stat now {
-      }, held{};
-      if (deadAndEmpty() && ::stat(path.c_str(), &now) == 0 && ::fstat(fd, &held) == 0 &&
-          now.st_ino == held.st_ino && now.st_dev == held.st_dev)
+    const auto watchedSince = std::chrono::steady_clock::now();
+    struct stat st {};
+    while (emptyAndUnlocked(&st)) {
+      const bool old = std::time(nullptr) - st.st_mtime >= kDeadLockAge.count() ||
+                       std::chrono::steady_clock::now() - watchedSince >= kDeadLockAge;
+      struct stat now {};
+      if (old && ::stat(path.c_str(), &now) == 0 && now.st_ino == st.st_ino &&
+          now.st_dev == st.st_dev) {
         removed = ::unlink(path.c_str()) == 0 || removed;
+        break;
+      }
+      if (old) break;
+      ::usleep(100 * 1000);
     }
     ::close(fd);
   }

@@ -519,10 +519,11 @@ class Lifecycle(DriverTest):
     @unittest.skipIf(WINE or not os.access("/var/lock", os.W_OK), "needs the POSIX lock directory")
     def test_empty_lock_left_by_a_killed_driver(self):
         """A driver killed between making its port's lock file and filling it
-        leaves the file empty; once that file is a few seconds old the next
-        start still gets the port. A fresh empty one may be a live program's
-        that writes its PID next: the port is busy and the file stays."""
-        for age, gets_port in ((10, True), (0, False)):
+        leaves the file empty; the next start, at once or later, still gets
+        the port once that file has stood empty for a few seconds. A fresh
+        empty one that its owner fills meanwhile (a program that writes its
+        PID next) is kept: the port is busy."""
+        for age, gets_port in ((10, True), (0, True), (0, False)):
             with self.subTest(age=age):
                 rig = self.rig()
                 lock = "/var/lock/LCK.." + rig.device.replace("/dev/", "", 1).replace("/", "_")
@@ -536,6 +537,9 @@ class Lifecycle(DriverTest):
                     self.assertEqual(rig.where("a.txt"), "ok")
                 else:
                     driver = rig.start(wait_for_start=False)
+                    time.sleep(1)
+                    with open(lock, "w") as f:
+                        f.write("%10d\n" % os.getpid())
                     self.assertEqual(driver.wait(20), 1)
                     self.assertIn("Portul serial " + rig.device, driver.stderr.read())
                     self.assertTrue(os.path.exists(lock))

@@ -250,7 +250,7 @@ TEST(QtSerialPortOpen, OnlyADeadEmptyLockFileIsRemoved) {
     bool held;
     time_t age;  // seconds since the file's last change
     bool removed;
-  } cases[] = {{false, 10, true}, {true, 10, false}, {false, 0, false}};
+  } cases[] = {{false, 10, true}, {true, 10, false}, {false, 0, true}};
   for (const auto& c : cases) {
     Pty pty;
     const std::string slave = pty.SlavePath();
