@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace ovix {
@@ -44,33 +44,57 @@ std::optional<std::string> TextFromPath(const std::filesystem::path& path);
 std::string SerialDeviceOfPort(int port);
 
 // --- Files ---
+//
+// Every file function reports a failure the same way: false (or an empty
+// result) with the system's reason in *error. `error` may be nullptr where
+// the caller has no use for the reason.
 
-// fopen of a path: the wide-character open on Windows, so that every name the
-// path holds is reached. nullptr with errno set on failure.
-std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
+// Closes a file its owner did not close with CloseFile.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+// An open file, owned: closed when it goes away.
+using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Flushes the data written to an open file (already fflush'ed) to the disk.
-// False on failure, with errno set.
-bool FlushFileToDisk(std::FILE* file);
+// fopen of a path with fopen's `mode`: the wide-character open on Windows, so
+// that every name the path holds is reached.
+File OpenFile(const std::filesystem::path& path, const char* mode, std::string* error);
+
+// Opens `path` for appending ("ab"); a file the call creates is shared with
+// its directory's group (ShareWithDirectoryGroup).
+File OpenForAppending(const std::filesystem::path& path, std::string* error);
+
+// Writes every byte of `bytes` to `file` and flushes the C library's buffer,
+// so that the bytes have reached the system when it returns true.
+bool WriteToFile(std::FILE* file, std::string_view bytes, std::string* error);
+
+// Flushes the data written to an open file (WriteToFile) to the disk.
+bool FlushFileToDisk(std::FILE* file, std::string* error);
+
+// Closes `file`; false when the close reports that written data was lost.
+bool CloseFile(File file, std::string* error);
+
+// Every byte of the file at `path`.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error);
 
 // Renames `from` over `to`, replacing a file there. On Windows a move across
 // volumes becomes a copy, and the call returns once the move is on the disk.
-void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
-                     std::error_code& ec);
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                     std::string* error);
 
 // Moves `source` into directory `targetDir` under `name`, replacing a file of
 // that name there. Creates the directory when it is missing. Within one file
 // system this is a rename; across file systems the file is copied under a
 // temporary name in the target, flushed, renamed into place, and only then is
 // the source removed, so a crash leaves two identical copies at worst, never
-// none and never a partial one. Both directories are flushed afterwards.
-// Returns false with the reason in *error; the source is then untouched.
+// none and never a partial one. Both directories are flushed afterwards. On
+// failure the source is untouched.
 bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
                        const std::string& name, std::string* error);
 
 // Flushes a directory's entries (creations, renames, removals) to the disk.
-// Does nothing where the system offers no such call.
-void SyncDirectory(const std::string& dir);
+// True where the system offers no such call.
+bool SyncDirectory(const std::string& dir, std::string* error);
 
 // Whether some process still has a file open for writing, as far as the
 // system lets the driver tell.
@@ -130,18 +154,8 @@ bool TakeInstanceLocks(const std::vector<std::string>& names);
 // holding it is writable by its group, gives the file that directory's group
 // (where the process belongs to it) and makes it readable and writable by that
 // group, so that every user of a shared spool can go on writing and replacing
-// it. Failures are ignored. Does nothing on Windows.
-void ShareWithDirectoryGroup(const std::filesystem::path& file);
-
-// Opens `path` for appending, as OpenFile with "ab" does; a file the call
-// creates is shared with its directory's group (ShareWithDirectoryGroup).
-// nullptr with errno set on failure.
-inline std::FILE* OpenForAppending(const std::filesystem::path& path) {
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(path, ec);
-  std::FILE* file = OpenFile(path, "ab");
-  if (file != nullptr && !existed) ShareWithDirectoryGroup(path);
-  return file;
-}
+// it. True when there was nothing to share (the directory is not group
+// writable, the file is another user's, or on Windows, which has no groups).
+bool ShareWithDirectoryGroup(const std::filesystem::path& file, std::string* error);
 
 }  // namespace ovix

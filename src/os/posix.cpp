@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "os/os.h"
 #include "os/text.h"
@@ -15,6 +16,12 @@ namespace ovix {
 namespace fs = std::filesystem;
 
 namespace {
+
+// False with the reason of the last failed system call.
+bool SystemFailure(std::string* error) {
+  if (error) *error = std::strerror(errno);
+  return false;
+}
 
 // Flushes a file's data to the disk.
 bool SyncFile(const fs::path& path) {
@@ -50,16 +57,21 @@ std::string SerialDeviceOfPort(int port) {
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-std::FILE* OpenFile(const fs::path& path, const char* mode) {
-  return std::fopen(path.c_str(), mode);
+File OpenFile(const fs::path& path, const char* mode, std::string* error) {
+  File file(std::fopen(path.c_str(), mode));
+  if (!file) SystemFailure(error);
+  return file;
 }
 
-bool FlushFileToDisk(std::FILE* file) {
-  return ::fsync(::fileno(file)) == 0;
+bool FlushFileToDisk(std::FILE* file, std::string* error) {
+  return ::fsync(::fileno(file)) == 0 || SystemFailure(error);
 }
 
-void RenameReplacing(const fs::path& from, const fs::path& to, std::error_code& ec) {
+bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error) {
+  std::error_code ec;
   fs::rename(from, to, ec);
+  if (ec && error) *error = ec.message();
+  return !ec;
 }
 
 bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
@@ -70,8 +82,8 @@ bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
   const fs::path target = dir / name;
   fs::rename(source, target, ec);
   if (!ec) {
-    SyncDirectory(dir.string());
-    SyncDirectory(ParentOf(fs::path(source)).string());
+    SyncDirectory(dir.string(), nullptr);
+    SyncDirectory(ParentOf(fs::path(source)).string(), nullptr);
     return true;
   }
   if (ec != std::errc::cross_device_link) {
@@ -80,23 +92,24 @@ bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
   }
   const fs::path temporary = dir / ("." + name + ".ovixnova-tmp");
   const bool copied = fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec);
-  if (copied) ShareWithDirectoryGroup(temporary);
+  if (copied) ShareWithDirectoryGroup(temporary, nullptr);
   if (!copied || !SyncFile(temporary) || (fs::rename(temporary, target, ec), ec)) {
     if (error) *error = ec ? ec.message() : std::string("cannot flush the copy");
     fs::remove(temporary, ec);
     return false;
   }
-  SyncDirectory(dir.string());
+  SyncDirectory(dir.string(), nullptr);
   fs::remove(source, ec);
-  SyncDirectory(ParentOf(fs::path(source)).string());
+  SyncDirectory(ParentOf(fs::path(source)).string(), nullptr);
   return true;
 }
 
-void SyncDirectory(const std::string& dir) {
+bool SyncDirectory(const std::string& dir, std::string* error) {
   const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
+  if (fd < 0) return SystemFailure(error);
+  const bool ok = ::fsync(fd) == 0 || SystemFailure(error);
   ::close(fd);
+  return ok;
 }
 
 WriterCheck CheckForWriter(const std::string& path) {
@@ -183,21 +196,23 @@ bool TakeInstanceLocks(const std::vector<std::string>& names) {
   return true;
 }
 
-void ShareWithDirectoryGroup(const fs::path& file) {
+bool ShareWithDirectoryGroup(const fs::path& file, std::string* error) {
   struct stat dir {};
-  if (::stat(ParentOf(file).c_str(), &dir) != 0 || (dir.st_mode & S_IWGRP) == 0) return;
+  if (::stat(ParentOf(file).c_str(), &dir) != 0) return SystemFailure(error);
+  if ((dir.st_mode & S_IWGRP) == 0) return true;
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return;
+  if (fd < 0) return SystemFailure(error);
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
     if (st.st_gid != dir.st_gid && ::fchown(fd, static_cast<uid_t>(-1), dir.st_gid) == 0)
       st.st_gid = dir.st_gid;
     const mode_t shared = (st.st_mode & 07777) | S_IRGRP | S_IWGRP;
-    if (st.st_gid == dir.st_gid && shared != (st.st_mode & 07777)) {
-      [[maybe_unused]] const int changed = ::fchmod(fd, shared);
-    }
+    if (st.st_gid == dir.st_gid && shared != (st.st_mode & 07777)) ok = ::fchmod(fd, shared) == 0;
   }
+  if (!ok) SystemFailure(error);
   ::close(fd);
+  return ok;
 }
 
 }  // namespace ovix

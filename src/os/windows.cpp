@@ -3,6 +3,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
 #include "os/os.h"
 
 namespace ovix {
@@ -48,20 +52,26 @@ std::string SerialDeviceOfPort(int port) {
   return "COM" + std::to_string(port);
 }
 
-std::FILE* OpenFile(const fs::path& path, const char* mode) {
+File OpenFile(const fs::path& path, const char* mode, std::string* error) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  return ::_wfopen(path.c_str(), wideMode.c_str());
+  File file(::_wfopen(path.c_str(), wideMode.c_str()));
+  if (!file && error) *error = std::strerror(errno);
+  return file;
 }
 
-bool FlushFileToDisk(std::FILE* file) {
-  return ::_commit(::_fileno(file)) == 0;
+bool FlushFileToDisk(std::FILE* file, std::string* error) {
+  if (::_commit(::_fileno(file)) == 0) return true;
+  if (error) *error = std::strerror(errno);
+  return false;
 }
 
-void RenameReplacing(const fs::path& from, const fs::path& to, std::error_code& ec) {
-  ec.clear();
-  if (!MoveFileExW(from.c_str(), to.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    ec.assign(static_cast<int>(GetLastError()), std::system_category());
+bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error) {
+  if (MoveFileExW(from.c_str(), to.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    return true;
+  if (error)
+    *error = std::error_code(static_cast<int>(GetLastError()), std::system_category()).message();
+  return false;
 }
 
 bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
@@ -69,12 +79,12 @@ bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
   std::error_code ec;
   const fs::path dir = targetDir.empty() ? fs::path(".") : PathFromText(targetDir);
   fs::create_directories(dir, ec);
-  RenameReplacing(PathFromText(source), dir / PathFromText(name), ec);
-  if (ec && error) *error = ec.message();
-  return !ec;
+  return RenameReplacing(PathFromText(source), dir / PathFromText(name), error);
 }
 
-void SyncDirectory(const std::string&) {}
+bool SyncDirectory(const std::string&, std::string*) {
+  return true;
+}
 
 WriterCheck CheckForWriter(const std::string& path) {
   const HANDLE file = CreateFileW(PathFromText(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -156,6 +166,8 @@ bool TakeInstanceLocks(const std::vector<std::string>& names) {
   return true;
 }
 
-void ShareWithDirectoryGroup(const fs::path&) {}
+bool ShareWithDirectoryGroup(const fs::path&, std::string*) {
+  return true;
+}
 
 }  // namespace ovix

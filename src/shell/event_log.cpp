@@ -1,9 +1,7 @@
 #include "shell/event_log.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "os/os.h"
 #include "os/text.h"
@@ -11,21 +9,12 @@
 namespace ovix {
 
 bool EventLog::WriteLines(const std::vector<std::string>& lines, std::string* error) const {
-  std::FILE* file = OpenForAppending(PathFromText(path_));
-  if (file == nullptr) {
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
-  errno = 0;
-  bool ok = true;
-  for (const std::string& line : lines) {
-    ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size() &&
-         std::fwrite("\r\n", 1, 2, file) == 2;
-  }
-  const int savedErrno = errno;
-  ok = (std::fclose(file) == 0) && ok;
-  if (!ok && error) *error = std::strerror(savedErrno != 0 ? savedErrno : errno);
-  return ok;
+  File file = OpenForAppending(PathFromText(path_), error);
+  if (!file) return false;
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  const bool written = WriteToFile(file.get(), text, error);
+  return CloseFile(std::move(file), written ? error : nullptr) && written;
 }
 
 std::string VisibleText(std::string_view text, bool reversible) {

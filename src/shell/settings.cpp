@@ -5,7 +5,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <utility>
 
@@ -67,10 +66,8 @@ std::string DirectoryIdentity(const std::string& nativeDir) {
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return IniFile{};
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return Parse(text);
+  const std::optional<std::string> text = ReadWholeFile(PathFromText(path), nullptr);
+  return text ? Parse(*text) : IniFile{};
 }
 
 IniFile IniFile::Parse(std::string_view text) {

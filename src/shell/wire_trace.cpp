@@ -1,7 +1,5 @@
 #include "shell/wire_trace.h"
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <utility>
@@ -55,11 +53,8 @@ std::string_view OutcomeName(Exchange exchange) {
 
 // Whether the file's last byte is not a line end: a crash left a line open.
 bool EndsInsideALine(const std::string& path) {
-  std::FILE* file = OpenFile(PathFromText(path), "rb");
-  if (file == nullptr) return false;
-  const bool open = std::fseek(file, -1, SEEK_END) == 0 && std::fgetc(file) != '\n';
-  std::fclose(file);
-  return open;
+  const File file = OpenFile(PathFromText(path), "rb", nullptr);
+  return file && std::fseek(file.get(), -1, SEEK_END) == 0 && std::fgetc(file.get()) != '\n';
 }
 
 }  // namespace
@@ -87,7 +82,6 @@ WireTrace::WireTrace(std::string path, const EventLog& log, TimeSource now,
 
 WireTrace::~WireTrace() {
   EndStrayRun();
-  if (file_ != nullptr) std::fclose(file_);
 }
 
 bool WireTrace::Open(bool full) {
@@ -97,40 +91,40 @@ bool WireTrace::Open(bool full) {
   size_ = fs::file_size(path, ec);
   if (ec) size_ = 0;
   if (full || size_ >= sizeLimit_) {
-    RenameReplacing(
-        path, fs::path(path).replace_filename(PathFromText(std::string(kOldTraceFileName))), ec);
-    if (ec) {
-      Stop(ec.message());
+    std::string error;
+    if (!RenameReplacing(
+            path, fs::path(path).replace_filename(PathFromText(std::string(kOldTraceFileName))),
+            &error)) {
+      Stop(error);
       return false;
     }
     size_ = 0;
   }
-  file_ = OpenForAppending(path);
-  if (file_ == nullptr) {
-    Stop(std::strerror(errno));
+  std::string error;
+  file_ = OpenForAppending(path, &error);
+  if (!file_) {
+    Stop(error);
     return false;
   }
   return true;
 }
 
 void WireTrace::Write(std::string_view text) {
-  if (file_ == nullptr) return;
+  if (!file_) return;
   if (size_ > 0 && size_ + text.size() > sizeLimit_) {
-    std::fclose(file_);
-    file_ = nullptr;
+    file_.reset();
     if (!Open(true)) return;
   }
-  errno = 0;
-  if (std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0) {
+  std::string error;
+  if (WriteToFile(file_.get(), text, &error)) {
     size_ += text.size();
     return;
   }
-  Stop(errno != 0 ? std::strerror(errno) : "write failed");
+  Stop(error);
 }
 
 void WireTrace::Stop(std::string_view reason) {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
+  file_.reset();
   strayCount_ = 0;
   std::string line = "-> EROARE !! TRASAREA COMUNICATIEI ";
   line += path_;
@@ -157,7 +151,7 @@ void WireTrace::WriteLine(TimePoint when, std::string_view event) {
 }
 
 void WireTrace::OnTraffic(Traffic traffic, const Bytes& bytes) {
-  if (file_ == nullptr) return;
+  if (!file_) return;
   const TimePoint now = now_();
   if (traffic != Traffic::StrayReceived) {
     std::string event(EventName(traffic));
@@ -177,7 +171,7 @@ void WireTrace::OnTraffic(Traffic traffic, const Bytes& bytes) {
 
 void WireTrace::OnWaitEnd(Exchange exchange, std::chrono::seconds limit,
                           std::optional<std::uint8_t> status) {
-  if (file_ == nullptr) return;
+  if (!file_) return;
   std::string event = "WAIT ";
   event += OutcomeName(exchange);
   event += ' ';

@@ -43,6 +43,7 @@
 #include <string_view>
 
 #include "link/printer_link.h"
+#include "os/os.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 
@@ -92,7 +93,7 @@ class WireTrace : public LinkObserver {
   const EventLog& log_;
   TimeSource now_;
   std::uintmax_t sizeLimit_;
-  std::FILE* file_ = nullptr;
+  File file_;                   // empty once the trace has stopped
   std::uintmax_t size_ = 0;     // bytes in the file
   std::string strayLine_;       // the pending STRAY line, without its CR LF
   std::size_t strayCount_ = 0;  // bytes on it; 0: none pending

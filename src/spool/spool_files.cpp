@@ -1,10 +1,8 @@
 #include "spool/spool_files.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "os/os.h"
 #include "os/text.h"
@@ -36,25 +34,17 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
 bool WriteFileDurably(const std::string& path, const std::string& content, std::string* error) {
   const fs::path target = PathFromText(path);
   const fs::path temporary = fs::path(target).concat(".tmp");
-  std::FILE* file = OpenFile(temporary, "wb");
-  if (file == nullptr) {
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
-  ShareWithDirectoryGroup(temporary);
-  bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  ok = std::fflush(file) == 0 && ok;
-  ok = FlushFileToDisk(file) && ok;
-  const int savedErrno = errno;
-  ok = std::fclose(file) == 0 && ok;
-  std::error_code ec;
-  if (ok) RenameReplacing(temporary, target, ec);
-  if (!ok || ec) {
-    if (error) *error = ec ? ec.message() : std::strerror(savedErrno);
+  File file = OpenFile(temporary, "wb", error);
+  if (!file) return false;
+  ShareWithDirectoryGroup(temporary, nullptr);
+  bool ok = WriteToFile(file.get(), content, error) && FlushFileToDisk(file.get(), error);
+  ok = CloseFile(std::move(file), ok ? error : nullptr) && ok;
+  if (!ok || !RenameReplacing(temporary, target, error)) {
+    std::error_code ec;
     fs::remove(temporary, ec);
     return false;
   }
-  SyncDirectory(ParentOf(target).string());
+  SyncDirectory(ParentOf(target).string(), nullptr);
   return true;
 }
 
@@ -66,7 +56,7 @@ bool RemoveFileDurably(const std::string& path, std::string* error) {
     if (error) *error = ec.message();
     return false;
   }
-  SyncDirectory(ParentOf(file).string());
+  SyncDirectory(ParentOf(file).string(), nullptr);
   return true;
 }
 
@@ -84,23 +74,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 std::optional<std::string> ReadFileBytes(const std::string& path, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    if (error) *error = std::strerror(errno);
-    return std::nullopt;
-  }
-  std::string text;
-  char buffer[65536];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  const int savedErrno = errno;
-  std::fclose(file);
-  if (failed) {
-    if (error) *error = std::strerror(savedErrno);
-    return std::nullopt;
-  }
-  return text;
+  return ReadWholeFile(PathFromText(path), error);
 }
 
 std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::string* error) {

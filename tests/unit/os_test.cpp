@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "os/text.h"
@@ -49,6 +52,44 @@ TEST(OsText, DriveLettersAndParents) {
   }
   EXPECT_EQ(AsciiLower('Q'), 'q');
   EXPECT_EQ(AsciiLower('\xC9'), '\xC9');
+}
+
+// Every file function fails the same way: false or empty, with the system's
+// reason; and what one writes, another reads back whole.
+TEST(OsFiles, ReportFailuresWithTheSystemsReason) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() /
+      ("ovix-os-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "sub");
+  const fs::path file = dir / "a.txt";
+  std::string error;
+
+  File out = OpenForAppending(file, &error);
+  ASSERT_TRUE(out) << error;
+  EXPECT_TRUE(WriteToFile(out.get(), "12\r\n", &error) && WriteToFile(out.get(), "3", &error));
+  EXPECT_TRUE(FlushFileToDisk(out.get(), &error) && CloseFile(std::move(out), &error)) << error;
+  EXPECT_EQ(ReadWholeFile(file, &error), std::optional<std::string>("12\r\n3"));
+  EXPECT_TRUE(SyncDirectory(dir.string(), &error) && ShareWithDirectoryGroup(file, &error));
+
+  const std::vector<std::pair<const char*, std::function<bool(std::string*)>>> failures = {
+      {"open of a missing file",
+       [&](std::string* e) { return !!OpenFile(dir / "no" / "x", "rb", e); }},
+      {"read of a missing file", [&](std::string* e) { return !!ReadWholeFile(dir / "x", e); }},
+      {"rename onto a directory",
+       [&](std::string* e) { return RenameReplacing(file, dir / "sub", e); }},
+      {"move of a missing file",
+       [&](std::string* e) {
+         return MoveIntoDirectory((dir / "x").string(), dir.string(), "b", e);
+       }},
+  };
+  for (const auto& [what, call] : failures) {
+    std::string reason;
+    EXPECT_FALSE(call(&reason)) << what;
+    EXPECT_FALSE(reason.empty()) << what;
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace
