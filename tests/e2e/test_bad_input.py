@@ -4,7 +4,7 @@ get a sound outcome, never a crash or a hang."""
 import os
 import unittest
 
-from harness import DriverTest, ITEM
+from tests.harness import DriverTest, ITEM
 
 
 def on_disk(name):

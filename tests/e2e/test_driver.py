@@ -8,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from harness import WINE, DriverTest, ITEM, ITEM_KEYS_NEW, ITEM_KEYS_OLD, Rig, description_keys
+from tests.harness import WINE, DriverTest, ITEM, ITEM_KEYS_NEW, ITEM_KEYS_OLD, Rig, description_keys
 
 
 def printed(rig, name):

@@ -8,7 +8,7 @@ import tempfile
 import time
 import unittest
 
-import harness
+from tests import harness
 
 SETUP = os.path.join(harness.WIN_BUILD, "ovixnova-setup.exe")
 INI = os.path.join(os.path.dirname(__file__), "..", "..", "packaging", "windows", "OVIX.INI")

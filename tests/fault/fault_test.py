@@ -20,12 +20,10 @@ import os
 import random
 import signal
 import subprocess
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from harness import DriverTest, Rig  # noqa: E402
+from tests.harness import DriverTest, Rig
 
 KILLS = int(os.environ.get("OVIX_FAULT_KILLS", "200"))
 RETRY = ["00", "0F", "00", "3A", "31"]

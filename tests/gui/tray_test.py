@@ -12,14 +12,12 @@ import os
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-import harness  # noqa: E402
-from harness import BUILD, WIN_BUILD, WINE, DriverTest, ITEM  # noqa: E402
+from tests import harness
+from tests.harness import BUILD, WIN_BUILD, WINE, DriverTest, ITEM
 
 # Under Wine (OVIX_E2E_PLATFORM=wine) the Windows program runs on the same
 # display: its windows are of class ovixnova.exe, its tray icon a window of

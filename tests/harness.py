@@ -22,13 +22,13 @@ import threading
 import time
 import unittest
 
-BUILD = os.environ.get("OVIX_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+BUILD = os.environ.get("OVIX_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "build"))
 DRIVER = os.path.join(BUILD, "ovixnova")
 SIMULATOR = os.path.join(BUILD, "ovix-regsim")
 TIMEOUT = float(os.environ.get("OVIX_E2E_TIMEOUT", "40"))
 WINE = os.environ.get("OVIX_E2E_PLATFORM") == "wine"
 WIN_BUILD = os.environ.get("OVIX_WIN_BUILD_DIR",
-                           os.path.join(os.path.dirname(__file__), "..", "..", "build-win"))
+                           os.path.join(os.path.dirname(__file__), "..", "build-win"))
 if WINE:
     DRIVER = os.path.join(WIN_BUILD, "test", "ovixnova.exe")
 
