@@ -39,6 +39,11 @@ std::filesystem::path PathFromText(const std::string& text);
 // narrow file functions could not reach it.
 std::optional<std::string> TextFromPath(const std::filesystem::path& path);
 
+// UTF-8 text in the system's narrow encoding, the one the settings and the
+// file functions use: unchanged on POSIX; on Windows in the ANSI code page,
+// where a character that the code page cannot spell becomes '?'.
+std::string NarrowFromUtf8(std::string_view utf8);
+
 // The device of serial port number `port` (1 is the first): "COM<port>" on
 // Windows, "/dev/ttyS<port-1>" on POSIX.
 std::string SerialDeviceOfPort(int port);

@@ -53,6 +53,10 @@ std::optional<std::string> TextFromPath(const fs::path& path) {
   return path.string();
 }
 
+std::string NarrowFromUtf8(std::string_view utf8) {
+  return std::string(utf8);
+}
+
 std::string SerialDeviceOfPort(int port) {
   return "/dev/ttyS" + std::to_string(port - 1);
 }

@@ -48,6 +48,18 @@ std::optional<std::string> TextFromPath(const fs::path& path) {
   return text;
 }
 
+std::string NarrowFromUtf8(std::string_view utf8) {
+  const int length = static_cast<int>(utf8.size());
+  const int wideSize = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (wideSize <= 0) return std::string(utf8);
+  std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), wideSize);
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideSize, nullptr, 0, "?", nullptr);
+  std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideSize, text.data(), size, "?", nullptr);
+  return text;
+}
+
 std::string SerialDeviceOfPort(int port) {
   return "COM" + std::to_string(port);
 }

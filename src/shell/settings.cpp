@@ -63,6 +63,72 @@ std::string DirectoryIdentity(const std::string& nativeDir) {
   return text;
 }
 
+// Appends code point `c` to `out` in UTF-8.
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out += static_cast<char>(((0xFF00 >> (tail + 1)) & 0xFF) | (c >> (6 * tail)));
+  for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+}
+
+// UTF-16 text (after its byte-order mark) in UTF-8; an unpaired surrogate
+// becomes U+FFFD and an odd last byte is dropped.
+std::string Utf8FromUtf16(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  const auto unit = [&](std::size_t i) -> char32_t {
+    const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+    const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+    return static_cast<char32_t>(hi << 8 | lo);
+  };
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+// Whether the text is well-formed UTF-8 with at least one character beyond
+// ASCII: text in a single-byte code page almost never is.
+bool IsUtf8BeyondAscii(std::string_view text) {
+  bool beyond = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t tail = lead < 0x80                   ? 0
+                             : lead >= 0xC2 && lead < 0xE0 ? 1
+                             : lead >= 0xE0 && lead < 0xF0 ? 2
+                             : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                           : 4;
+    if (tail == 4 || tail >= text.size() - i) return false;
+    for (std::size_t k = 1; k <= tail; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    beyond = beyond || tail > 0;
+    i += tail + 1;
+  }
+  return beyond;
+}
+
+// The text of a settings file in the system's narrow encoding: UTF-16 with
+// its byte-order mark (either order, as Notepad's "Unicode" saves it) and
+// UTF-8 (with or without its mark) are converted; other bytes are taken as
+// text of the system's code page, as they are.
+std::string SettingsText(std::string_view bytes) {
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))
+    return NarrowFromUtf8(Utf8FromUtf16(bytes.substr(2), bytes[0] == '\xFE'));
+  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+  return IsUtf8BeyondAscii(bytes) ? NarrowFromUtf8(bytes) : std::string(bytes);
+}
+
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
@@ -70,10 +136,9 @@ IniFile IniFile::Load(const std::string& path) {
   return text ? Parse(*text) : IniFile{};
 }
 
-IniFile IniFile::Parse(std::string_view text) {
-  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
-
+IniFile IniFile::Parse(std::string_view bytes) {
+  const std::string decoded = SettingsText(bytes);
+  std::string_view text = decoded;
   IniFile ini;
   Section* current = nullptr;
   while (!text.empty()) {

@@ -102,8 +102,10 @@ class IniFile {
   // Reads and parses the file. A missing or unreadable file gives an empty
   // IniFile (every lookup misses); this never fails.
   static IniFile Load(const std::string& path);
-  // Parses INI text held in memory.
-  static IniFile Parse(std::string_view text);
+  // Parses the bytes of an INI file held in memory: UTF-16 with its
+  // byte-order mark (either order) and UTF-8 are read as well as text in the
+  // system's code page (on Windows, values come out in the ANSI code page).
+  static IniFile Parse(std::string_view bytes);
 
   // The value of the key in the section; std::nullopt when the section or the
   // key is missing. A present key with an empty value gives the empty text.

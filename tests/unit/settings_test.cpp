@@ -269,6 +269,30 @@ TEST_F(SettingsFileTest, LookupRules) {
   }
 }
 
+// Notepad's encodings: "Unicode" (UTF-16 with its mark, either byte order)
+// and UTF-8, with or without its mark, all give the value in the system's
+// narrow text (UTF-8 on Linux, the ANSI code page on Windows).
+TEST_F(SettingsFileTest, UnicodeFilesAreRead) {
+  const auto utf16 = [](const std::u16string& text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+      const char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
+      bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return bytes;
+  };
+  const std::u16string ini = u"[DEFAULT]\r\nCOM=3\r\nOKDIR=C:\\Cas\u00e9\U0001F600\r\n";
+  const std::string okdir = kWindows ? "C:\\Cas\xE9??\\" : "C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\\";
+  for (const std::string& file :
+       std::vector<std::string>{utf16(ini, false), utf16(ini, true),
+                                "\xEF\xBB\xBF[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n",
+                                "[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n"}) {
+    const DriverSettings loaded = LoadDriverSettings(Write(file));
+    EXPECT_EQ(loaded.COM, "3") << file;
+    EXPECT_EQ(loaded.OKDIR, okdir) << file;
+  }
+}
+
 TEST_F(SettingsFileTest, DefaultPassesThroughTheSameBuffer) {
   const std::string path = (dir_ / "none.ini").string();
   EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", "", path), "");
