@@ -1,5 +1,11 @@
 ; Installer of the Windows program, built on Linux by scripts/build-windows:
-;   makensis -DVERSION=x.y.z [-DSOURCE_DIR=...] [-DBUILD_DIR=...] [-DOUTFILE=...] ovixnova.nsi
+;   makensis -DVERSION=x.y.z [-DSOURCE_DIR=...] [-DBUILD_DIR=...] [-DOUTFILE=...]
+;            [-DAMD64] ovixnova.nsi
+; A 32-bit program, so that every till runs it; it carries both builds of the
+; driver and installs the 64-bit one (BUILD_DIR) on 64-bit Windows and the
+; 32-bit one (BUILD_DIR/x86) on 32-bit Windows, from Windows 7 SP1 on. -DAMD64
+; makes the same installer a 64-bit program, for a Wine that runs no 32-bit
+; code (the tests).
 ; It installs ovixnova.exe and ovixnova-check.exe into Program Files\OVIXNOVA,
 ; writes OVIX.INI there unless one exists, makes the spool directories of the
 ; default settings writable by the users who print, adds a Start menu and a
@@ -26,9 +32,11 @@
 ; OVIX.INI (BONDIR, OKDIR, ERRDIR).
 !define SPOOL "C:\OVIX"
 
-; A 64-bit installer, like the program it installs (Debian's Wine is also
-; 64-bit only and runs no 32-bit installer).
-Target amd64-unicode
+!ifdef AMD64
+  Target amd64-unicode
+!else
+  Target x86-unicode
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 ManifestDPIAware true
@@ -36,8 +44,6 @@ ManifestDPIAware true
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
-; A new version goes where the previous one is, beside the shop's OVIX.INI.
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
@@ -51,6 +57,9 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "WinVer.nsh"
+!include "x64.nsh"
 
 !define MUI_ICON "${SOURCE_DIR}/resources/icons/ovixnova.ico"
 !define MUI_UNICON "${SOURCE_DIR}/resources/icons/ovixnova.ico"
@@ -90,17 +99,49 @@ FunctionEnd
 
 Function .onInit
   SetShellVarContext all
+  StrCpy $0 ""
+  ${IfNot} ${AtLeastWin7}
+    StrCpy $0 "old"
+  ${ElseIf} ${IsWin7}
+  ${AndIfNot} ${AtLeastServicePack} 1
+    StrCpy $0 "old"
+  ${EndIf}
+  ${If} $0 == "old"
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} are nevoie de Windows 7 SP1 sau mai nou." /SD IDOK
+    SetErrorLevel 3
+    Abort
+  ${EndIf}
+  ; The 64-bit program keeps its registration where 64-bit programs do.
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  ; Without /D a new version goes where the previous one is, beside the
+  ; shop's OVIX.INI.
+  ${If} $INSTDIR == "$PROGRAMFILES64\${PRODUCT}"
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 != ""
+      StrCpy $INSTDIR $0
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
   SetShellVarContext all
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
 FunctionEnd
 
 Section "${PRODUCT}"
   SetOutPath "$INSTDIR"
   Call CheckNotRunning
-  File "${BUILD_DIR}/ovixnova.exe"
-  File "${BUILD_DIR}/ovixnova-check.exe"
+  ${If} ${RunningX64}
+    File "${BUILD_DIR}/ovixnova.exe"
+    File "${BUILD_DIR}/ovixnova-check.exe"
+  ${Else}
+    File "${BUILD_DIR}/x86/ovixnova.exe"
+    File "${BUILD_DIR}/x86/ovixnova-check.exe"
+  ${EndIf}
   ; The shop's settings are kept: OVIX.INI is written only when there is none.
   SetOverwrite off
   File "${SOURCE_DIR}/packaging/windows/OVIX.INI"

@@ -10,7 +10,7 @@ import unittest
 
 from tests import harness
 
-SETUP = os.path.join(harness.WIN_BUILD, "ovixnova-setup.exe")
+SETUP = os.path.join(harness.WIN_BUILD, "test", "ovixnova-setup.exe")
 INI = os.path.join(os.path.dirname(__file__), "..", "..", "packaging", "windows", "OVIX.INI")
 KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\OVIXNOVA"
 
@@ -21,7 +21,7 @@ def read(path):
 
 
 @unittest.skipUnless(harness.WINE and os.path.exists(SETUP),
-                     "needs OVIX_E2E_PLATFORM=wine and build-win/ovixnova-setup.exe")
+                     "needs OVIX_E2E_PLATFORM=wine and build-win/test/ovixnova-setup.exe")
 class Installer(harness.DriverTest):
     def wine(self, *args):
         """Exit status and output of a program under Wine; the output goes
