@@ -518,7 +518,7 @@ ReceiptSpool::Step ReceiptSpool::CarryOutDecision() {
 // True when the register answered the keys of the cancel sequence.
 bool ReceiptSpool::CancelSequence() {
   bool answered = SendEachKey(keys::kCancelSequence);
-  if (link_.SecondStatus != 0) answered = SendEachKey(keys::kCancelSequenceTail) && answered;
+  if (link_.SecondStatus() != 0) answered = SendEachKey(keys::kCancelSequenceTail) && answered;
   return answered;
 }
 

@@ -654,7 +654,7 @@ TEST(ReceiptSpool, ClearingWaitsForAnIdleTick) {
   r.spool.Tick();
   EXPECT_EQ(r.Sent(), (Cmds{"11 45 31", "0F"}));
   EXPECT_GT(r.rig.reg.now - start, 18s);
-  EXPECT_EQ(int(r.rig.link.JobError), 0);
+  EXPECT_EQ(int(r.rig.link.JobError()), 0);
   EXPECT_FALSE(r.spool.ClearRequested);
   EXPECT_EQ(r.Log(), Cmds{"-> EFECTUARE STERGERE: DATE - TIME"});
   r.spool.Tick();
