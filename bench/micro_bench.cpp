@@ -4,6 +4,7 @@
 
 #include "link/frame_codec.h"
 #include "link/printer_link.h"
+#include "spool/digit_keys.h"
 #include "spool/translation.h"
 
 namespace ovix {
