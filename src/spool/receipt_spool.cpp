@@ -8,7 +8,6 @@
 #include "spool/translation.h"
 
 namespace ovix {
-namespace fs = std::filesystem;
 
 ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
                            DriverHost& host, Clock& clock, Timestamp timestamp)
@@ -17,19 +16,11 @@ ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, co
       log_(log),
       host_(host),
       timestamp_(std::move(timestamp)),
-      journal_(NativeDirectory(settings.BONDIR) + std::string(kJournalFileName)),
-      chooser_(settings, clock, log) {}
-
-std::string ReceiptSpool::ForLog(const JobFileRef& file) const {
-  return settings_.BONDIR + VisibleText(file.name);
-}
-
-std::string ReceiptSpool::NativePath(const JobFileRef& file) const {
-  return NativeDirectory(settings_.BONDIR) + file.name;
-}
+      chooser_(settings, clock, log),
+      filer_(settings, log, chooser_) {}
 
 std::string ReceiptSpool::GoneLine(const JobFileRef& file, bool replaced) const {
-  return "-> EROARE !! FISIERUL " + ForLog(file) +
+  return "-> EROARE !! FISIERUL " + filer_.ForLog(file) +
          (replaced ? " A FOST INLOCUIT CU ALT FISIER" : " NU MAI EXISTA");
 }
 
@@ -38,65 +29,11 @@ void ReceiptSpool::Log(const std::string& line) {
   log_.WriteLogLine(line);
 }
 
-void ReceiptSpool::Record(const JobFileRef& file, JobState state) {
-  std::string error;
-  if (!journal_.Put({file.name, file.identity, state}, &error))
-    Log("-> EROARE !! EVIDENTA BONULUI " + ForLog(file) + " NU POATE FI SCRISA: " + error);
-}
-
-void ReceiptSpool::Forget(const std::string& name) {
-  std::string error;
-  if (!journal_.Remove(name, &error))
-    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI STEARSA: " + error);
-}
-
 void ReceiptSpool::RecoverInterruptedJob() {
-  std::string error;
-  if (!journal_.Load(&error)) {
-    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI CITITA: " + error);
-    return;
-  }
-  const std::vector<JournalEntry> entries = journal_.Entries();
-  for (const JournalEntry& entry : entries) RecoverEntry(entry);
-}
-
-void ReceiptSpool::RecoverEntry(const JournalEntry& entry) {
-  const JobFileRef file{entry.name, entry.identity};
-  const std::string bon = "-> RECUPERARE: BONUL " + ForLog(file);
-  // The file the entry speaks of is still there (a file that cannot be read
-  // now counts as it: the tick that takes it tells).
-  std::string error;
-  const std::optional<ReadFile> read = chooser_.Read(entry.name, &error);
-  const bool there = chooser_.IsRegularFile(entry.name) && (!read || entry.Matches(read->identity));
-  RetakeFile retake{file};
-  switch (entry.state) {
-    case JobState::Printed:
-      Log(bon + " A FOST TIPARIT INAINTE DE OPRIRE");
-      if (!there) return Forget(entry.name);
-      FileIntoOkDirectory(file);
-      return;
-    case JobState::GivenUp:
-      Log(bon + " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-      if (!there) return Forget(entry.name);
-      FileIntoErrorDirectory(file);
-      return;
-    case JobState::Cancelled:
-      // The operator cancelled it and the driver stopped before carrying that out.
-      Log(bon + " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-      recovered_.emplace_back(retake, Decision::VoidAndFile);
-      return;
-    case JobState::Printing:
-      // Cut off in the middle: the receipt is voided on the register, as a
-      // retry does, before it is printed again.
-      Log(bon + " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
-      recovered_.emplace_back(retake, Decision::VoidAndReprint);
-      return;
-    case JobState::Paying:
-      // Whether the payment closed it, only the paper tells.
-      Log(bon + " ERA LA PLATA LA OPRIRE; SE INTREABA OPERATORUL");
-      retake.askFirst = true;
-      recovered_.emplace_back(retake, Decision::VoidAndReprint);
-      return;
+  for (const JournalEntry& entry : filer_.Recover()) {
+    const RetakeFile retake{{entry.name, entry.identity}, entry.state == JobState::Paying};
+    recovered_.emplace_back(retake, entry.state == JobState::Cancelled ? Decision::VoidAndFile
+                                                                       : Decision::VoidAndReprint);
   }
 }
 
@@ -240,20 +177,17 @@ JobOutcome ReceiptSpool::RunJob(const JobFileRef& file, const std::string& conte
   chooser_.Taken(file.name);
   retake_.reset();
   const JobFile job = MakeJobFile(SplitLines(content), settings_);
-  if (std::optional<JobOutcome> end = FileWithoutSending(job)) return *end;
+  // A file with nothing to send is filed at once, without talking to the
+  // register, unless a decision for it is still to be carried out there.
+  if (HasNothingToSend(job) && operatorDecision_ == Decision::None) {
+    return job.kind == JobKind::CurrencyProgramming ? JobOutcome::DeletedWithoutSending
+                                                    : JobOutcome::FiledWithoutSending;
+  }
   if (std::optional<JobOutcome> end = StartJob()) return *end;
   if (std::optional<JobOutcome> end = PreJobCheck()) return *end;
   phase_ = Phase::Lines;
   if (job.kind == JobKind::CurrencyProgramming) return RunCurrencyJob(job);
   return RunReceiptJob(file, job);
-}
-
-// A file with nothing to send is filed at once, without talking to the
-// register, unless a decision for it is still to be carried out there.
-std::optional<JobOutcome> ReceiptSpool::FileWithoutSending(const JobFile& job) const {
-  if (!HasNothingToSend(job) || operatorDecision_ != Decision::None) return std::nullopt;
-  return job.kind == JobKind::CurrencyProgramming ? JobOutcome::DeletedWithoutSending
-                                                  : JobOutcome::FiledWithoutSending;
 }
 
 // The decision for a file that has left the spool, or was replaced by another
@@ -354,8 +288,8 @@ JobOutcome ReceiptSpool::RunCurrencyJob(const JobFile& job) {
 }
 
 JobOutcome ReceiptSpool::RunReceiptJob(const JobFileRef& file, const JobFile& job) {
-  Log("-> Inceput tiparire: " + ForLog(file));
-  Record(file, JobState::Printing);
+  Log("-> Inceput tiparire: " + filer_.ForLog(file));
+  filer_.Record(file, JobState::Printing);
   bool paying = false;
   std::optional<SentLine> firstFailure;
   for (const SentLine& line : LinesToSend(job, settings_)) {
@@ -364,7 +298,7 @@ JobOutcome ReceiptSpool::RunReceiptJob(const JobFileRef& file, const JobFile& jo
     const bool payment = IsPayment(ClassifyReceiptLine(line.text, settings_));
     if (payment && !paying) {
       paying = true;
-      Record(file, JobState::Paying);
+      filer_.Record(file, JobState::Paying);
     }
     const bool failedBefore = link_.CommandFailed();
     const LineOutcome outcome = TranslateReceiptLine(line.text, settings_, newFirmware_, link_);
@@ -385,7 +319,7 @@ JobOutcome ReceiptSpool::CreditPaymentClosed(const JobFileRef& file,
   if (link_.LastVerdict() != Exchange::Reply) return JobOutcome::PrintFailed;
   if (firstFailure) {
     Log("-> ATENTIE !! LINIA " + std::to_string(firstFailure->index + 1) + " (" +
-        VisibleText(firstFailure->text) + ") A BONULUI " + ForLog(file) +
+        VisibleText(firstFailure->text) + ") A BONULUI " + filer_.ForLog(file) +
         " A ESUAT; BONUL A FOST INCHIS PRIN PLATA PE CREDIT");
   }
   link_.ForgetFailures();
@@ -395,14 +329,14 @@ JobOutcome ReceiptSpool::CreditPaymentClosed(const JobFileRef& file,
 void ReceiptSpool::EndJob(const JobFileRef& file, JobOutcome outcome, const std::string& detail) {
   switch (outcome) {
     case JobOutcome::Printed:
-      Record(file, JobState::Printed);
-      FileIntoOkDirectory(file);
+      filer_.Record(file, JobState::Printed);
+      filer_.FileIntoOkDirectory(file);
       break;
     case JobOutcome::Cancelled:
-      Log("-> EROARE !!  FISIERUL" + ForLog(file) + " ANULAT SI MUTAT IN DIRECTORUL" +
+      Log("-> EROARE !!  FISIERUL" + filer_.ForLog(file) + " ANULAT SI MUTAT IN DIRECTORUL" +
           settings_.ERRDIR);
-      Record(file, JobState::GivenUp);
-      FileIntoErrorDirectory(file);
+      filer_.Record(file, JobState::GivenUp);
+      filer_.FileIntoErrorDirectory(file);
       break;
     case JobOutcome::NoAnswer:
       if (!AskToGoOn(file)) return;
@@ -410,25 +344,25 @@ void ReceiptSpool::EndJob(const JobFileRef& file, JobOutcome outcome, const std:
     case JobOutcome::PaymentUnconfirmed:
       return EndJob(file, AskPayment(file));
     case JobOutcome::ReprintAsked:
-      Record(file, JobState::Printing);
-      RetakeNext(file);
+      filer_.Record(file, JobState::Printing);
+      retake_ = RetakeFile{file};
       break;
     case JobOutcome::PrintFailed:
       if (exitRequested_) return EndJob(file, JobOutcome::StoppedForExit);
       ShowPrintError(file);
       break;
     case JobOutcome::StoppedForExit:
-      Log("-> EROARE LA TIPARIRE BON " + ForLog(file) +
+      Log("-> EROARE LA TIPARIRE BON " + filer_.ForLog(file) +
           " IN TIMPUL IESIRII; FISIERUL RAMINE IN DIRECTORUL " + settings_.BONDIR);
       break;
     case JobOutcome::Interrupted:
       break;
     case JobOutcome::CurrencyProgrammed:
-      DeleteProgrammedFile(file);
+      filer_.DeleteProgrammedFile(file);
       break;
     case JobOutcome::GoneFileVoided:
       Log(detail + "; BONUL NETERMINAT A FOST ANULAT PE CASA");
-      Forget(file.name);
+      filer_.Forget(file.name);
       break;
     default:
       return EndWithoutRegister(file, outcome, detail);
@@ -442,14 +376,14 @@ void ReceiptSpool::EndWithoutRegister(const JobFileRef& file, JobOutcome outcome
   switch (outcome) {
     case JobOutcome::FileGone:
       Log(detail);
-      Forget(file.name);
+      filer_.Forget(file.name);
       return;
     case JobOutcome::FiledWithoutSending:
     case JobOutcome::DeletedWithoutSending:
-      return FileEmptyFile(file, outcome == JobOutcome::DeletedWithoutSending);
+      return filer_.FileEmptyFile(file, outcome == JobOutcome::DeletedWithoutSending);
     case JobOutcome::Unreadable:
-      return chooser_.SetAside(
-          file.name, "-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI CITIT: " + detail);
+      return chooser_.SetAside(file.name, "-> EROARE !! FISIERUL " + filer_.ForLog(file) +
+                                              " NU POATE FI CITIT: " + detail);
     default:
       return;
   }
@@ -466,7 +400,7 @@ bool ReceiptSpool::AskToGoOn(const JobFileRef& file) {
     return false;
   }
   Log("\t-> RE-INCERCARE...");
-  RetakeNext(file);
+  retake_ = RetakeFile{file};
   return true;
 }
 
@@ -477,8 +411,9 @@ bool ReceiptSpool::AskToGoOn(const JobFileRef& file) {
 // journal as it is, so the next start asks again.
 JobOutcome ReceiptSpool::AskPayment(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
-  Log("-> PLATA NECONFIRMATA: BONUL " + ForLog(file) + " A IESIT COMPLET DIN CASA DE MARCAT ??");
-  const bool complete = host_.AskReceiptComplete(ForLog(file));
+  Log("-> PLATA NECONFIRMATA: BONUL " + filer_.ForLog(file) +
+      " A IESIT COMPLET DIN CASA DE MARCAT ??");
+  const bool complete = host_.AskReceiptComplete(filer_.ForLog(file));
   if (exitRequested_) return JobOutcome::Interrupted;
   link_.ForgetFailures();
   if (complete) {
@@ -491,15 +426,11 @@ JobOutcome ReceiptSpool::AskPayment(const JobFileRef& file) {
   return JobOutcome::ReprintAsked;
 }
 
-void ReceiptSpool::RetakeNext(const JobFileRef& file) {
-  retake_ = RetakeFile{file};
-}
-
 void ReceiptSpool::ShowPrintError(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
-  Log("-> EROARE LA TIPARIRE BON " + ForLog(file) + " !!!");
+  Log("-> EROARE LA TIPARIRE BON " + filer_.ForLog(file) + " !!!");
   // Unless the operator gives it up, the file is taken again first.
-  RetakeNext(file);
+  retake_ = RetakeFile{file};
   host_.ShowPrintErrorDialog();
 }
 
@@ -512,22 +443,22 @@ void ReceiptSpool::OnErrorDialogButton(ErrorChoice choice) {
       Log("\t-> RE-INCEARCA...");
       operatorDecision_ = Decision::VoidAndReprint;
       // The operator chose to print it again: a restart voids and reprints it too.
-      Record(file, JobState::Printing);
+      filer_.Record(file, JobState::Printing);
       break;
     case ErrorChoice::CancelReceipt:
       Log("\t-> ANULARE BON...");
       operatorDecision_ = Decision::VoidAndFile;
       // So that a restart cancels it too, instead of printing it again.
-      Record(file, JobState::Cancelled);
+      filer_.Record(file, JobState::Cancelled);
       break;
     case ErrorChoice::GiveUp:
       Log("\t-> RENUNTARE...");
       link_.ForgetFailures();
       operatorDecision_ = Decision::None;
       retake_.reset();
-      Log("-> EROARE !! MUTARE " + ForLog(file) + " IN DIRECTORUL " + settings_.ERRDIR);
-      Record(file, JobState::GivenUp);
-      FileIntoErrorDirectory(file);
+      Log("-> EROARE !! MUTARE " + filer_.ForLog(file) + " IN DIRECTORUL " + settings_.ERRDIR);
+      filer_.Record(file, JobState::GivenUp);
+      filer_.FileIntoErrorDirectory(file);
       break;
   }
 }
@@ -540,77 +471,6 @@ void ReceiptSpool::EndTick() {
   }
   host_.SetTrayIcon(TrayPicture::Idle);
   SetTimer(true);
-}
-
-bool ReceiptSpool::FileIntoOkDirectory(const JobFileRef& file) {
-  std::string okError;
-  if (MoveJobTo(file, settings_.OKDIR, &okError)) {
-    Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.OKDIR);
-  } else {
-    // The receipt is printed: it must not be printed again, so it goes to the
-    // error directory, or stays where it is and is skipped until a restart.
-    Log("-> EROARE !! MUTARE " + ForLog(file) + " IN DIRECTORUL " + settings_.OKDIR +
-        " ESUATA: " + okError);
-    std::string errError;
-    if (!MoveJobTo(file, settings_.ERRDIR, &errError)) {
-      Log("-> Sfirsit tiparire: " + ForLog(file) + "; BON TIPARIT, FISIER NEMUTAT: " + errError);
-      chooser_.NeverAgain(file.name);
-      return false;
-    }
-    Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.ERRDIR);
-  }
-  Forget(file.name);
-  return true;
-}
-
-bool ReceiptSpool::FileIntoErrorDirectory(const JobFileRef& file) {
-  std::string error;
-  if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
-    Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
-    chooser_.NeverAgain(file.name);
-    return false;
-  }
-  Forget(file.name);
-  return true;
-}
-
-// A file with nothing to send: a currency programming without currencies is
-// deleted, an empty receipt goes to the error directory.
-void ReceiptSpool::FileEmptyFile(const JobFileRef& file, bool currency) {
-  std::string error;
-  if (currency) {
-    std::error_code ec;
-    fs::remove(PathFromText(NativePath(file)), ec);
-    if (ec) {
-      Log("-> Programare Valute: " + ForLog(file) +
-          " FARA VALUTE; FISIERUL NU POATE FI STERS: " + ec.message());
-      chooser_.NeverAgain(file.name);
-    } else {
-      Log("-> Programare Valute: " + ForLog(file) + " FARA VALUTE; FISIER STERS");
-    }
-  } else if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
-    chooser_.ReportOnce(
-        file.name, "-> EROARE !! FISIERUL GOL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
-    chooser_.NeverAgain(file.name);
-  } else {
-    Log("-> EROARE !! FISIERUL GOL " + ForLog(file) + " MUTAT IN DIRECTORUL " + settings_.ERRDIR);
-  }
-  Forget(file.name);
-}
-
-void ReceiptSpool::DeleteProgrammedFile(const JobFileRef& file) {
-  std::error_code ec;
-  fs::remove(PathFromText(NativePath(file)), ec);
-  if (ec) {
-    // Programmed already: never again in this run, even though the file stays.
-    Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI STERS: " + ec.message());
-    chooser_.NeverAgain(file.name);
-  }
-}
-
-bool ReceiptSpool::MoveJobTo(const JobFileRef& file, const std::string& dirSetting,
-                             std::string* error) {
-  return MoveIntoDirectory(NativePath(file), NativeDirectory(dirSetting), file.name, error);
 }
 
 void ReceiptSpool::RequestClearing() {

@@ -19,6 +19,7 @@
 #include "spool/driver_host.h"
 #include "spool/file_chooser.h"
 #include "spool/job_file.h"
+#include "spool/job_filer.h"
 #include "spool/journal.h"
 
 namespace ovix {
@@ -154,7 +155,6 @@ class ReceiptSpool {
   // it; nullopt goes on with the next step.
   void TakeFile(const std::string& name);
   JobOutcome RunJob(const JobFileRef& file, const std::string& content);
-  std::optional<JobOutcome> FileWithoutSending(const JobFile& job) const;
   std::optional<JobOutcome> StartJob();
   std::optional<JobOutcome> PreJobCheck();
   std::optional<JobOutcome> CarryOutDecision();
@@ -164,12 +164,11 @@ class ReceiptSpool {
   JobOutcome RunReceiptJob(const JobFileRef& file, const JobFile& job);
   JobOutcome CreditPaymentClosed(const JobFileRef& file,
                                  const std::optional<SentLine>& firstFailure);
-  void RecoverEntry(const JournalEntry& entry);
 
   // The one end of every job: writes the journal, files the job's file, logs,
-  // and ends the tick (EndTick) unless the operator ended the program at the
-  // no-answer box. `detail` is the log text of a gone file, or the reason a
-  // file could not be read.
+  // and ends the tick (EndTick), except where the operator ended the program
+  // at the no-answer box and for files no tick was started for. `detail` is
+  // the log text of a gone file, or the reason a file could not be read.
   void EndJob(const JobFileRef& file, JobOutcome outcome, const std::string& detail = {});
   void EndWithoutRegister(const JobFileRef& file, JobOutcome outcome, const std::string& detail);
   // The no-answer box; false when the operator ended the program with it.
@@ -181,33 +180,11 @@ class ReceiptSpool {
   // either ends (exit requested) or idles with the timer on.
   void EndTick();
 
-  // Filing. Files a printed receipt and forgets its entry; false when it could
-  // not be filed anywhere: it stays, skipped until a restart files it by the
-  // journal.
-  bool FileIntoOkDirectory(const JobFileRef& file);
-  // Files a cancelled or given-up receipt into the error directory and forgets
-  // its entry. False when it cannot be moved: it stays, skipped until a
-  // restart files it by the journal (its entry says GivenUp: nothing more is
-  // sent).
-  bool FileIntoErrorDirectory(const JobFileRef& file);
-  void FileEmptyFile(const JobFileRef& file, bool currency);
-  void DeleteProgrammedFile(const JobFileRef& file);
-  bool MoveJobTo(const JobFileRef& file, const std::string& dirSetting, std::string* error);
-
   bool SendEachKey(std::string_view keys);
   bool CancelSequence();
-  void RetakeNext(const JobFileRef& file);
-  // The job file's journal entry: set to `state`, or removed; a failure is logged.
-  void Record(const JobFileRef& file, JobState state);
-  void Forget(const std::string& name);
   void SetTimer(bool enabled);
   void FallBackToPolling(const std::string& reason);
   void Log(const std::string& line);
-  // The job file as the operating system's file functions take it, and as
-  // the log shows it (the directory as set, control characters of the name
-  // escaped).
-  std::string NativePath(const JobFileRef& file) const;
-  std::string ForLog(const JobFileRef& file) const;
   // The log line of a decision whose file is gone or was replaced.
   std::string GoneLine(const JobFileRef& file, bool replaced) const;
 
@@ -216,8 +193,8 @@ class ReceiptSpool {
   const EventLog& log_;
   DriverHost& host_;
   Timestamp timestamp_;
-  Journal journal_;
   FileChooser chooser_;
+  JobFiler filer_;
   Phase phase_ = Phase::Idle;
   Decision operatorDecision_ = Decision::None;
   bool newFirmware_ = false;  // the register keys amounts with the decimal point
