@@ -63,21 +63,19 @@ bool JobFiler::RecoverEntry(const JournalEntry& entry) {
   const bool there = chooser_.IsRegularFile(entry.name) && (!read || entry.Matches(read->identity));
   switch (entry.state) {
     case JobState::Printed:
-      Log(bon + " A FOST TIPARIT INAINTE DE OPRIRE");
-      if (there) {
+    case JobState::GivenUp: {
+      const bool printed = entry.state == JobState::Printed;
+      Log(bon + (printed ? std::string(" A FOST TIPARIT INAINTE DE OPRIRE")
+                         : " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR));
+      if (!there) {
+        Forget(entry.name);
+      } else if (printed) {
         FileIntoOkDirectory(file);
       } else {
-        Forget(entry.name);
-      }
-      return false;
-    case JobState::GivenUp:
-      Log(bon + " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-      if (there) {
         FileIntoErrorDirectory(file);
-      } else {
-        Forget(entry.name);
       }
       return false;
+    }
     case JobState::Cancelled:
       // The operator cancelled it and the driver stopped before carrying that out.
       Log(bon + " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
