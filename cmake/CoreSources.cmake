@@ -9,7 +9,10 @@ set(OVIX_CORE_SOURCES
   ${OVIX_ROOT}/src/shell/event_log.cpp
   ${OVIX_ROOT}/src/shell/settings.cpp
   ${OVIX_ROOT}/src/shell/wire_trace.cpp
+  ${OVIX_ROOT}/src/spool/digit_keys.cpp
+  ${OVIX_ROOT}/src/spool/file_chooser.cpp
   ${OVIX_ROOT}/src/spool/job_file.cpp
+  ${OVIX_ROOT}/src/spool/job_filer.cpp
   ${OVIX_ROOT}/src/spool/journal.cpp
   ${OVIX_ROOT}/src/spool/receipt_line.cpp
   ${OVIX_ROOT}/src/spool/receipt_spool.cpp

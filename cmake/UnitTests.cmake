@@ -3,8 +3,11 @@
 # Windows cross-build of the unit tests both take this one list.
 set(OVIX_UNIT_TEST_SOURCES
   ${OVIX_ROOT}/tests/unit/check_test.cpp
+  ${OVIX_ROOT}/tests/unit/digit_keys_test.cpp
+  ${OVIX_ROOT}/tests/unit/file_chooser_test.cpp
   ${OVIX_ROOT}/tests/unit/frame_codec_test.cpp
   ${OVIX_ROOT}/tests/unit/job_file_test.cpp
+  ${OVIX_ROOT}/tests/unit/job_filer_test.cpp
   ${OVIX_ROOT}/tests/unit/os_test.cpp
   ${OVIX_ROOT}/tests/unit/printer_link_test.cpp
   ${OVIX_ROOT}/tests/unit/receipt_spool_test.cpp

@@ -17,15 +17,9 @@ int HexValue(char c) {
   return 0;
 }
 
-char DigitKey(char c) {
-  if (c == '0') return static_cast<char>(kZeroDigit);
-  if (c >= '1' && c <= '9') return static_cast<char>(c - '0');
-  return 0;
-}
-
-// Blanks ignored, digits read up to the first other character; with
-// pointAllowed the first decimal point is read too and starts the decimals.
-double UnsignedNumber(std::string_view text, bool pointAllowed) {
+// Blanks ignored, digits read up to the first other character; the first
+// decimal point is read too and starts the decimals.
+double UnsignedNumber(std::string_view text) {
   double value = 0;
   double scale = 1;  // weight of the next decimal once in the fraction
   bool inFraction = false;
@@ -38,20 +32,13 @@ double UnsignedNumber(std::string_view text, bool pointAllowed) {
         scale /= 10;
         value += scale * (c - '0');
       }
-    } else if (pointAllowed && c == '.' && !inFraction) {
+    } else if (c == '.' && !inFraction) {
       inFraction = true;
     } else {
       break;
     }
   }
   return value;
-}
-
-Bytes DigitKeys(std::string_view text) {
-  Bytes keys;
-  keys.reserve(text.size());
-  for (char c : text) keys.push_back(DigitKey(c));
-  return keys;
 }
 
 }  // namespace
@@ -100,35 +87,13 @@ double LeadingNumber(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return 0;
   const char sign = text[first];
-  if (sign != '-' && sign != '+') return UnsignedNumber(text, true);
-  const double value = UnsignedNumber(text.substr(first + 1), true);
+  if (sign != '-' && sign != '+') return UnsignedNumber(text);
+  const double value = UnsignedNumber(text.substr(first + 1));
   return sign == '-' ? -value : value;
-}
-
-double ReceiptFieldNumber(std::string_view text) {
-  return UnsignedNumber(text, false);
 }
 
 double RoundHalfEven(double value) {
   return std::nearbyint(value);
-}
-
-Bytes EncodeDigits(std::string_view text, bool padToThree) {
-  const std::size_t firstKept = text.find_first_not_of('0');
-  if (firstKept == std::string_view::npos) return Bytes(1, static_cast<char>(kZeroDigit));
-  Bytes keys = DigitKeys(text.substr(firstKept));
-  if (padToThree && keys.size() < 3) keys.insert(0, 3 - keys.size(), static_cast<char>(kZeroDigit));
-  return keys;
-}
-
-Bytes EncodeFraction(std::string_view text) {
-  if (UnsignedNumber(text, true) == 0) return Bytes(1, static_cast<char>(kZeroDigit));
-  std::string kept(text);
-  if (kept.size() >= 3 && kept[2] == '0') {
-    kept.erase(2, 1);
-    if (kept[1] == '0') kept.erase(1, 1);
-  }
-  return DigitKeys(kept);
 }
 
 std::string ReplyHexOf(const Bytes& replyRaw) {

@@ -1,6 +1,7 @@
-// Byte-level codec of the register protocol: command framing, digit encodings
-// of numbers for key commands, the hexadecimal rendering of reply data and the
-// readings of status fields. Pure functions; none fails or rejects input.
+// Byte-level codec of the register protocol: command framing, the
+// hexadecimal rendering of reply data, the readings of status fields, and the
+// reading of numbers that the settings share. Pure functions; none fails or
+// rejects input. The digit keys of receipt numbers are in spool/digit_keys.h.
 #pragma once
 
 #include <string>
@@ -14,7 +15,6 @@ inline constexpr unsigned char kDle = 0x10;
 inline constexpr unsigned char kStx = 0x02;
 inline constexpr unsigned char kEtx = 0x03;
 inline constexpr unsigned char kAck = 0x06;
-inline constexpr unsigned char kZeroDigit = 0x0A;
 
 // 10 02 00 00 00 00: the fixed head of every command.
 Bytes MakeFrameHead();
@@ -39,30 +39,11 @@ double DecimalReading(std::string_view twoChars);
 // Numeric value of a text read as a decimal number: blanks anywhere are
 // ignored, an optional leading sign is taken, then digits with at most one
 // decimal point; reading stops at the first other character. No digits: 0.
+// Receipt fields are read with ReceiptFieldNumber (spool/digit_keys.h).
 double LeadingNumber(std::string_view text);
-
-// Numeric value of a receipt field: blanks anywhere are ignored, then digits;
-// reading stops at the first other character, so a sign or a decimal point
-// ends it ("-1" reads 0, "12.5" reads 12). No digits: 0. Settings are read
-// with LeadingNumber instead.
-double ReceiptFieldNumber(std::string_view text);
 
 // Rounds to the nearest integer, a half to the even neighbour (2.5 -> 2, 3.5 -> 4).
 double RoundHalfEven(double value);
-
-// A whole number as digit keys: leading "0"s dropped; nothing left gives the
-// single byte 0x0A; otherwise "0" -> 0x0A, "1"-"9" -> 0x01-0x09, any other
-// character -> 0x00. With padToThree a result shorter than 3 bytes gets 0x0A
-// bytes in front up to 3; a longer result is never cut.
-Bytes EncodeDigits(std::string_view text, bool padToThree);
-
-// The up-to-three decimal places of a number as digit keys. A text reading 0
-// gives 0x0A; for that reading blanks anywhere are ignored and digits are read
-// up to the first character that is neither a digit nor the first decimal
-// point, so a sign ends it ("-50" and "" read 0, "0.5" does not). Otherwise a
-// "0" in the third place is dropped, and then a "0" in the second place too;
-// the rest is keyed as by EncodeDigits, without padding.
-Bytes EncodeFraction(std::string_view text);
 
 // Reply data of a collected reply record (4 leading bytes, data, 10 03) as
 // uppercase hex, two characters a byte. Fewer than 7 bytes: the empty text.

@@ -9,73 +9,78 @@ namespace ovix {
 using std::chrono::nanoseconds;
 
 PrinterLink::PrinterLink(SerialPort& port, Clock& clock, EventPump& pump)
-    : FrameHead(MakeFrameHead()),
-      FrameTail(MakeFrameTail()),
-      port_(port),
+    : port_(port),
       clock_(clock),
-      pump_(pump) {}
+      pump_(pump),
+      frameHead_(MakeFrameHead()),
+      frameTail_(MakeFrameTail()) {}
 
 void PrinterLink::OnByte(std::uint8_t b) {
-  using Traffic = LinkObserver::Traffic;
   const Bytes byte(1, static_cast<char>(b));
-  switch (ReceiveState) {
-    case kIdle:
-      Report(Traffic::StrayReceived, byte);
-      return;
-    case kHuntDle:
-      if (b != kDle) {
-        Report(Traffic::StrayReceived, byte);
-      } else {
-        ReceiveState = kExpectStx;
-        if (observer_) frameWire_ = byte;
-      }
-      return;
-    case kExpectStx:
-      if (observer_) {
-        frameWire_ += byte;
-        // Bytes between a DLE and the STX are ignored; a run of them that no
-        // STX ends must not pile up.
-        if (frameWire_.size() > kMaxReplyRaw) DropFrameWire();
-      }
-      if (b == kStx) {
-        // A new frame starts clean: a DLE left pending or data left over by a
-        // frame that was cut off must not shift or prefix this reply.
-        ReceiveState = kInFrame;
-        DlePending = 0;
-        ReplyRaw.clear();
-      }
-      return;
-    default:
-      break;
+  switch (receiveState_) {
+    case ReceiveState::Idle:
+      return Report(LinkObserver::Traffic::StrayReceived, byte);
+    case ReceiveState::HuntDle:
+      return HuntDle(b, byte);
+    case ReceiveState::ExpectStx:
+      return ExpectStx(b, byte);
+    case ReceiveState::InFrame:
+      if (observer_) frameWire_ += byte;
+      return CollectInFrame(b);
   }
-  if (observer_) frameWire_ += byte;
-  if (b == kDle) {
-    if (DlePending == 0) {
-      ReplyRaw.push_back(static_cast<char>(b));
-      DlePending = 1;
-    } else {
-      DlePending = 0;
-    }
+}
+
+void PrinterLink::HuntDle(std::uint8_t b, const Bytes& byte) {
+  if (b != kDle) {
+    Report(LinkObserver::Traffic::StrayReceived, byte);
   } else {
-    ReplyRaw.push_back(static_cast<char>(b));
-    if (b == kEtx && DlePending == 1) {
-      Report(Traffic::ReplyReceived, std::exchange(frameWire_, {}));
-      const Bytes ack(1, static_cast<char>(kAck));
-      port_.Write(ack);
-      Report(Traffic::AckSent, ack);
-      ReceiveState = kHuntDle;
-      DlePending = 0;
-      ReplyHex = ReplyHexOf(ReplyRaw);
-      ReplyComplete = 1;
-      return;
-    }
+    receiveState_ = ReceiveState::ExpectStx;
+    if (observer_) frameWire_ = byte;
   }
-  if (ReplyRaw.size() > kMaxReplyRaw) {
-    ReceiveState = kHuntDle;
-    DlePending = 0;
-    ReplyRaw.clear();
+}
+
+void PrinterLink::ExpectStx(std::uint8_t b, const Bytes& byte) {
+  if (observer_) {
+    frameWire_ += byte;
+    // Bytes between a DLE and the STX are ignored; a run of them that no
+    // STX ends must not pile up.
+    if (frameWire_.size() > kMaxReplyRaw) DropFrameWire();
+  }
+  if (b == kStx) {
+    // A new frame starts clean: a DLE left pending or data left over by a
+    // frame that was cut off must not shift or prefix this reply.
+    receiveState_ = ReceiveState::InFrame;
+    dlePending_ = false;
+    replyRaw_.clear();
+  }
+}
+
+void PrinterLink::CollectInFrame(std::uint8_t b) {
+  if (b == kDle) {
+    // The first DLE of a pair is kept as data; its partner is dropped.
+    if (!dlePending_) replyRaw_.push_back(static_cast<char>(b));
+    dlePending_ = !dlePending_;
+  } else {
+    replyRaw_.push_back(static_cast<char>(b));
+    if (b == kEtx && dlePending_) return CompleteFrame();
+  }
+  if (replyRaw_.size() > kMaxReplyRaw) {
+    receiveState_ = ReceiveState::HuntDle;
+    dlePending_ = false;
+    replyRaw_.clear();
     DropFrameWire();
   }
+}
+
+void PrinterLink::CompleteFrame() {
+  Report(LinkObserver::Traffic::ReplyReceived, std::exchange(frameWire_, {}));
+  const Bytes ack(1, static_cast<char>(kAck));
+  port_.Write(ack);
+  Report(LinkObserver::Traffic::AckSent, ack);
+  receiveState_ = ReceiveState::HuntDle;
+  dlePending_ = false;
+  replyHex_ = ReplyHexOf(replyRaw_);
+  replyComplete_ = true;
 }
 
 void PrinterLink::DropFrameWire() {
@@ -84,8 +89,8 @@ void PrinterLink::DropFrameWire() {
 }
 
 void PrinterLink::WriteCommand() {
-  port_.Write(CommandText);
-  Report(LinkObserver::Traffic::CommandSent, CommandText);
+  port_.Write(commandText_);
+  Report(LinkObserver::Traffic::CommandSent, commandText_);
 }
 
 Exchange PrinterLink::Ended(Exchange exchange, std::chrono::seconds limit,
@@ -104,21 +109,21 @@ bool PrinterLink::Wait(nanoseconds limit) {
     pump_.RunPendingEvents(limit - elapsed + kPastLimit);
     elapsed = clock_.Now() - start;
     if (elapsed > limit) return true;
-    if (ReplyComplete == 1) return false;
+    if (replyComplete_) return false;
   }
 }
 
 Exchange PrinterLink::SendQuery(char letter) {
-  ReceiveState = kHuntDle;
-  ReplyComplete = 0;
-  ReplyRaw.clear();
-  JobError = PrinterStatus::Ok;
+  receiveState_ = ReceiveState::HuntDle;
+  replyComplete_ = false;
+  replyRaw_.clear();
+  jobError_ = PrinterStatus::Ok;
   released_ = false;
   DropFrameWire();
-  CommandText = FrameHead + letter + FrameTail;
+  commandText_ = frameHead_ + letter + frameTail_;
   WriteCommand();
   if (Wait(kShortLimit)) {
-    JobError = PrinterStatus::NoAnswer;
+    jobError_ = PrinterStatus::NoAnswer;
     return Ended(Exchange::NoReply, kShortLimit);
   }
   return Ended(released_ ? Exchange::Released : Exchange::Reply, kShortLimit);
@@ -135,28 +140,33 @@ double DataByteReading(std::string_view replyHex, std::size_t n) {
 Identification PrinterLink::QueryIdentification() {
   Identification id;
   id.exchange = SendQuery('T');
-  id.major = DataByteReading(ReplyHex, 34);
-  id.minor = DataByteReading(ReplyHex, 33);
+  id.major = DataByteReading(replyHex_, 34);
+  id.minor = DataByteReading(replyHex_, 33);
   return id;
 }
 
 RegisterStatus PrinterLink::QueryStatus() {
   RegisterStatus status;
   status.exchange = SendQuery('S');
-  status.statusByte = StatusByte(ReplyHex);
-  status.secondStatus = DataByteReading(ReplyHex, 3);
-  status.byte6 = DataByteReading(ReplyHex, 6);
+  status.statusByte = StatusByte(replyHex_);
+  status.secondStatus = DataByteReading(replyHex_, 3);
+  status.byte6 = DataByteReading(replyHex_, 6);
   return status;
 }
 
-Exchange PrinterLink::SendCommand() {
-  ReplyComplete = 0;
-  ReplyRaw.clear();
+bool PrinterLink::WriteFramedAndWait(nanoseconds limit) {
+  replyComplete_ = false;
+  replyRaw_.clear();
   released_ = false;
-  FrameCommand(CommandText);
+  FrameCommand(commandText_);
   WriteCommand();
-  if (Wait(kShortLimit)) {
-    JobError = PrinterStatus::CommandFailed;
+  return Wait(limit);
+}
+
+Exchange PrinterLink::Send(std::string_view keys) {
+  Compose(keys);
+  if (WriteFramedAndWait(kShortLimit)) {
+    jobError_ = PrinterStatus::CommandFailed;
     lastVerdict_ = Exchange::NoReply;
     return Ended(Exchange::NoReply, kShortLimit);
   }
@@ -165,52 +175,38 @@ Exchange PrinterLink::SendCommand() {
     return Ended(Exchange::Released, kShortLimit);
   }
   // A reply without a status byte cannot confirm that the command was carried out.
-  const bool hasStatus = ReplyHex.size() >= 4;
-  const bool refused = !hasStatus || HasErrorBits(StatusByte(ReplyHex));
+  const bool hasStatus = replyHex_.size() >= 4;
+  const bool refused = !hasStatus || HasErrorBits(StatusByte(replyHex_));
   lastVerdict_ = refused ? Exchange::Refused : Exchange::Reply;
-  if (JobError != PrinterStatus::Ok) return Ended(Exchange::Reply, kShortLimit);
-  SecondStatus = DataByteReading(ReplyHex, 3);
+  if (jobError_ != PrinterStatus::Ok) return Ended(Exchange::Reply, kShortLimit);
+  secondStatus_ = DataByteReading(replyHex_, 3);
   if (refused) {
-    JobError = PrinterStatus::CommandFailed;
+    jobError_ = PrinterStatus::CommandFailed;
     return Ended(Exchange::Refused, kShortLimit,
-                 hasStatus ? std::optional(StatusByte(ReplyHex)) : std::nullopt);
+                 hasStatus ? std::optional(StatusByte(replyHex_)) : std::nullopt);
   }
   return Ended(Exchange::Reply, kShortLimit);
 }
 
-Exchange PrinterLink::SendCommandLong() {
-  ReplyComplete = 0;
-  ReplyRaw.clear();
-  released_ = false;
-  FrameCommand(CommandText);
-  WriteCommand();
-  const bool timedOut = Wait(kLongLimit);
-  JobError = PrinterStatus::Ok;
+Exchange PrinterLink::SendKeysLong(std::string_view keys) {
+  Compose(keys);
+  const bool timedOut = WriteFramedAndWait(kLongLimit);
+  jobError_ = PrinterStatus::Ok;
   if (timedOut) return Ended(Exchange::NoReply, kLongLimit);
   return Ended(released_ ? Exchange::Released : Exchange::Reply, kLongLimit);
 }
 
 void PrinterLink::Compose(std::string_view keys) {
-  CommandText = FrameHead;
-  CommandText += 'A';
-  CommandText += keys;
-  CommandText += FrameTail;
-}
-
-Exchange PrinterLink::Send(std::string_view keys) {
-  Compose(keys);
-  return SendCommand();
+  commandText_ = frameHead_;
+  commandText_ += 'A';
+  commandText_ += keys;
+  commandText_ += frameTail_;
 }
 
 bool PrinterLink::EnsurePortOpen(std::string* error) {
   if (!port_.EnsureOpen(error)) return false;
   StartReceiving();
   return true;
-}
-
-Exchange PrinterLink::SendKeysLong(std::string_view keys) {
-  Compose(keys);
-  return SendCommandLong();
 }
 
 std::uint8_t StatusByte(std::string_view replyHex) {

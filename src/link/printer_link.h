@@ -1,6 +1,6 @@
 // The request-and-reply link with the register on one serial line: the
 // receiver that collects reply frames byte by byte and acknowledges each, and
-// the three send-and-wait operations whose verdict lands in JobError.
+// the three send-and-wait operations whose verdict lands in JobError().
 //
 // All members run on the one GUI thread. The link does not own its port, clock
 // or pump; they must outlive it. An observer, when set, is told of every byte
@@ -25,7 +25,7 @@ class KeyCommandSink {
   virtual ~KeyCommandSink() = default;
   // Sends "A" + keys as one command and waits for its reply (up to 5 s).
   virtual void SendKeys(std::string_view keys) = 0;
-  // True once a command of the running job has failed (JobError is 2).
+  // True once a command of the running job has failed (JobError() is 2).
   virtual bool CommandFailed() const = 0;
 };
 
@@ -61,7 +61,7 @@ class LinkObserver {
                          std::optional<std::uint8_t> status) = 0;
 };
 
-// The printer status word JobError over a job: what the sends of the job
+// The printer status word JobError() over a job: what the sends of the job
 // have found so far.
 enum class PrinterStatus {
   Ok = 0,             // nothing failed
@@ -98,21 +98,16 @@ class PrinterLink : public KeyCommandSink {
   // dropped unacknowledged and the receiver hunts for the next frame.
   static constexpr std::size_t kMaxReplyRaw = 1024;
 
-  // Receiver states.
-  static constexpr int kIdle = 0;       // no query sent yet: every byte ignored
-  static constexpr int kHuntDle = 1;    // waiting for the DLE that opens a frame
-  static constexpr int kExpectStx = 2;  // DLE seen, waiting for STX
-  static constexpr int kInFrame = 3;    // collecting the reply record
-
   PrinterLink(SerialPort& port, Clock& clock, EventPump& pump);
 
   // Feeds one received byte to the receiver. On a completed frame writes the
-  // ACK (0x06) to the port, rebuilds ReplyHex and sets ReplyComplete.
+  // ACK (0x06) to the port, rebuilds ReplyHex() and ends a running wait.
   void OnByte(std::uint8_t b);
 
-  // Resets the receiver, clears JobError, writes FrameHead + letter + FrameTail
-  // unstuffed and waits up to 5 s; JobError = NoAnswer on time-out. The reply
-  // is left undecoded in ReplyHex. Returns Reply, NoReply or Released.
+  // Resets the receiver, clears JobError(), writes the frame head + letter +
+  // frame tail unstuffed and waits up to 5 s; JobError() = NoAnswer on
+  // time-out. The reply is left undecoded in ReplyHex(). Returns Reply,
+  // NoReply or Released.
   Exchange SendQuery(char letter);
 
   // The identification and status queries, their replies decoded. Without a
@@ -120,43 +115,47 @@ class PrinterLink : public KeyCommandSink {
   Identification QueryIdentification();
   RegisterStatus QueryStatus();
 
-  // Frames CommandText, writes it and waits up to 5 s. Time-out: JobError = 2.
-  // Otherwise, only when JobError was 0: SecondStatus from reply data byte 3,
-  // and JobError = 2 when the status byte (data byte 2) has bit 0x04 or 0x08 set
-  // or the reply has fewer than two data bytes. Never sets JobError to 0.
-  // Returns how the exchange ended; a reply that was not decoded (JobError
-  // already set) counts as Reply.
-  Exchange SendCommand();
-
-  // As SendCommand with a 9 s limit; ends with JobError = Ok whatever happened,
-  // and the reply is not decoded (Reply, NoReply or Released).
-  Exchange SendCommandLong();
-
-  // How the last SendCommand ended judged by its own reply alone, even when
+  // How the last key command ended judged by its own reply alone, even when
   // an earlier failure of the job kept that reply from being decoded: Reply
   // (carried out), Refused, NoReply or Released.
   Exchange LastVerdict() const { return lastVerdict_; }
 
-  // Composes CommandText = FrameHead + "A" + keys + FrameTail and sends it.
+  // Sends "A" + keys framed as one command and waits up to 5 s. Time-out:
+  // JobError() = 2. Otherwise, only when JobError() was 0: SecondStatus() from
+  // reply data byte 3, and JobError() = 2 when the status byte (data byte 2)
+  // has bit 0x04 or 0x08 set or the reply has fewer than two data bytes.
+  // Never sets JobError() to 0. Returns how the exchange ended; a reply that
+  // was not decoded (JobError() already set) counts as Reply.
   Exchange Send(std::string_view keys);
   void SendKeys(std::string_view keys) override { Send(keys); }
+  // As Send with a 9 s limit; ends with JobError() = Ok whatever happened,
+  // and the reply is not decoded (Reply, NoReply or Released).
   Exchange SendKeysLong(std::string_view keys);
-  bool CommandFailed() const override { return JobError == PrinterStatus::CommandFailed; }
+  bool CommandFailed() const override { return jobError_ == PrinterStatus::CommandFailed; }
+
+  // What the sends of the running job have found so far (see PrinterStatus).
+  PrinterStatus JobError() const { return jobError_; }
+  // The second status, from data byte 3 of the last key command's reply that
+  // was decoded (0 until one was).
+  double SecondStatus() const { return secondStatus_; }
+  // The data of the last complete reply frame as uppercase hex, two
+  // characters a byte ("" until one came, or when it had too few bytes).
+  const std::string& ReplyHex() const { return replyHex_; }
 
   // A failed job starts over, or its file is filed, by the operator's
-  // decision: the failures found so far no longer count (JobError = Ok).
-  void ForgetFailures() { JobError = PrinterStatus::Ok; }
+  // decision: the failures found so far no longer count (JobError() = Ok).
+  void ForgetFailures() { jobError_ = PrinterStatus::Ok; }
 
   // Ends a running wait at once, as if a reply had come (used by the exit).
   void ReleaseWait() {
-    ReplyComplete = 1;
+    replyComplete_ = true;
     released_ = true;
   }
 
   // The port was opened: from now on the receiver hunts for reply frames and
   // acknowledges every frame the register sends, asked for or not.
   void StartReceiving() {
-    if (ReceiveState == kIdle) ReceiveState = kHuntDle;
+    if (receiveState_ == ReceiveState::Idle) receiveState_ = ReceiveState::HuntDle;
   }
 
   // Reopens the port when a failure closed it (and starts receiving); false
@@ -171,29 +170,34 @@ class PrinterLink : public KeyCommandSink {
     frameWire_.clear();
   }
 
-  // The shared link state, under the names the rest of the driver uses.
-  Bytes FrameHead;
-  Bytes FrameTail;
-  Bytes CommandText;
-  int ReceiveState = kIdle;
-  int DlePending = 0;
-  Bytes ReplyRaw;
-  std::string ReplyHex;
-  int ReplyComplete = 0;
-  PrinterStatus JobError = PrinterStatus::Ok;
-  double SecondStatus = 0;
-
  private:
-  // Pumps events until ReplyComplete or until more than `limit` has passed
-  // since the call; the time test comes first in each pass. True on time-out.
+  enum class ReceiveState {
+    Idle,       // the port was not opened yet: every byte ignored
+    HuntDle,    // waiting for the DLE that opens a frame
+    ExpectStx,  // DLE seen, waiting for STX
+    InFrame,    // collecting the reply record
+  };
+
+  // The receiver's steps for one byte in each state but Idle.
+  void HuntDle(std::uint8_t b, const Bytes& byte);
+  void ExpectStx(std::uint8_t b, const Bytes& byte);
+  void CollectInFrame(std::uint8_t b);
+  // The closing DLE ETX arrived: acknowledges the frame and ends the wait.
+  void CompleteFrame();
+  // Pumps events until a reply is complete or until more than `limit` has
+  // passed since the call; the time test comes first in each pass. True on
+  // time-out.
   bool Wait(std::chrono::nanoseconds limit);
   void Compose(std::string_view keys);
+  // Frames the composed command, writes it and waits up to `limit`; true on
+  // time-out.
+  bool WriteFramedAndWait(std::chrono::nanoseconds limit);
   void Report(LinkObserver::Traffic traffic, const Bytes& bytes) {
     if (observer_) observer_->OnTraffic(traffic, bytes);
   }
   // Reports the bytes of a frame that will not complete as stray.
   void DropFrameWire();
-  // Writes CommandText and reports it.
+  // Writes commandText_ and reports it.
   void WriteCommand();
   // Reports the end of a wait and returns `exchange`.
   Exchange Ended(Exchange exchange, std::chrono::seconds limit,
@@ -202,6 +206,16 @@ class PrinterLink : public KeyCommandSink {
   SerialPort& port_;
   Clock& clock_;
   EventPump& pump_;
+  const Bytes frameHead_;
+  const Bytes frameTail_;
+  Bytes commandText_;  // the command being sent, framed once written
+  ReceiveState receiveState_ = ReceiveState::Idle;
+  bool dlePending_ = false;  // a DLE of the frame waits for its partner
+  Bytes replyRaw_;           // the reply record collected so far
+  std::string replyHex_;
+  bool replyComplete_ = false;
+  PrinterStatus jobError_ = PrinterStatus::Ok;
+  double secondStatus_ = 0;
   bool released_ = false;  // the running wait was ended by ReleaseWait
   Exchange lastVerdict_ = Exchange::NoReply;
   LinkObserver* observer_ = nullptr;

@@ -142,7 +142,7 @@ bool QtDriverHost::AskContinueWithoutRegister() {
   const int answer = box.exec();
   noAnswerBox_ = nullptr;
   tray_.UpdateMenuEntries();
-  return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested);
+  return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested());
 }
 
 bool QtDriverHost::AskReceiptComplete(const std::string& file) {
@@ -167,7 +167,7 @@ bool QtDriverHost::AskReceiptComplete(const std::string& file) {
     paymentBox_ = nullptr;
     tray_.UpdateMenuEntries();
     if (box.clickedButton() == yes) return true;
-    if (box.clickedButton() == no || !spool_ || spool_->ExitRequested) return false;
+    if (box.clickedButton() == no || !spool_ || spool_->ExitRequested()) return false;
   }
 }
 

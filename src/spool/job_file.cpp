@@ -1,6 +1,6 @@
 #include "spool/job_file.h"
 
-#include "link/frame_codec.h"
+#include "spool/digit_keys.h"
 #include "spool/receipt_line.h"
 
 namespace ovix {

@@ -8,6 +8,7 @@
 namespace ovix::keys {
 
 // Keys inside a line's commands.
+inline constexpr char kZeroDigit = 0x0A;            // digit 0; 0x01-0x09 are the digits 1-9
 inline constexpr char kPoint = 0x0D;                // decimal point, before the last decimals
 inline constexpr char kCurrencySetup = 0x12;        // first key of a currency-programming line
 inline constexpr char kCurrencySetupSecond = 0x08;  // first key of its second command

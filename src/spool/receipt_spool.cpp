@@ -1,6 +1,6 @@
 #include "spool/receipt_spool.h"
 
-#include "link/frame_codec.h"
+#include "os/os.h"
 #include "spool/job_file.h"
 #include "spool/keys.h"
 #include "spool/receipt_line.h"
@@ -8,15 +8,6 @@
 #include "spool/translation.h"
 
 namespace ovix {
-namespace fs = std::filesystem;
-
-namespace {
-// How long a file that could not be opened or moved is left alone before it
-// is tried again.
-constexpr std::chrono::seconds kRetryDelay{5};
-// How many files met for the first time one tick stamps at the most.
-constexpr int kFirstSightingsPerTick = 32;
-}  // namespace
 
 ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
                            DriverHost& host, Clock& clock, Timestamp timestamp)
@@ -24,16 +15,13 @@ ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, co
       link_(link),
       log_(log),
       host_(host),
-      clock_(clock),
       timestamp_(std::move(timestamp)),
-      journal_(NativeDirectory(settings.BONDIR) + std::string(kJournalFileName)) {}
+      chooser_(settings, clock, log),
+      filer_(settings, log, chooser_) {}
 
-std::string ReceiptSpool::JobFileForLog() const {
-  return settings_.BONDIR + VisibleText(JobFileName);
-}
-
-std::string ReceiptSpool::JobFileNative() const {
-  return NativeDirectory(settings_.BONDIR) + JobFileName;
+std::string ReceiptSpool::GoneLine(const JobFileRef& file, bool replaced) const {
+  return "-> EROARE !! FISIERUL " + filer_.ForLog(file) +
+         (replaced ? " A FOST INLOCUIT CU ALT FISIER" : " NU MAI EXISTA");
 }
 
 void ReceiptSpool::Log(const std::string& line) {
@@ -41,174 +29,11 @@ void ReceiptSpool::Log(const std::string& line) {
   log_.WriteLogLine(line);
 }
 
-void ReceiptSpool::ReportOnce(const std::string& name, const std::string& line) {
-  if (reported_.insert(name).second) Log(line);
-}
-
-ReceiptSpool::ScanResult ReceiptSpool::Scan(LookKind kind) {
-  const std::string dir = NativeDirectory(settings_.BONDIR);
-  const std::chrono::nanoseconds now = clock_.Now();
-  std::error_code ec;
-  fs::directory_iterator it(dir.empty() ? fs::path(".") : PathFromText(dir), ec);
-  std::map<std::string, Stamp> visited;
-  std::set<std::string> setAside;  // deferred files still there
-  ScanResult result;
-  std::optional<std::string>& taken = result.taken;
-  int firstSightings = 0;
-  bool wholeDirectory = true;
-  bool heldByWriter = false;
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    // A name the narrow file functions cannot spell could not be opened as a job.
-    const std::optional<std::string> text = TextFromPath(it->path().filename());
-    if (!text) continue;
-    const std::string& name = *text;
-    if (!CanBeJob(name) || IsHiddenFile(it->path())) continue;
-    std::error_code statEc;
-    if (!it->is_regular_file(statEc) || it->is_symlink(statEc)) continue;
-    result.anyWaiting = true;
-    if (stuck_.count(name)) continue;
-    if (auto d = deferred_.find(name); d != deferred_.end()) {
-      if (now < d->second) {
-        setAside.insert(name);
-        continue;
-      }
-      deferred_.erase(d);
-    }
-    // A file still open for writing is never taken. One renamed in is taken
-    // at once only when the system proves that nobody writes it any more;
-    // otherwise it waits for two timer looks like a file written in place.
-    if (arrived_.count(name)) {
-      const WriterCheck writer = CheckForWriter(dir + name);
-      if (writer == WriterCheck::NoWriter) {
-        taken = name;
-        wholeDirectory = false;
-        break;
-      }
-      arrived_.erase(name);
-      heldByWriter = true;
-    }
-    if (kind == LookKind::Arrivals) continue;
-    const Stamp stamp{it->file_size(statEc), it->last_write_time(statEc)};
-    if (statEc) continue;
-    auto previous = seen_.find(name);
-    if (previous != seen_.end() && previous->second == stamp) {
-      if (CheckForWriter(dir + name) == WriterCheck::Writing) {
-        // Unchanged but still open for writing: the writer is not done yet.
-        ReportOnce(name, "-> FISIERUL " + settings_.BONDIR + VisibleText(name) +
-                             " ESTE INCA DESCHIS PENTRU SCRIERE; SE ASTEAPTA INCHIDEREA");
-        heldByWriter = true;
-        visited[name] = stamp;
-        continue;
-      }
-      taken = name;
-      wholeDirectory = false;
-      break;
-    }
-    // Files met for the first time are stamped a bounded number a tick, so a
-    // spool of thousands of new files costs neither a long tick nor memory.
-    if (previous == seen_.end() && ++firstSightings > kFirstSightingsPerTick) {
-      wholeDirectory = false;
-      break;
-    }
-    visited[name] = stamp;
-  }
-  if (kind == LookKind::Arrivals) {
-    result.lookAgain = heldByWriter;
-    return result;
-  }
-  if (wholeDirectory) {
-    // Files that are gone are forgotten.
-    seen_ = std::move(visited);
-    std::erase_if(deferred_, [&](const auto& d) { return !setAside.count(d.first); });
-    std::erase_if(arrived_, [&](const std::string& name) { return name != taken; });
-  } else {
-    for (auto& [name, stamp] : visited) seen_[name] = stamp;
-    if (taken) seen_.erase(*taken);
-  }
-  result.lookAgain = !wholeDirectory || heldByWriter || !seen_.empty() || !deferred_.empty();
-  return result;
-}
-
-bool ReceiptSpool::IsRegularFile(const std::string& name) const {
-  std::error_code ec;
-  const fs::path path = PathFromText(NativeDirectory(settings_.BONDIR) + name);
-  return fs::is_regular_file(fs::symlink_status(path, ec));
-}
-
-bool ReceiptSpool::CanBeJob(const std::string& name) const {
-  return !name.empty() && name[0] != '.' && !IsOwnFile(name) &&
-         MatchesMask(name, settings_.EXTENSIE);
-}
-
-bool ReceiptSpool::IsOwnFile(const std::string& name) const {
-  // The log, the wire trace and the journal never count as jobs, whatever
-  // the mask.
-  for (std::string_view own : {kLogFileName, kTraceFileName, kJournalFileName}) {
-    if (MatchesMask(name, own) || MatchesMask(name, std::string(own) + ".tmp")) return true;
-  }
-  return false;
-}
-
-void ReceiptSpool::Record(JobState state) {
-  std::string error;
-  if (!journal_.Put({JobFileName, takenIdentity_, state}, &error))
-    Log("-> EROARE !! EVIDENTA BONULUI " + JobFileForLog() + " NU POATE FI SCRISA: " + error);
-}
-
-void ReceiptSpool::Forget(const std::string& name) {
-  std::string error;
-  if (!journal_.Remove(name, &error))
-    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI STEARSA: " + error);
-}
-
 void ReceiptSpool::RecoverInterruptedJob() {
-  std::string error;
-  if (!journal_.Load(&error)) {
-    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI CITITA: " + error);
-    return;
-  }
-  const std::vector<JournalEntry> entries = journal_.Entries();
-  for (const JournalEntry& entry : entries) RecoverEntry(entry);
-}
-
-void ReceiptSpool::RecoverEntry(const JournalEntry& entry) {
-  JobFileName = entry.name;
-  const std::string bon = "-> RECUPERARE: BONUL " + JobFileForLog();
-  // The file the entry speaks of is still there (a file that cannot be read
-  // now counts as it: the tick that takes it tells).
-  std::string error;
-  const std::optional<ReadFile> file = ReadJobFile(entry.name, &error);
-  const bool there = IsRegularFile(entry.name) && (!file || entry.Matches(file->identity));
-  if (file) takenIdentity_ = file->identity;
-  RetakeFile retake{entry.name, entry.identity};
-  switch (entry.state) {
-    case JobState::Printed:
-      Log(bon + " A FOST TIPARIT INAINTE DE OPRIRE");
-      if (!there) return Forget(entry.name);
-      FileIntoOkDirectory();
-      return;
-    case JobState::GivenUp:
-      Log(bon + " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-      if (!there) return Forget(entry.name);
-      FileIntoErrorDirectory();
-      return;
-    case JobState::Cancelled:
-      // The operator cancelled it and the driver stopped before carrying that out.
-      Log(bon + " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
-      recovered_.emplace_back(retake, Decision::VoidAndFile);
-      return;
-    case JobState::Printing:
-      // Cut off in the middle: the receipt is voided on the register, as a
-      // retry does, before it is printed again.
-      Log(bon + " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
-      recovered_.emplace_back(retake, Decision::VoidAndReprint);
-      return;
-    case JobState::Paying:
-      // Whether the payment closed it, only the paper tells.
-      Log(bon + " ERA LA PLATA LA OPRIRE; SE INTREABA OPERATORUL");
-      retake.askFirst = true;
-      recovered_.emplace_back(retake, Decision::VoidAndReprint);
-      return;
+  for (const JournalEntry& entry : filer_.Recover()) {
+    const RetakeFile retake{{entry.name, entry.identity}, entry.state == JobState::Paying};
+    recovered_.emplace_back(retake, entry.state == JobState::Cancelled ? Decision::VoidAndFile
+                                                                       : Decision::VoidAndReprint);
   }
 }
 
@@ -222,42 +47,42 @@ void ReceiptSpool::Tick() {
   if (phase_ != Phase::Idle) return;
   if (!retake_ && !recovered_.empty()) {
     retake_ = recovered_.front().first;
-    OperatorDecision = recovered_.front().second;
+    operatorDecision_ = recovered_.front().second;
     recovered_.pop_front();
   }
   if (retake_) {
     Retake();
     return KeepLooking();
   }
-  const ScanResult scan = Scan(LookKind::Timer);
+  const FileChooser::ScanResult scan = chooser_.Scan(FileChooser::LookKind::Timer);
   if (scan.taken) {
     TakeFile(*scan.taken);
     KeepLooking();
-  } else if (!scan.anyWaiting && ClearRequested) {
+  } else if (!scan.anyWaiting && clearRequested_) {
     // A clearing never comes between a receipt and its retry, nor before a
     // file that is still being written or cannot be taken yet.
     PerformClearing();
   } else {
-    SetTimer(!watching_ || scan.lookAgain || ClearRequested);
+    SetTimer(!watching_ || scan.lookAgain || clearRequested_);
   }
 }
 
 void ReceiptSpool::KeepLooking() {
-  if (phase_ == Phase::Idle && !ExitRequested) SetTimer(true);
+  if (phase_ == Phase::Idle && !exitRequested_) SetTimer(true);
 }
 
 void ReceiptSpool::Look() {
-  if (phase_ != Phase::Idle || ExitRequested) return;
+  if (phase_ != Phase::Idle || exitRequested_) return;
   // With the timer off nothing waited for a second look, so a full look now
   // cannot take a file written in place too early.
   if (!timerOn_) return Tick();
   if (retake_ || !recovered_.empty()) return;  // the failed file goes first, on the next tick
-  const ScanResult scan = Scan(LookKind::Arrivals);
+  const FileChooser::ScanResult scan = chooser_.Scan(FileChooser::LookKind::Arrivals);
   if (scan.taken) TakeFile(*scan.taken);
 }
 
 void ReceiptSpool::SafetyLook() {
-  if (phase_ != Phase::Idle || ExitRequested) return;
+  if (phase_ != Phase::Idle || exitRequested_) return;
   std::string reason;
   if (watchLost_ && host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason)) {
     // The directory is back (made anew after it was removed or renamed away).
@@ -268,7 +93,7 @@ void ReceiptSpool::SafetyLook() {
   if (timerOn_ || !watching_) return;
   if (!host_.WatchFollowsSpool()) {
     // The path names another directory now: the watch would report nothing of it.
-    arrived_.clear();
+    chooser_.ForgetArrivals();
     if (host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason)) {
       Log("-> DIRECTORUL " + settings_.BONDIR + " A FOST INLOCUIT; ESTE SUPRAVEGHEAT DIN NOU");
     } else {
@@ -293,9 +118,9 @@ void ReceiptSpool::OnWatchFailed(const std::string& reason) {
   if (!watching_) return;
   watching_ = false;
   watchLost_ = true;
-  arrived_.clear();
+  chooser_.ForgetArrivals();
   FallBackToPolling(reason);
-  if (phase_ == Phase::Idle && !ExitRequested) SetTimer(true);
+  if (phase_ == Phase::Idle && !exitRequested_) SetTimer(true);
 }
 
 void ReceiptSpool::FallBackToPolling(const std::string& reason) {
@@ -304,23 +129,9 @@ void ReceiptSpool::FallBackToPolling(const std::string& reason) {
 }
 
 bool ReceiptSpool::OnSpoolChange(SpoolChange change, const std::string& name) {
-  if (!watching_) return false;
-  switch (change) {
-    case SpoolChange::Arrived:
-      if (!CanBeJob(name)) return false;
-      arrived_.insert(name);
-      break;
-    case SpoolChange::Changed:
-      // Written after it arrived: read only once it stops changing.
-      arrived_.erase(name);
-      if (!CanBeJob(name)) return false;
-      break;
-    case SpoolChange::Unknown:
-      arrived_.clear();
-      break;
-  }
+  if (!watching_ || !chooser_.NoteChange(change, name)) return false;
   // A running job turns the timer on at its end; an exit looks at nothing.
-  if (phase_ != Phase::Idle || ExitRequested) return false;
+  if (phase_ != Phase::Idle || exitRequested_) return false;
   return !timerOn_ || change == SpoolChange::Arrived;
 }
 
@@ -332,169 +143,103 @@ void ReceiptSpool::SetTimer(bool enabled) {
 
 void ReceiptSpool::Retake() {
   const RetakeFile retake = *retake_;
-  JobFileName = retake.name;
-  if (auto d = deferred_.find(retake.name); d != deferred_.end()) {
-    if (clock_.Now() < d->second) {
-      // Without a decision no other file can be wronged: the rest go on.
-      if (OperatorDecision == Decision::None && !retake.askFirst) retake_.reset();
-      return;
-    }
-    deferred_.erase(d);
+  const std::string& name = retake.file.name;
+  if (chooser_.IsSetAside(name)) {
+    // Without a decision no other file can be wronged: the rest go on.
+    if (operatorDecision_ == Decision::None && !retake.askFirst) retake_.reset();
+    return;
   }
-  if (!IsRegularFile(retake.name)) return VoidForGoneFile(false);
+  if (!chooser_.IsRegularFile(name))
+    return EndJob(retake.file, VoidForGoneFile(), GoneLine(retake.file, false));
   std::string error;
-  const std::optional<ReadFile> file = ReadJobFile(retake.name, &error);
-  if (!file) return Unreadable(retake.name, error);
+  const std::optional<ReadFile> read = chooser_.Read(name, &error);
+  if (!read) return EndJob(retake.file, JobOutcome::Unreadable, error);
   // Another file under the same name is a new job, taken by a later look.
-  if (retake.identity && *retake.identity != file->identity) return VoidForGoneFile(true);
-  if (!retake.askFirst) return RunJob(retake.name, *file);
-  takenIdentity_ = file->identity;
+  if (retake.file.identity && *retake.file.identity != read->identity)
+    return EndJob(retake.file, VoidForGoneFile(), GoneLine(retake.file, true));
+  const JobFileRef file{name, read->identity};
+  if (!retake.askFirst) return EndJob(file, RunJob(file, read->content));
   retake_.reset();
   SetTimer(false);
   phase_ = Phase::Lines;
-  AskPayment();
-}
-
-std::optional<ReceiptSpool::ReadFile> ReceiptSpool::ReadJobFile(const std::string& name,
-                                                                std::string* error) const {
-  const std::string path = NativeDirectory(settings_.BONDIR) + name;
-  std::optional<std::string> content = ReadFileBytes(path, error);
-  if (!content) return std::nullopt;
-  std::error_code ec;
-  const auto modified = fs::last_write_time(PathFromText(path), ec);
-  const FileIdentity identity =
-      IdentityOf(*content, ec ? 0 : static_cast<std::int64_t>(modified.time_since_epoch().count()));
-  return ReadFile{std::move(*content), identity};
+  EndJob(file, JobOutcome::PaymentUnconfirmed);
 }
 
 void ReceiptSpool::TakeFile(const std::string& name) {
-  JobFileName = name;
   std::string error;
-  const std::optional<ReadFile> file = ReadJobFile(name, &error);
-  if (!file) return Unreadable(name, error);
-  RunJob(name, *file);
+  const std::optional<ReadFile> read = chooser_.Read(name, &error);
+  if (!read) return EndJob({name, std::nullopt}, JobOutcome::Unreadable, error);
+  const JobFileRef file{name, read->identity};
+  EndJob(file, RunJob(file, read->content));
 }
 
-void ReceiptSpool::Unreadable(const std::string& name, const std::string& error) {
-  arrived_.erase(name);
-  ReportOnce(name, "-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI CITIT: " + error);
-  deferred_[name] = clock_.Now() + kRetryDelay;
-}
-
-void ReceiptSpool::RunJob(const std::string& name, const ReadFile& file) {
-  JobFileName = name;
-  arrived_.erase(name);
-  takenIdentity_ = file.identity;
+JobOutcome ReceiptSpool::RunJob(const JobFileRef& file, const std::string& content) {
+  chooser_.Taken(file.name);
   retake_.reset();
-  reported_.erase(name);
-  const JobFile job = MakeJobFile(SplitLines(file.content), settings_);
-  if (FileWithoutSending(job) || StartJob() == Step::Ended) return;
-  switch (PreJobCheck()) {
-    case Step::Ended:
-      return;
-    case Step::Cancelled:
-      return FinishCancelled();
-    case Step::GoOn:
-      break;
+  const JobFile job = MakeJobFile(SplitLines(content), settings_);
+  // A file with nothing to send is filed at once, without talking to the
+  // register, unless a decision for it is still to be carried out there.
+  if (HasNothingToSend(job) && operatorDecision_ == Decision::None) {
+    return job.kind == JobKind::CurrencyProgramming ? JobOutcome::DeletedWithoutSending
+                                                    : JobOutcome::FiledWithoutSending;
   }
+  if (std::optional<JobOutcome> end = StartJob()) return *end;
+  if (std::optional<JobOutcome> end = PreJobCheck()) return *end;
   phase_ = Phase::Lines;
-  if (job.kind == JobKind::CurrencyProgramming) {
-    RunCurrencyJob(job);
-  } else {
-    RunReceiptJob(job);
-  }
-}
-
-// A file with nothing to send is filed at once, without talking to the
-// register, unless a decision for it is still to be carried out there. True
-// when the file was dealt with so.
-bool ReceiptSpool::FileWithoutSending(const JobFile& job) {
-  if (!HasNothingToSend(job) || OperatorDecision != Decision::None) return false;
-  std::string error;
-  if (job.kind == JobKind::CurrencyProgramming) {
-    std::error_code ec;
-    fs::remove(PathFromText(JobFileNative()), ec);
-    if (ec) {
-      Log("-> Programare Valute: " + JobFileForLog() +
-          " FARA VALUTE; FISIERUL NU POATE FI STERS: " + ec.message());
-      stuck_.insert(JobFileName);
-    } else {
-      Log("-> Programare Valute: " + JobFileForLog() + " FARA VALUTE; FISIER STERS");
-    }
-  } else if (!MoveJobTo(settings_.ERRDIR, &error)) {
-    ReportOnce(JobFileName,
-               "-> EROARE !! FISIERUL GOL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
-    stuck_.insert(JobFileName);
-  } else {
-    Log("-> EROARE !! FISIERUL GOL " + JobFileForLog() + " MUTAT IN DIRECTORUL " +
-        settings_.ERRDIR);
-  }
-  Forget(JobFileName);
-  return true;
+  if (job.kind == JobKind::CurrencyProgramming) return RunCurrencyJob(job);
+  return RunReceiptJob(file, job);
 }
 
 // The decision for a file that has left the spool, or was replaced by another
 // file of its name: the receipt it left unfinished on the register is voided
 // all the same, so that the next receipt does not land in it.
-void ReceiptSpool::VoidForGoneFile(bool replaced) {
-  const std::string gone = "-> EROARE !! FISIERUL " + JobFileForLog() +
-                           (replaced ? " A FOST INLOCUIT CU ALT FISIER" : " NU MAI EXISTA");
-  const std::string name = JobFileName;
+JobOutcome ReceiptSpool::VoidForGoneFile() {
   retake_.reset();
-  if (OperatorDecision == Decision::None) {
-    Log(gone);
-    Forget(name);
-    return;
-  }
-  if (StartJob() == Step::Ended || PreJobCheck() == Step::Ended) return;
-  Log(gone + "; BONUL NETERMINAT A FOST ANULAT PE CASA");
-  Forget(name);
-  EndTick();
+  if (operatorDecision_ == Decision::None) return JobOutcome::FileGone;
+  if (std::optional<JobOutcome> end = StartJob()) return *end;
+  // A cancel carried out is all the decision asks for here: nothing is filed.
+  const std::optional<JobOutcome> end = PreJobCheck();
+  if (end && *end != JobOutcome::Cancelled) return *end;
+  return JobOutcome::GoneFileVoided;
 }
 
 // The busy picture, the timer off, the port open, the identification query.
-ReceiptSpool::Step ReceiptSpool::StartJob() {
+std::optional<JobOutcome> ReceiptSpool::StartJob() {
   host_.SetTrayIcon(TrayPicture::Busy);
   SetTimer(false);
   phase_ = Phase::Queries;
   std::string error;
   if (!link_.EnsurePortOpen(&error)) {
     OnPortError("portul nu poate fi deschis: " + error);
-    NoAnswer();
-    return Step::Ended;
+    return JobOutcome::NoAnswer;
   }
   if (portProblem_) {
     portProblem_ = false;
     Log("-> PORT SERIAL " + settings_.COM + " FUNCTIONEAZA DIN NOU");
   }
   const Identification id = link_.QueryIdentification();
-  if (AfterExchange(id.exchange != Exchange::NoReply) == Step::Ended) return Step::Ended;
-  NewFirmware = id.NewFirmware();
-  return Step::GoOn;
+  if (std::optional<JobOutcome> end = AfterExchange(id.exchange != Exchange::NoReply)) return end;
+  newFirmware_ = id.NewFirmware();
+  return std::nullopt;
 }
 
 // Where a job goes after the register was asked something: once the exit is
 // confirmed nothing more is sent for it; without an answer it takes the
 // no-answer path; otherwise it goes on.
-ReceiptSpool::Step ReceiptSpool::AfterExchange(bool answered) {
-  if (ExitRequested) {
-    EndTick();
-    return Step::Ended;
-  }
-  if (!answered) {
-    NoAnswer();
-    return Step::Ended;
-  }
-  return Step::GoOn;
+std::optional<JobOutcome> ReceiptSpool::AfterExchange(bool answered) const {
+  if (exitRequested_) return JobOutcome::Interrupted;
+  if (!answered) return JobOutcome::NoAnswer;
+  return std::nullopt;
 }
 
 // The status query, then a pending decision, or the keys the status asks for.
-ReceiptSpool::Step ReceiptSpool::PreJobCheck() {
+std::optional<JobOutcome> ReceiptSpool::PreJobCheck() {
   const RegisterStatus status = link_.QueryStatus();
   // Without a status reply there is nothing to test: a pending decision
   // waits for an answer.
-  if (AfterExchange(status.exchange != Exchange::NoReply) == Step::Ended) return Step::Ended;
-  if (OperatorDecision != Decision::None) return CarryOutDecision();
+  if (std::optional<JobOutcome> end = AfterExchange(status.exchange != Exchange::NoReply))
+    return end;
+  if (operatorDecision_ != Decision::None) return CarryOutDecision();
   bool failed = false;
   if (status.HasErrorBits()) {
     failed = !CancelSequence() || link_.CommandFailed();
@@ -506,19 +251,20 @@ ReceiptSpool::Step ReceiptSpool::PreJobCheck() {
 
 // A decision counts as carried out only when the register answered every key
 // of it (a refusal is an answer); otherwise it waits for the register.
-ReceiptSpool::Step ReceiptSpool::CarryOutDecision() {
-  const bool cancel = OperatorDecision == Decision::VoidAndFile;
+std::optional<JobOutcome> ReceiptSpool::CarryOutDecision() {
+  const bool cancel = operatorDecision_ == Decision::VoidAndFile;
   const bool answered = cancel ? CancelSequence() : SendEachKey(keys::kRetryPreparation);
-  if (AfterExchange(answered) == Step::Ended) return Step::Ended;
-  OperatorDecision = Decision::None;
+  if (std::optional<JobOutcome> end = AfterExchange(answered)) return end;
+  operatorDecision_ = Decision::None;
   link_.ForgetFailures();
-  return cancel ? Step::Cancelled : Step::GoOn;
+  if (cancel) return JobOutcome::Cancelled;
+  return std::nullopt;
 }
 
 // True when the register answered the keys of the cancel sequence.
 bool ReceiptSpool::CancelSequence() {
   bool answered = SendEachKey(keys::kCancelSequence);
-  if (link_.SecondStatus != 0) answered = SendEachKey(keys::kCancelSequenceTail) && answered;
+  if (link_.SecondStatus() != 0) answered = SendEachKey(keys::kCancelSequenceTail) && answered;
   return answered;
 }
 
@@ -527,30 +273,23 @@ bool ReceiptSpool::CancelSequence() {
 bool ReceiptSpool::SendEachKey(std::string_view keys) {
   bool answered = true;
   for (char key : keys) {
-    if (ExitRequested) return false;
+    if (exitRequested_) return false;
     const Exchange exchange = link_.Send(std::string_view(&key, 1));
     answered = answered && (exchange == Exchange::Reply || exchange == Exchange::Refused);
   }
   return answered;
 }
 
-void ReceiptSpool::RunCurrencyJob(const JobFile& job) {
+JobOutcome ReceiptSpool::RunCurrencyJob(const JobFile& job) {
   Log("-> Programare Valute: ");
   for (const SentLine& line : LinesToSend(job, settings_))
-    TranslateCurrencyLine(line.text, settings_, NewFirmware, link_);
-  std::error_code ec;
-  fs::remove(PathFromText(JobFileNative()), ec);
-  if (ec) {
-    // Programmed already: never again in this run, even though the file stays.
-    Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI STERS: " + ec.message());
-    stuck_.insert(JobFileName);
-  }
-  EndTick();
+    TranslateCurrencyLine(line.text, settings_, newFirmware_, link_);
+  return JobOutcome::CurrencyProgrammed;
 }
 
-void ReceiptSpool::RunReceiptJob(const JobFile& job) {
-  Log("-> Inceput tiparire: " + JobFileForLog());
-  Record(JobState::Printing);
+JobOutcome ReceiptSpool::RunReceiptJob(const JobFileRef& file, const JobFile& job) {
+  Log("-> Inceput tiparire: " + filer_.ForLog(file));
+  filer_.Record(file, JobState::Printing);
   bool paying = false;
   std::optional<SentLine> firstFailure;
   for (const SentLine& line : LinesToSend(job, settings_)) {
@@ -559,96 +298,110 @@ void ReceiptSpool::RunReceiptJob(const JobFile& job) {
     const bool payment = IsPayment(ClassifyReceiptLine(line.text, settings_));
     if (payment && !paying) {
       paying = true;
-      Record(JobState::Paying);
+      filer_.Record(file, JobState::Paying);
     }
     const bool failedBefore = link_.CommandFailed();
-    const LineOutcome outcome = TranslateReceiptLine(line.text, settings_, NewFirmware, link_);
+    const LineOutcome outcome = TranslateReceiptLine(line.text, settings_, newFirmware_, link_);
     if (!failedBefore && link_.CommandFailed()) firstFailure = line;
     // During the exit a failed command stops the receipt at once.
-    if (ExitRequested && link_.CommandFailed()) return StopForExit();
-    if (payment && link_.LastVerdict() == Exchange::NoReply) return AskPayment();
-    if (outcome == LineOutcome::ReceiptPrinted) {
-      // A credit payment the register carried out closes the receipt, even
-      // after an earlier line failed; one it refused is a failed receipt.
-      if (link_.LastVerdict() != Exchange::Reply) return PrintError();
-      if (firstFailure) {
-        Log("-> ATENTIE !! LINIA " + std::to_string(firstFailure->index + 1) + " (" +
-            VisibleText(firstFailure->text) + ") A BONULUI " + JobFileForLog() +
-            " A ESUAT; BONUL A FOST INCHIS PRIN PLATA PE CREDIT");
-      }
-      link_.ForgetFailures();
-      return FinishPrinted();
-    }
-    if (outcome == LineOutcome::ReceiptFailed) return PrintError();
+    if (exitRequested_ && link_.CommandFailed()) return JobOutcome::StoppedForExit;
+    if (payment && link_.LastVerdict() == Exchange::NoReply) return JobOutcome::PaymentUnconfirmed;
+    if (outcome == LineOutcome::ReceiptPrinted) return CreditPaymentClosed(file, firstFailure);
+    if (outcome == LineOutcome::ReceiptFailed) return JobOutcome::PrintFailed;
   }
-  if (link_.CommandFailed()) return PrintError();
-  FinishPrinted();
+  return link_.CommandFailed() ? JobOutcome::PrintFailed : JobOutcome::Printed;
 }
 
-void ReceiptSpool::FinishPrinted() {
-  Record(JobState::Printed);
-  FileIntoOkDirectory();
+// A credit payment the register carried out closes the receipt, even after an
+// earlier line failed; one it refused is a failed receipt.
+JobOutcome ReceiptSpool::CreditPaymentClosed(const JobFileRef& file,
+                                             const std::optional<SentLine>& firstFailure) {
+  if (link_.LastVerdict() != Exchange::Reply) return JobOutcome::PrintFailed;
+  if (firstFailure) {
+    Log("-> ATENTIE !! LINIA " + std::to_string(firstFailure->index + 1) + " (" +
+        VisibleText(firstFailure->text) + ") A BONULUI " + filer_.ForLog(file) +
+        " A ESUAT; BONUL A FOST INCHIS PRIN PLATA PE CREDIT");
+  }
+  link_.ForgetFailures();
+  return JobOutcome::Printed;
+}
+
+void ReceiptSpool::EndJob(const JobFileRef& file, JobOutcome outcome, const std::string& detail) {
+  switch (outcome) {
+    case JobOutcome::Printed:
+      filer_.Record(file, JobState::Printed);
+      filer_.FileIntoOkDirectory(file);
+      break;
+    case JobOutcome::Cancelled:
+      Log("-> EROARE !!  FISIERUL" + filer_.ForLog(file) + " ANULAT SI MUTAT IN DIRECTORUL" +
+          settings_.ERRDIR);
+      filer_.Record(file, JobState::GivenUp);
+      filer_.FileIntoErrorDirectory(file);
+      break;
+    case JobOutcome::NoAnswer:
+      if (!AskToGoOn(file)) return;
+      break;
+    case JobOutcome::PaymentUnconfirmed:
+      return EndJob(file, AskPayment(file));
+    case JobOutcome::ReprintAsked:
+      filer_.Record(file, JobState::Printing);
+      retake_ = RetakeFile{file};
+      break;
+    case JobOutcome::PrintFailed:
+      if (exitRequested_) return EndJob(file, JobOutcome::StoppedForExit);
+      ShowPrintError(file);
+      break;
+    case JobOutcome::StoppedForExit:
+      Log("-> EROARE LA TIPARIRE BON " + filer_.ForLog(file) +
+          " IN TIMPUL IESIRII; FISIERUL RAMINE IN DIRECTORUL " + settings_.BONDIR);
+      break;
+    case JobOutcome::Interrupted:
+      break;
+    case JobOutcome::CurrencyProgrammed:
+      filer_.DeleteProgrammedFile(file);
+      break;
+    case JobOutcome::GoneFileVoided:
+      Log(detail + "; BONUL NETERMINAT A FOST ANULAT PE CASA");
+      filer_.Forget(file.name);
+      break;
+    default:
+      return EndWithoutRegister(file, outcome, detail);
+  }
   EndTick();
 }
 
-// Files a printed receipt and forgets its entry. False when it could not be
-// filed anywhere: it stays, skipped until a restart files it by the journal.
-bool ReceiptSpool::FileIntoOkDirectory() {
-  std::string okError;
-  if (MoveJobTo(settings_.OKDIR, &okError)) {
-    Log("-> Sfirsit tiparire: " + JobFileForLog() + "; Mutare in directorul " + settings_.OKDIR);
-  } else {
-    // The receipt is printed: it must not be printed again, so it goes to the
-    // error directory, or stays where it is and is skipped until a restart.
-    Log("-> EROARE !! MUTARE " + JobFileForLog() + " IN DIRECTORUL " + settings_.OKDIR +
-        " ESUATA: " + okError);
-    std::string errError;
-    if (!MoveJobTo(settings_.ERRDIR, &errError)) {
-      Log("-> Sfirsit tiparire: " + JobFileForLog() + "; BON TIPARIT, FISIER NEMUTAT: " + errError);
-      stuck_.insert(JobFileName);
-      return false;
-    }
-    Log("-> Sfirsit tiparire: " + JobFileForLog() + "; Mutare in directorul " + settings_.ERRDIR);
+// The ends of files no tick was started for: the tick goes on as it was.
+void ReceiptSpool::EndWithoutRegister(const JobFileRef& file, JobOutcome outcome,
+                                      const std::string& detail) {
+  switch (outcome) {
+    case JobOutcome::FileGone:
+      Log(detail);
+      filer_.Forget(file.name);
+      return;
+    case JobOutcome::FiledWithoutSending:
+    case JobOutcome::DeletedWithoutSending:
+      return filer_.FileEmptyFile(file, outcome == JobOutcome::DeletedWithoutSending);
+    case JobOutcome::Unreadable:
+      return chooser_.SetAside(file.name, "-> EROARE !! FISIERUL " + filer_.ForLog(file) +
+                                              " NU POATE FI CITIT: " + detail);
+    default:
+      return;
   }
-  Forget(JobFileName);
-  return true;
 }
 
-// Files a cancelled or given-up receipt into the error directory and forgets
-// its entry. False when it cannot be moved: it stays, skipped until a restart
-// files it by the journal (its entry says GivenUp: nothing more is sent).
-bool ReceiptSpool::FileIntoErrorDirectory() {
-  std::string error;
-  if (!MoveJobTo(settings_.ERRDIR, &error)) {
-    Log("-> EROARE !! FISIERUL " + JobFileForLog() + " NU POATE FI MUTAT: " + error);
-    stuck_.insert(JobFileName);
-    return false;
-  }
-  Forget(JobFileName);
-  return true;
-}
-
-void ReceiptSpool::FinishCancelled() {
-  Log("-> EROARE !!  FISIERUL" + JobFileForLog() + " ANULAT SI MUTAT IN DIRECTORUL" +
-      settings_.ERRDIR);
-  Record(JobState::GivenUp);
-  FileIntoErrorDirectory();
-  EndTick();
-}
-
-void ReceiptSpool::NoAnswer() {
+bool ReceiptSpool::AskToGoOn(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
   Log("-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!");
   const bool goOn = host_.AskContinueWithoutRegister();
   // The exit closed the box: the operator did not choose to go on.
-  if (ExitRequested) return EndTick();
+  if (exitRequested_) return true;
   if (!goOn) {
     host_.EndProgramNow();
-    return;
+    return false;
   }
   Log("\t-> RE-INCERCARE...");
-  RetakeNext();
-  EndTick();
+  retake_ = RetakeFile{file};
+  return true;
 }
 
 // A payment of the receipt got no reply, or the driver stopped while one was
@@ -656,73 +409,63 @@ void ReceiptSpool::NoAnswer() {
 // "Da" files it as printed; "Nu" voids what is open on the register and
 // prints it again, as a retry does. A box closed by the exit leaves the
 // journal as it is, so the next start asks again.
-void ReceiptSpool::AskPayment() {
+JobOutcome ReceiptSpool::AskPayment(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
-  Log("-> PLATA NECONFIRMATA: BONUL " + JobFileForLog() + " A IESIT COMPLET DIN CASA DE MARCAT ??");
-  const bool complete = host_.AskReceiptComplete(JobFileForLog());
-  if (ExitRequested) return EndTick();
+  Log("-> PLATA NECONFIRMATA: BONUL " + filer_.ForLog(file) +
+      " A IESIT COMPLET DIN CASA DE MARCAT ??");
+  const bool complete = host_.AskReceiptComplete(filer_.ForLog(file));
+  if (exitRequested_) return JobOutcome::Interrupted;
   link_.ForgetFailures();
   if (complete) {
     Log("\t-> DA: BONUL A IESIT COMPLET");
-    OperatorDecision = Decision::None;
-    return FinishPrinted();
+    operatorDecision_ = Decision::None;
+    return JobOutcome::Printed;
   }
   Log("\t-> NU: BONUL SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
-  OperatorDecision = Decision::VoidAndReprint;
-  Record(JobState::Printing);
-  RetakeNext();
-  EndTick();
+  operatorDecision_ = Decision::VoidAndReprint;
+  return JobOutcome::ReprintAsked;
 }
 
-void ReceiptSpool::RetakeNext() {
-  retake_ = RetakeFile{JobFileName, takenIdentity_};
-}
-
-void ReceiptSpool::PrintError() {
-  if (ExitRequested) return StopForExit();
+void ReceiptSpool::ShowPrintError(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
-  Log("-> EROARE LA TIPARIRE BON " + JobFileForLog() + " !!!");
+  Log("-> EROARE LA TIPARIRE BON " + filer_.ForLog(file) + " !!!");
   // Unless the operator gives it up, the file is taken again first.
-  RetakeNext();
+  retake_ = RetakeFile{file};
   host_.ShowPrintErrorDialog();
-  EndTick();
-}
-
-void ReceiptSpool::StopForExit() {
-  Log("-> EROARE LA TIPARIRE BON " + JobFileForLog() +
-      " IN TIMPUL IESIRII; FISIERUL RAMINE IN DIRECTORUL " + settings_.BONDIR);
-  EndTick();
 }
 
 void ReceiptSpool::OnErrorDialogButton(ErrorChoice choice) {
+  // The dialog is shown for the failed file, which the next tick takes again.
+  if (!retake_) return;
+  const JobFileRef file = retake_->file;
   switch (choice) {
     case ErrorChoice::Retry:
       Log("\t-> RE-INCEARCA...");
-      OperatorDecision = Decision::VoidAndReprint;
+      operatorDecision_ = Decision::VoidAndReprint;
       // The operator chose to print it again: a restart voids and reprints it too.
-      Record(JobState::Printing);
+      filer_.Record(file, JobState::Printing);
       break;
     case ErrorChoice::CancelReceipt:
       Log("\t-> ANULARE BON...");
-      OperatorDecision = Decision::VoidAndFile;
+      operatorDecision_ = Decision::VoidAndFile;
       // So that a restart cancels it too, instead of printing it again.
-      Record(JobState::Cancelled);
+      filer_.Record(file, JobState::Cancelled);
       break;
     case ErrorChoice::GiveUp:
       Log("\t-> RENUNTARE...");
       link_.ForgetFailures();
-      OperatorDecision = Decision::None;
+      operatorDecision_ = Decision::None;
       retake_.reset();
-      Log("-> EROARE !! MUTARE " + JobFileForLog() + " IN DIRECTORUL " + settings_.ERRDIR);
-      Record(JobState::GivenUp);
-      FileIntoErrorDirectory();
+      Log("-> EROARE !! MUTARE " + filer_.ForLog(file) + " IN DIRECTORUL " + settings_.ERRDIR);
+      filer_.Record(file, JobState::GivenUp);
+      filer_.FileIntoErrorDirectory(file);
       break;
   }
 }
 
 void ReceiptSpool::EndTick() {
   phase_ = Phase::Idle;
-  if (ExitRequested) {
+  if (exitRequested_) {
     host_.UnloadMain();
     return;
   }
@@ -730,13 +473,9 @@ void ReceiptSpool::EndTick() {
   SetTimer(true);
 }
 
-bool ReceiptSpool::MoveJobTo(const std::string& dirSetting, std::string* error) {
-  return MoveIntoDirectory(JobFileNative(), NativeDirectory(dirSetting), JobFileName, error);
-}
-
 void ReceiptSpool::RequestClearing() {
-  ClearRequested = true;
-  if (phase_ == Phase::Idle && !timerOn_ && !ExitRequested) SetTimer(true);
+  clearRequested_ = true;
+  if (phase_ == Phase::Idle && !timerOn_ && !exitRequested_) SetTimer(true);
 }
 
 void ReceiptSpool::PerformClearing() {
@@ -744,13 +483,13 @@ void ReceiptSpool::PerformClearing() {
   SetTimer(false);
   phase_ = Phase::Clearing;
   link_.SendKeysLong(keys::kClearingFirst);
-  if (!ExitRequested) link_.SendKeysLong(keys::kClearingSecond);
-  ClearRequested = false;
+  if (!exitRequested_) link_.SendKeysLong(keys::kClearingSecond);
+  clearRequested_ = false;
   EndTick();
 }
 
 void ReceiptSpool::RequestExit() {
-  ExitRequested = true;
+  exitRequested_ = true;
   if (phase_ == Phase::Queries || phase_ == Phase::Clearing) link_.ReleaseWait();
 }
 

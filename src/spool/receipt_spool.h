@@ -8,11 +8,8 @@
 
 #include <chrono>
 #include <deque>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +17,9 @@
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/driver_host.h"
+#include "spool/file_chooser.h"
 #include "spool/job_file.h"
+#include "spool/job_filer.h"
 #include "spool/journal.h"
 
 namespace ovix {
@@ -33,11 +32,25 @@ enum class Decision {
   VoidAndFile,     // "Anuleaza bon": void it, move the file to the error directory
 };
 
-// A change in the spool directory, as the front end's watch reports it.
-enum class SpoolChange {
-  Arrived,  // the file was renamed into the directory: it is complete as it stands
-  Changed,  // the file was made, written, removed or renamed away
-  Unknown,  // changes were lost (the system's queue overflowed): anything may have changed
+// How a job ended. Each outcome has one end (ReceiptSpool::EndJob): what it
+// writes to the journal and the log, where it files the job's file, and how
+// the tick ends.
+enum class JobOutcome {
+  Printed,             // printed to its end: filed into the OK directory
+  Cancelled,           // the operator's cancel was carried out: filed into the error directory
+  NoAnswer,            // the register did not answer: the no-answer box
+  PaymentUnconfirmed,  // a payment got no answer: the operator says whether it came out
+  ReprintAsked,        // the operator says it did not: voided and printed again
+  PrintFailed,         // the register refused a command: the printer-error dialog
+  StoppedForExit,      // a command failed during the exit: the file stays
+  Interrupted,         // the exit ended a query or a prompt: nothing more is done
+  CurrencyProgrammed,  // a currency programming was sent: its file is deleted
+  GoneFileVoided,      // the file of a decision is gone; its receipt was voided on the register
+  // The ends of files the register never heard of: no tick was started for them.
+  FileGone,               // the file of a retake is gone: its journal entry is dropped
+  FiledWithoutSending,    // a receipt with nothing to send: into the error directory
+  DeletedWithoutSending,  // a currency programming with nothing to send: deleted
+  Unreadable,             // the file could not be read: set aside for a while
 };
 
 // How often the host calls SafetyLook: slow enough that an idle driver
@@ -101,11 +114,12 @@ class ReceiptSpool {
   // Calls that may arrive while a tick runs (from the event processing inside
   // a wait or a prompt), and what each may change:
   // - OnPortError: logs the failure once; nothing else.
-  // - RequestClearing: sets ClearRequested; the clearing waits for an idle tick.
-  // - OnErrorDialogButton (only while the printer-error dialog is shown): sets
-  //   OperatorDecision, journals it and logs; "Renunta" also moves the job
-  //   file to the error directory and forgets the failures of the job.
-  // - RequestExit: sets ExitRequested and ends a running query or clearing
+  // - RequestClearing: sets ClearRequested(); the clearing waits for an idle tick.
+  // - OnErrorDialogButton (only while the printer-error dialog is shown, for
+  //   the file of the failed receipt): sets OperatorDecision(), journals it
+  //   and logs; "Renunta" also moves the job file to the error directory and
+  //   forgets the failures of the job.
+  // - RequestExit: sets ExitRequested() and ends a running query or clearing
   //   wait at once; the running tick then ends the program (UnloadMain) once
   //   it is over, or the caller does when no tick runs (TickRunning).
   void OnPortError(const std::string& reason);
@@ -114,133 +128,86 @@ class ReceiptSpool {
   void RequestExit();
   bool TickRunning() const { return phase_ != Phase::Idle; }
 
-  // Shared state, under the names the rest of the driver uses.
-  std::string JobFileName;
-  Decision OperatorDecision = Decision::None;
-  bool NewFirmware = false;
-  bool ClearRequested = false;
-  bool ExitRequested = false;
+  // The operator's decision that the next tick carries out on the failed file.
+  Decision OperatorDecision() const { return operatorDecision_; }
+  // A clearing was asked for and not yet carried out.
+  bool ClearRequested() const { return clearRequested_; }
+  // The exit was confirmed: the program ends once the running tick is over.
+  bool ExitRequested() const { return exitRequested_; }
 
  private:
   enum class Phase { Idle, Queries, Lines, Clearing };
-  // How a step of a job ended: go on with the next step; the operator's
-  // cancel was carried out on the register (the caller files the job); or
-  // the tick is over (prompted, or stopped for the exit).
-  enum class Step { GoOn, Cancelled, Ended };
-
-  // Size and modification time of a candidate at the tick that last saw it: a
-  // file is taken once they are the same on two consecutive ticks.
-  struct Stamp {
-    std::uintmax_t size;
-    std::filesystem::file_time_type modified;
-    bool operator==(const Stamp&) const = default;
-  };
-  struct ScanResult {
-    std::optional<std::string> taken;  // the file to run a job on
-    bool anyWaiting = false;           // a job file is there, taken or not
-    bool lookAgain = false;            // a later look may take a file this one did not
-  };
-  // A job file as read: its bytes and its identity.
-  struct ReadFile {
-    std::string content;
-    FileIdentity identity;
-  };
   // The file the next tick takes first: the file of a job that ended at a
   // prompt, or of a journal entry left by an earlier run. Its decision is in
-  // OperatorDecision; another file under its name is not it.
+  // operatorDecision_; another file under its name is not it.
   struct RetakeFile {
-    std::string name;
-    std::optional<FileIdentity> identity;
+    JobFileRef file;
     bool askFirst = false;  // the payment question comes before anything else
   };
+  using ReadFile = FileChooser::ReadFile;
 
-  // Finding the next file. A timer look stamps the files it meets and takes
-  // the first one unchanged since the previous timer look; any look takes a
-  // file that arrived whole, once no writer holds it.
-  enum class LookKind { Timer, Arrivals };
-  ScanResult Scan(LookKind kind);
   void Retake();
   // After a tick that took a file, whatever became of it: the timer runs, so
   // that its next look finds the files that came meanwhile.
   void KeepLooking();
 
-  // One job, step by step.
-  std::optional<ReadFile> ReadJobFile(const std::string& name, std::string* error) const;
+  // One job, step by step. A step that returns an outcome ends the job with
+  // it; nullopt goes on with the next step.
   void TakeFile(const std::string& name);
-  void Unreadable(const std::string& name, const std::string& error);
-  void RunJob(const std::string& name, const ReadFile& file);
-  bool FileWithoutSending(const JobFile& job);
-  Step StartJob();
-  Step PreJobCheck();
-  Step CarryOutDecision();
-  Step AfterExchange(bool answered);
-  void VoidForGoneFile(bool replaced);
-  void RunCurrencyJob(const JobFile& job);
-  void RunReceiptJob(const JobFile& job);
-  void RecoverEntry(const JournalEntry& entry);
+  JobOutcome RunJob(const JobFileRef& file, const std::string& content);
+  std::optional<JobOutcome> StartJob();
+  std::optional<JobOutcome> PreJobCheck();
+  std::optional<JobOutcome> CarryOutDecision();
+  std::optional<JobOutcome> AfterExchange(bool answered) const;
+  JobOutcome VoidForGoneFile();
+  JobOutcome RunCurrencyJob(const JobFile& job);
+  JobOutcome RunReceiptJob(const JobFileRef& file, const JobFile& job);
+  JobOutcome CreditPaymentClosed(const JobFileRef& file,
+                                 const std::optional<SentLine>& firstFailure);
 
-  // The ends of a job.
-  void FinishPrinted();
-  bool FileIntoOkDirectory();
-  bool FileIntoErrorDirectory();
-  void FinishCancelled();
-  void NoAnswer();
-  void AskPayment();
-  void PrintError();
-  void StopForExit();
+  // The one end of every job: writes the journal, files the job's file, logs,
+  // and ends the tick (EndTick), except where the operator ended the program
+  // at the no-answer box and for files no tick was started for. `detail` is
+  // the log text of a gone file, or the reason a file could not be read.
+  void EndJob(const JobFileRef& file, JobOutcome outcome, const std::string& detail = {});
+  void EndWithoutRegister(const JobFileRef& file, JobOutcome outcome, const std::string& detail);
+  // The no-answer box; false when the operator ended the program with it.
+  bool AskToGoOn(const JobFileRef& file);
+  JobOutcome AskPayment(const JobFileRef& file);
+  void ShowPrintError(const JobFileRef& file);
   void PerformClearing();
-  // The one end of every job and clearing: the phase goes back to idle and
-  // the program either ends (exit requested) or idles with the timer on.
+  // The one end of every tick: the phase goes back to idle and the program
+  // either ends (exit requested) or idles with the timer on.
   void EndTick();
 
   bool SendEachKey(std::string_view keys);
   bool CancelSequence();
-  void RetakeNext();
-  // The job file's journal entry: set to `state`, or removed; a failure is logged.
-  void Record(JobState state);
-  void Forget(const std::string& name);
-  bool IsOwnFile(const std::string& name) const;
-  bool IsRegularFile(const std::string& name) const;
-  bool MoveJobTo(const std::string& dirSetting, std::string* error);
   void SetTimer(bool enabled);
   void FallBackToPolling(const std::string& reason);
-  bool CanBeJob(const std::string& name) const;
   void Log(const std::string& line);
-  void ReportOnce(const std::string& name, const std::string& line);
-  // The job file as the operating system's file functions take it, and as
-  // the log shows it (the directory as set, control characters of the name
-  // escaped).
-  std::string JobFileNative() const;
-  std::string JobFileForLog() const;
+  // The log line of a decision whose file is gone or was replaced.
+  std::string GoneLine(const JobFileRef& file, bool replaced) const;
 
   const DriverSettings& settings_;
   PrinterLink& link_;
   const EventLog& log_;
   DriverHost& host_;
-  Clock& clock_;
   Timestamp timestamp_;
-  Journal journal_;
+  FileChooser chooser_;
+  JobFiler filer_;
   Phase phase_ = Phase::Idle;
+  Decision operatorDecision_ = Decision::None;
+  bool newFirmware_ = false;  // the register keys amounts with the decimal point
+  bool clearRequested_ = false;
+  bool exitRequested_ = false;
   bool portProblem_ = false;
   bool watching_ = false;   // the directory watch runs: the timer may stop
   bool watchLost_ = false;  // a running watch failed: the safety look tries again
   bool timerOn_ = true;     // as last set through the host (on from start-up)
-  // Files renamed into the spool since they were last taken or written.
-  std::set<std::string> arrived_;
-
-  std::map<std::string, Stamp> seen_;
   std::optional<RetakeFile> retake_;
   // Journal entries of an earlier run that need the register, with their
   // decisions: each becomes retake_ in turn before any other file is taken.
   std::deque<std::pair<RetakeFile, Decision>> recovered_;
-  // The identity of the running or last job's file.
-  FileIdentity takenIdentity_;
-  // Files that could not be read: skipped until the time given (clock_).
-  std::map<std::string, std::chrono::nanoseconds> deferred_;
-  // Files whose problem has been logged; logged again only after it went away.
-  std::set<std::string> reported_;
-  // Printed or cancelled receipts that could not be filed: never taken again by this run.
-  std::set<std::string> stuck_;
 };
 
 }  // namespace ovix

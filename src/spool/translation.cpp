@@ -1,6 +1,7 @@
 #include "spool/translation.h"
 
 #include "link/frame_codec.h"
+#include "spool/digit_keys.h"
 #include "spool/job_file.h"
 #include "spool/keys.h"
 #include "spool/receipt_line.h"
@@ -17,7 +18,7 @@ Bytes Key(char k) {
 // Pads digit keys to three with zero keys in front and puts the decimal point
 // key before the last two: the amount form of the newer firmware.
 Bytes WithDecimalPoint(Bytes k) {
-  if (k.size() < 3) k.insert(0, 3 - k.size(), static_cast<char>(kZeroDigit));
+  if (k.size() < 3) k.insert(0, 3 - k.size(), kZeroDigit);
   k.insert(k.size() - 2, 1, kPoint);
   return k;
 }
@@ -38,8 +39,8 @@ LineOutcome SendSaleItem(std::string_view line, const DriverSettings& settings, 
   if (itemIsNegative) f.quantity.erase(0, 1);
 
   const Bytes q = EncodeDigits(f.quantity, newFirmware);
-  Bytes p = ReceiptFieldNumber(f.price) == 0 ? Bytes(3, static_cast<char>(kZeroDigit))
-                                             : EncodeDigits(f.price, newFirmware);
+  Bytes p =
+      ReceiptFieldNumber(f.price) == 0 ? Bytes(3, kZeroDigit) : EncodeDigits(f.price, newFirmware);
   if (newFirmware) p = WithDecimalPoint(p);
   const char department = ByteOf(kFirstDepartment + ReceiptFieldNumber(f.department));
 
@@ -56,6 +57,19 @@ LineOutcome SendSaleItem(std::string_view line, const DriverSettings& settings, 
   sink.SendKeys(p + department);
   if (sink.CommandFailed()) return LineOutcome::ReceiptFailed;
   return LineOutcome::GoOn;
+}
+
+// A free-text line's one command; "=" alone sends nothing.
+void SendFreeText(std::string_view rest, KeyCommandSink& sink) {
+  if (rest.empty()) return;
+  const std::string_view text = rest.substr(0, kMaxFreeText);
+  sink.SendKeys(Key(kTextEntry) + static_cast<char>(text.size() + 2) + "\x03\x02" +
+                std::string(text) + kPrintText);
+}
+
+// The whole percent of a discount line (columns 2-4) and the discount key.
+Bytes PercentDiscount(std::string_view line, bool newFirmware) {
+  return EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentDiscount;
 }
 
 }  // namespace
@@ -96,10 +110,10 @@ LineOutcome TranslateReceiptLine(std::string_view line, const DriverSettings& se
       sink.SendKeys(Bytes{ByteOf(ReceiptFieldNumber(Columns(line, 2, 2))), kCurrency, kTotal});
       break;
     case LineKind::PercentDiscount:
-      sink.SendKeys(EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentDiscount);
+      sink.SendKeys(PercentDiscount(line, newFirmware));
       break;
     case LineKind::PercentDiscountOnSubtotal:
-      sink.SendKeys(kSubtotal + EncodeDigits(Columns(line, 2, 4), newFirmware) + kPercentDiscount);
+      sink.SendKeys(kSubtotal + PercentDiscount(line, newFirmware));
       break;
     case LineKind::ValueDiscount:
       sink.SendKeys(amountThen(kValueDiscount));
@@ -107,13 +121,9 @@ LineOutcome TranslateReceiptLine(std::string_view line, const DriverSettings& se
     case LineKind::ValueDiscountOnSubtotal:
       sink.SendKeys(kSubtotal + amountThen(kValueDiscount));
       break;
-    case LineKind::FreeText: {
-      if (rest.empty()) break;
-      const std::string_view text = rest.substr(0, kMaxFreeText);
-      sink.SendKeys(Key(kTextEntry) + static_cast<char>(text.size() + 2) + "\x03\x02" +
-                    std::string(text) + kPrintText);
+    case LineKind::FreeText:
+      SendFreeText(rest, sink);
       break;
-    }
     case LineKind::SaleItem:
       return SendSaleItem(line, settings, newFirmware, sink);
   }

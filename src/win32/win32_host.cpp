@@ -178,7 +178,7 @@ void Win32Host::SetTimerEnabled(bool enabled) {
 bool Win32Host::AskContinueWithoutRegister() {
   const bool ok = win32::AskContinueWithoutRegister(main_, &noAnswerBox_);
   noAnswerBox_ = nullptr;
-  return ok || (spool_ && spool_->ExitRequested);
+  return ok || (spool_ && spool_->ExitRequested());
 }
 
 bool Win32Host::AskReceiptComplete(const std::string& file) {
@@ -187,7 +187,7 @@ bool Win32Host::AskReceiptComplete(const std::string& file) {
     paymentBox_ = nullptr;
     if (answer == IDYES || answer == IDNO) return answer == IDYES;
     // Ended without an answer: by the exit, or the box could not be shown.
-    if (answer == 0 || !spool_ || spool_->ExitRequested) return false;
+    if (answer == 0 || !spool_ || spool_->ExitRequested()) return false;
   }
 }
 

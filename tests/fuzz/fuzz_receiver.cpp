@@ -29,11 +29,53 @@ using std::chrono::nanoseconds;
 
 constexpr std::uint8_t kFirstPause = 0xE0;
 constexpr std::size_t kMaxReplyRawSeen = PrinterLink::kMaxReplyRaw + 2;
-// Whether every frame starts with no DLE pending. It does not: SendQuery puts
-// the receiver back to hunting but leaves DlePending, so a DLE that ended a
-// frame cut off by a time-out pairs with the first DLE of the next frame, and
-// that reply is missed or misread. With true the checks that catch this are on.
-constexpr bool kFramesStartClean = true;
+
+// A model of the receiver, written apart from PrinterLink, that says which
+// bytes complete a frame and what the frame's record is: DLE STX opens a
+// frame (whatever came between them is ignored, and the frame starts with no
+// DLE pending), the first DLE of a pair is data and its partner is dropped,
+// a DLE that another byte follows still waits for its partner, DLE ETX
+// closes the frame, and a record longer than kMaxReplyRaw is dropped.
+struct ModelReceiver {
+  enum class State { HuntDle, ExpectStx, InFrame } state = State::HuntDle;
+  bool dlePending = false;
+  Bytes raw;
+
+  // SendQuery: hunting for a new frame, nothing collected.
+  void NewQuery() {
+    state = State::HuntDle;
+    raw.clear();
+  }
+  // True when the byte completes a frame.
+  bool Feed(std::uint8_t b) {
+    if (state == State::HuntDle) {
+      if (b == kDle) state = State::ExpectStx;
+      return false;
+    }
+    if (state == State::ExpectStx) {
+      if (b == kStx) {
+        state = State::InFrame;
+        dlePending = false;
+        raw.clear();
+      }
+      return false;
+    }
+    const bool pairedDle = b == kDle && dlePending;
+    if (!pairedDle) raw += static_cast<char>(b);
+    if (b == kEtx && dlePending) {
+      state = State::HuntDle;
+      dlePending = false;
+      return true;
+    }
+    if (b == kDle) dlePending = !dlePending;
+    if (raw.size() > PrinterLink::kMaxReplyRaw) {
+      state = State::HuntDle;
+      dlePending = false;
+      raw.clear();
+    }
+    return false;
+  }
+};
 
 bool IsUpperHex(const std::string& text) {
   return std::ranges::all_of(
@@ -120,49 +162,31 @@ class FuzzRegister : public SerialPort, public Clock, public EventPump {
   // The first pump pass of the next wait delivers these bytes.
   void Script(Bytes wire) { scripted_ = std::move(wire); }
 
-  // Passes one byte to the receiver and checks what it did with it.
+  // Passes one byte to the receiver and checks what it did with it against
+  // the model: an ACK exactly for a completed frame, and then the record's
+  // data as the reply.
   void Feed(std::uint8_t b) {
     PrinterLink& link = *link_;
-    const int state = link.ReceiveState;
-    const int pending = link.DlePending;
-    const std::size_t rawSize = link.ReplyRaw.size();
     const int acksBefore = acks;
     const int writesBefore = commandWrites;
+    const std::string hexBefore = link.ReplyHex();
 
     link.OnByte(b);
+    const bool completes = model.Feed(b);
 
-    const bool completes = state == PrinterLink::kInFrame && pending == 1 && b == kEtx;
     OVIX_FUZZ_CHECK(acks == acksBefore + (completes ? 1 : 0));
     OVIX_FUZZ_CHECK(commandWrites == writesBefore);
-    OVIX_FUZZ_CHECK(link.ReceiveState >= PrinterLink::kIdle &&
-                    link.ReceiveState <= PrinterLink::kInFrame);
-    OVIX_FUZZ_CHECK(link.DlePending == 0 || link.DlePending == 1);
-    if (state == PrinterLink::kExpectStx && link.ReceiveState == PrinterLink::kInFrame) {
-      OVIX_FUZZ_CHECK(link.DlePending == 0 || !kFramesStartClean);
-    }
-    OVIX_FUZZ_CHECK(link.ReplyRaw.size() <= kMaxReplyRawSeen);
-    if (state == PrinterLink::kIdle) OVIX_FUZZ_CHECK(link.ReceiveState == PrinterLink::kIdle);
-    if (state != PrinterLink::kInFrame) {
-      // Outside a frame nothing is collected; at most the opening of one clears.
-      const bool opened = link.ReceiveState == PrinterLink::kInFrame;
-      OVIX_FUZZ_CHECK(link.ReplyRaw.size() == rawSize || (opened && link.ReplyRaw.empty()));
-    }
+    OVIX_FUZZ_CHECK(model.raw.size() <= kMaxReplyRawSeen);
     if (completes) {
-      OVIX_FUZZ_CHECK(link.ReceiveState == PrinterLink::kHuntDle);
-      OVIX_FUZZ_CHECK(link.DlePending == 0);
-      OVIX_FUZZ_CHECK(link.ReplyComplete == 1);
-      OVIX_FUZZ_CHECK(!link.ReplyRaw.empty() && link.ReplyRaw.back() == kEtx);
-      OVIX_FUZZ_CHECK(link.ReplyHex.size() % 2 == 0 && IsUpperHex(link.ReplyHex));
-      OVIX_FUZZ_CHECK(link.ReplyHex == ReplyHexOf(link.ReplyRaw));
-    } else if (state == PrinterLink::kInFrame && link.ReplyRaw.size() < rawSize) {
-      // Only an overlong frame shrinks the collected bytes, and then to nothing.
-      OVIX_FUZZ_CHECK(link.ReplyRaw.empty());
-      OVIX_FUZZ_CHECK(link.ReceiveState == PrinterLink::kHuntDle);
-    } else if (state == PrinterLink::kInFrame) {
-      OVIX_FUZZ_CHECK(link.ReplyRaw.size() <= rawSize + 1);
+      OVIX_FUZZ_CHECK(!model.raw.empty() && model.raw.back() == static_cast<char>(kEtx));
+      OVIX_FUZZ_CHECK(link.ReplyHex().size() % 2 == 0 && IsUpperHex(link.ReplyHex()));
+      OVIX_FUZZ_CHECK(link.ReplyHex() == ReplyHexOf(model.raw));
+    } else {
+      OVIX_FUZZ_CHECK(link.ReplyHex() == hexBefore);
     }
   }
 
+  ModelReceiver model;
   nanoseconds now{1000s};
   int acks = 0;
   int commandWrites = 0;
@@ -177,7 +201,7 @@ class FuzzRegister : public SerialPort, public Clock, public EventPump {
 struct Rig {
   explicit Rig(InputReader& input) : in(input), reg(input), link(reg, reg, reg) {
     reg.Attach(link);
-    link.ReceiveState = PrinterLink::kHuntDle;
+    link.StartReceiving();
   }
   InputReader& in;
   FuzzRegister reg;
@@ -185,10 +209,9 @@ struct Rig {
 };
 
 void CheckLinkState(const PrinterLink& link) {
-  OVIX_FUZZ_CHECK(int(link.JobError) >= 0 && int(link.JobError) <= 2);
-  OVIX_FUZZ_CHECK(link.ReplyHex.size() % 2 == 0 && IsUpperHex(link.ReplyHex));
-  OVIX_FUZZ_CHECK(link.ReplyRaw.size() <= kMaxReplyRawSeen);
-  OVIX_FUZZ_CHECK(link.SecondStatus >= 0 && link.SecondStatus <= 99);
+  OVIX_FUZZ_CHECK(int(link.JobError()) >= 0 && int(link.JobError()) <= 2);
+  OVIX_FUZZ_CHECK(link.ReplyHex().size() % 2 == 0 && IsUpperHex(link.ReplyHex()));
+  OVIX_FUZZ_CHECK(link.SecondStatus() >= 0 && link.SecondStatus() <= 99);
 }
 
 // SendQuery, checking the frame written and the verdict. Returns whether the
@@ -196,59 +219,65 @@ void CheckLinkState(const PrinterLink& link) {
 bool Query(Rig& rig, char letter) {
   const nanoseconds start = rig.reg.now;
   const int writes = rig.reg.commandWrites;
-  // A verdict left from an earlier command, which SendQuery must clear.
-  rig.link.JobError = PrinterStatus{2};
+  const int acks = rig.reg.acks;
+  // Whatever an earlier command left in JobError(), SendQuery clears it.
+  rig.reg.model.NewQuery();
   rig.link.SendQuery(letter);
   const bool timedOut = rig.reg.now - start > PrinterLink::kShortLimit;
   OVIX_FUZZ_CHECK(rig.reg.commandWrites == writes + 1);
   OVIX_FUZZ_CHECK(rig.reg.lastWrite == MakeFrameHead() + letter + MakeFrameTail());
-  OVIX_FUZZ_CHECK(int(rig.link.JobError) == (timedOut ? 1 : 0));
-  if (!timedOut) OVIX_FUZZ_CHECK(rig.link.ReplyComplete == 1);
+  OVIX_FUZZ_CHECK(int(rig.link.JobError()) == (timedOut ? 1 : 0));
+  if (!timedOut) OVIX_FUZZ_CHECK(rig.reg.acks > acks);
   return timedOut;
 }
 
-void Keys(Rig& rig, int presetJobError, const std::string& keys) {
+// With `forget`, the failures of the job so far are forgotten first;
+// otherwise JobError() is whatever the earlier operations left.
+void Keys(Rig& rig, bool forget, const std::string& keys) {
   const nanoseconds start = rig.reg.now;
   const int writes = rig.reg.commandWrites;
-  rig.link.JobError = PrinterStatus{presetJobError};
+  const int acks = rig.reg.acks;
+  if (forget) rig.link.ForgetFailures();
+  const int presetJobError = int(rig.link.JobError());
+  rig.reg.model.raw.clear();
   rig.link.SendKeys(keys);
   const bool timedOut = rig.reg.now - start > PrinterLink::kShortLimit;
   OVIX_FUZZ_CHECK(rig.reg.commandWrites == writes + 1);
   OVIX_FUZZ_CHECK(rig.reg.lastWrite == ExpectedKeyFrame(keys));
-  const std::string& hex = rig.link.ReplyHex;
+  const std::string& hex = rig.link.ReplyHex();
   if (timedOut) {
-    OVIX_FUZZ_CHECK(int(rig.link.JobError) == 2);
+    OVIX_FUZZ_CHECK(int(rig.link.JobError()) == 2);
   } else if (presetJobError != 0) {
-    OVIX_FUZZ_CHECK(int(rig.link.JobError) == presetJobError);
+    OVIX_FUZZ_CHECK(int(rig.link.JobError()) == presetJobError);
   } else {
-    OVIX_FUZZ_CHECK(rig.link.ReplyComplete == 1);
+    OVIX_FUZZ_CHECK(rig.reg.acks > acks);
     const bool errorStatus =
         hex.size() < 4 || ((16 * HexDigitValue(hex[2]) + HexDigitValue(hex[3])) & 0x0C) != 0;
-    OVIX_FUZZ_CHECK(int(rig.link.JobError) == (errorStatus ? 2 : 0));
+    OVIX_FUZZ_CHECK(int(rig.link.JobError()) == (errorStatus ? 2 : 0));
   }
 }
 
-void KeysLong(Rig& rig, int presetJobError, const std::string& keys) {
+void KeysLong(Rig& rig, bool forget, const std::string& keys) {
   const int writes = rig.reg.commandWrites;
-  rig.link.JobError = PrinterStatus{presetJobError};
+  if (forget) rig.link.ForgetFailures();
+  rig.reg.model.raw.clear();
   rig.link.SendKeysLong(keys);
   OVIX_FUZZ_CHECK(rig.reg.commandWrites == writes + 1);
   OVIX_FUZZ_CHECK(rig.reg.lastWrite == ExpectedKeyFrame(keys));
-  OVIX_FUZZ_CHECK(int(rig.link.JobError) == 0);
+  OVIX_FUZZ_CHECK(int(rig.link.JobError()) == 0);
 }
 
 // A query answered at once by a well-formed frame carrying `record`: the
 // receiver must hand back exactly the record's data (its bytes from the fifth).
 void WellFormedReply(Rig& rig, const std::string& record) {
-  const bool cleanStart = kFramesStartClean || rig.link.DlePending == 0;
   const int acks = rig.reg.acks;
   rig.reg.Script(WireFrame(record));
   const bool timedOut = Query(rig, 'S');
-  if (!cleanStart || record.size() >= PrinterLink::kMaxReplyRaw) return;
+  if (record.size() >= PrinterLink::kMaxReplyRaw) return;
   OVIX_FUZZ_CHECK(!timedOut);
   OVIX_FUZZ_CHECK(rig.reg.acks == acks + 1);
-  OVIX_FUZZ_CHECK(rig.link.ReplyRaw == record + MakeFrameTail());
-  OVIX_FUZZ_CHECK(rig.link.ReplyHex ==
+  OVIX_FUZZ_CHECK(rig.reg.model.raw == record + MakeFrameTail());
+  OVIX_FUZZ_CHECK(rig.link.ReplyHex() ==
                   HexOf(std::string_view(record).substr(std::min<std::size_t>(4, record.size()))));
 }
 
@@ -257,20 +286,21 @@ void WellFormedReply(Rig& rig, const std::string& record) {
 // receiver is hunting for a frame with no DLE pending.
 void WellFormedCommandReply(Rig& rig, const std::string& keys, const std::string& record) {
   const bool cleanStart =
-      rig.link.ReceiveState == PrinterLink::kHuntDle && rig.link.DlePending == 0;
+      rig.reg.model.state == ModelReceiver::State::HuntDle && !rig.reg.model.dlePending;
   const int acks = rig.reg.acks;
   const nanoseconds start = rig.reg.now;
   rig.reg.Script(WireFrame(record));
-  Keys(rig, 0, keys);
+  Keys(rig, true, keys);
   if (!cleanStart || record.size() >= PrinterLink::kMaxReplyRaw) return;
   OVIX_FUZZ_CHECK(rig.reg.now - start <= PrinterLink::kShortLimit);
   OVIX_FUZZ_CHECK(rig.reg.acks == acks + 1);
-  OVIX_FUZZ_CHECK(rig.link.ReplyRaw == record + MakeFrameTail());
+  OVIX_FUZZ_CHECK(rig.reg.model.raw == record + MakeFrameTail());
 }
 
 // The operation byte, modulo 6, chooses: 0 feed bytes straight to the receiver
 // (count byte, bytes); 1 SendQuery (letter byte); 2 SendKeys and 3
-// SendKeysLong (JobError preset byte, count byte, keys); 4 a query answered by
+// SendKeysLong (a byte whose value modulo 3 is 0 forgets the job's failures
+// first, count byte, keys); 4 a query answered by
 // a well-formed frame (two-byte record length, record); 5 a key command
 // answered by one (count byte, keys, two-byte record length, record).
 void RunOperation(Rig& rig) {
@@ -283,13 +313,13 @@ void RunOperation(Rig& rig) {
       Query(rig, static_cast<char>(in.Byte()));
       break;
     case 2: {
-      const int preset = in.Byte() % 3;
-      Keys(rig, preset, in.Bytes(in.Byte()));
+      const bool forget = in.Byte() % 3 == 0;
+      Keys(rig, forget, in.Bytes(in.Byte()));
       break;
     }
     case 3: {
-      const int preset = in.Byte() % 3;
-      KeysLong(rig, preset, in.Bytes(in.Byte()));
+      const bool forget = in.Byte() % 3 == 0;
+      KeysLong(rig, forget, in.Bytes(in.Byte()));
       break;
     }
     case 4:

@@ -27,6 +27,7 @@
 #include "fuzz_support.h"
 #include "link/frame_codec.h"
 #include "shell/settings.h"
+#include "spool/keys.h"
 #include "spool/receipt_line.h"
 #include "spool/spool_files.h"
 #include "spool/translation.h"
@@ -85,7 +86,7 @@ void CheckAmount(std::string_view amount, std::string_view text, bool newFirmwar
   }
   for (std::size_t i = 0; i < amount.size(); ++i) {
     if (newFirmware && i == amount.size() - 3) continue;
-    OVIX_FUZZ_CHECK(static_cast<unsigned char>(amount[i]) <= kZeroDigit);
+    OVIX_FUZZ_CHECK(static_cast<unsigned char>(amount[i]) <= keys::kZeroDigit);
   }
 }
 

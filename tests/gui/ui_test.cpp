@@ -449,22 +449,26 @@ void UiTest::errorDialogButtons() {
   QtDriverHost host;
   ReceiptSpool spool(settings, rig.link, eventLog, host, rig.reg, [] { return std::string(); });
   host.Attach(&spool);
-  spool.JobFileName = "a.txt";
-  rig.link.JobError = PrinterStatus{2};
+  // The register refuses the total: the receipt fails and the spool shows the dialog.
+  rig.reg.answer = [](const Bytes& body) {
+    return std::optional<Bytes>(test::ReplyData(body == "A1" ? 0x08 : 0x00));
+  };
   QTimer::singleShot(0, [&] {
     QVERIFY(host.ErrorDialogWindow() && host.ErrorDialogWindow()->isModal());
     QTest::mouseClick(host.ErrorDialogWindow()->findChild<QPushButton*>(button), Qt::LeftButton);
   });
-  host.ShowPrintErrorDialog();
+  spool.Tick();  // the first look stamps the file, the second takes it
+  spool.Tick();
   QVERIFY(!host.ErrorDialogWindow());
   QFETCH(int, decision);
   QFETCH(int, jobError);
   QFETCH(QStringList, log);
   QFETCH(QString, place);
-  QCOMPARE(static_cast<int>(spool.OperatorDecision), decision);
-  QCOMPARE(int(rig.link.JobError), jobError);
+  QCOMPARE(static_cast<int>(spool.OperatorDecision()), decision);
+  QCOMPARE(int(rig.link.JobError()), jobError);
   QStringList expected =
-      log.replaceInStrings("{job}", QString::fromStdString(settings.BONDIR + "a.txt"))
+      (QStringList{"-> Inceput tiparire: {job}", "-> EROARE LA TIPARIRE BON {job} !!!"} + log)
+          .replaceInStrings("{job}", QString::fromStdString(settings.BONDIR + "a.txt"))
           .replaceInStrings("{err}", QString::fromStdString(settings.ERRDIR));
   std::ifstream in(eventLog.Path(), std::ios::binary);
   const std::string written((std::istreambuf_iterator<char>(in)), {});
@@ -544,7 +548,7 @@ void UiTest::messageBoxes() {
     } else if (action == "enter") {
       QTest::keyClick(box, Qt::Key_Return);
     } else if (action == "forced" || action == "exit") {
-      spool.ExitRequested = action == "exit";
+      if (action == "exit") spool.RequestExit();
       box->done(0);  // as the exit sequence ends it
     } else if (first && second) {
       (action == first->text() ? first : second)->click();

@@ -151,16 +151,16 @@ TEST_F(SerialPortTest, QueryThenCommandGoOutFramedAndRepliesAreAcknowledged) {
 
   const Bytes query = kHead + "T" + kTail;
   EXPECT_EQ(Exchange(query.size(), okReply, [&] { link_.SendQuery('T'); }), query + kAck);
-  EXPECT_EQ(int(link_.JobError), 0);
-  EXPECT_EQ(link_.ReplyHex, "410007");
+  EXPECT_EQ(int(link_.JobError()), 0);
+  EXPECT_EQ(link_.ReplyHex(), "410007");
 
   // Body "A" 10 00 31: the 0x10 goes out doubled, the zero byte as it is.
   const Bytes command = kHead + B({0x41, 0x10, 0x10, 0x00, 0x31}) + kTail;
   const auto sendKeys = [&] { link_.SendKeys(B({0x10, 0x00, 0x31})); };
   EXPECT_EQ(Exchange(command.size(), okReply, sendKeys), command + kAck);
-  EXPECT_EQ(link_.ReplyHex, "410007");
-  EXPECT_EQ(int(link_.JobError), 0);
-  EXPECT_EQ(link_.SecondStatus, 7);
+  EXPECT_EQ(link_.ReplyHex(), "410007");
+  EXPECT_EQ(int(link_.JobError()), 0);
+  EXPECT_EQ(link_.SecondStatus(), 7);
 }
 
 TEST_F(SerialPortTest, NoiseAndStuffedDataInRepliesAreUnderstood) {
@@ -171,15 +171,15 @@ TEST_F(SerialPortTest, NoiseAndStuffedDataInRepliesAreUnderstood) {
       B({0x06, 0x15, 0x10, 0x41, 0x02, 0x00, 0x00, 0x00, 0x00, 0x41, 0x10, 0x10, 0x03, 0x05}) +
       kTail;
   EXPECT_EQ(Exchange(query.size(), noisyReply, [&] { link_.SendQuery('S'); }), query + kAck);
-  EXPECT_EQ(int(link_.JobError), 0);
-  EXPECT_EQ(link_.ReplyHex, "41100305");
+  EXPECT_EQ(int(link_.JobError()), 0);
+  EXPECT_EQ(link_.ReplyHex(), "41100305");
 
   const Bytes command = kHead + B({0x41, 0x0F}) + kTail;
   const Bytes failedReply = kHead + B({0x41, 0x0C, 0x12}) + kTail;
   EXPECT_EQ(Exchange(command.size(), failedReply, [&] { link_.SendKeys(B({0x0F})); }),
             command + kAck);
-  EXPECT_EQ(int(link_.JobError), 2);
-  EXPECT_EQ(link_.SecondStatus, 12);
+  EXPECT_EQ(int(link_.JobError()), 2);
+  EXPECT_EQ(link_.SecondStatus(), 12);
 }
 
 TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWays) {

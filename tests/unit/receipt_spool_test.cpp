@@ -277,7 +277,7 @@ TEST(ReceiptSpool, ErrorDialogOutcomesAreCarriedOut) {
     r.Ticks();
     EXPECT_EQ(r.Sent(), c.nextTick);
     EXPECT_TRUE(r.In(c.fileAfterNextTick, "a.txt"));
-    EXPECT_EQ(r.spool.OperatorDecision, Decision::None);
+    EXPECT_EQ(r.spool.OperatorDecision(), Decision::None);
     if (c.choice == ErrorChoice::CancelReceipt) {
       EXPECT_EQ(r.Log().back(), "-> EROARE !!  FISIERUL" + r.Path("a.txt") +
                                     " ANULAT SI MUTAT IN DIRECTORUL" + r.settings.ERRDIR);
@@ -323,7 +323,7 @@ TEST(ReceiptSpool, DecisionsWaitForTheRegistersAnswer) {
     r.spool.Tick();
     EXPECT_EQ(r.Sent(), c.secondTick) << c.muted;
     EXPECT_TRUE(r.In(c.place, "a.txt")) << c.muted;
-    EXPECT_EQ(r.spool.OperatorDecision, Decision::None);
+    EXPECT_EQ(r.spool.OperatorDecision(), Decision::None);
   }
 }
 
@@ -654,8 +654,8 @@ TEST(ReceiptSpool, ClearingWaitsForAnIdleTick) {
   r.spool.Tick();
   EXPECT_EQ(r.Sent(), (Cmds{"11 45 31", "0F"}));
   EXPECT_GT(r.rig.reg.now - start, 18s);
-  EXPECT_EQ(int(r.rig.link.JobError), 0);
-  EXPECT_FALSE(r.spool.ClearRequested);
+  EXPECT_EQ(int(r.rig.link.JobError()), 0);
+  EXPECT_FALSE(r.spool.ClearRequested());
   EXPECT_EQ(r.Log(), Cmds{"-> EFECTUARE STERGERE: DATE - TIME"});
   r.spool.Tick();
   EXPECT_TRUE(r.Sent().empty());

@@ -141,7 +141,7 @@ struct LinkRig {
 };
 
 // Records the key bytes of every command; the commands whose 0-based index is
-// in `failing` fail, and a failure stays, as JobError does over a job.
+// in `failing` fail, and a failure stays, as JobError() does over a job.
 class RecordingSink : public KeyCommandSink {
  public:
   std::vector<Bytes> commands;

@@ -229,7 +229,7 @@ TEST(KeyAmount, PutsTheDecimalPointBeforeTheLastTwoDigitsOnNewFirmware) {
 // framed, and a description length of 16 (0x10) is doubled on the wire.
 TEST(TranslateReceiptLine, ComposesFramedCommandsOnTheLink) {
   LinkRig rig;
-  rig.link.ReceiveState = PrinterLink::kHuntDle;
+  rig.link.StartReceiving();
   DriverSettings s;
   s.DESCRIERE = "16";
   TranslateReceiptLine(Pad("ABC", 16) + " 0001.000 00000100 01", s, false, rig.link);
@@ -238,7 +238,7 @@ TEST(TranslateReceiptLine, ComposesFramedCommandsOnTheLink) {
   EXPECT_EQ(Hex(rig.reg.frames[1]).substr(0, 32), "10 02 00 00 00 00 41 13 10 10 41");
   EXPECT_EQ(Hex(rig.reg.frames[3]), "10 02 00 00 00 00 41 01 0A 0A 4B 10 03");
   EXPECT_EQ(rig.reg.acks, 4);
-  EXPECT_EQ(int(rig.link.JobError), 0);
+  EXPECT_EQ(int(rig.link.JobError()), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "link/frame_codec.h"
 #include "link/printer_link.h"
+#include "spool/digit_keys.h"
 #include "spool/job_file.h"
 #include "spool/receipt_line.h"
 #include "spool/spool_files.h"

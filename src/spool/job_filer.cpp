@@ -1,0 +1,169 @@
+#include "spool/job_filer.h"
+
+#include <filesystem>
+#include <optional>
+
+#include "os/os.h"
+
+namespace ovix {
+namespace fs = std::filesystem;
+
+JobFiler::JobFiler(const DriverSettings& settings, const EventLog& log, FileChooser& chooser)
+    : settings_(settings),
+      log_(log),
+      chooser_(chooser),
+      journal_(NativeDirectory(settings.BONDIR) + std::string(kJournalFileName)) {}
+
+std::string JobFiler::ForLog(const JobFileRef& file) const {
+  return settings_.BONDIR + VisibleText(file.name);
+}
+
+std::string JobFiler::NativePath(const JobFileRef& file) const {
+  return NativeDirectory(settings_.BONDIR) + file.name;
+}
+
+void JobFiler::Log(const std::string& line) {
+  // A line that cannot be written is skipped: the job matters more than its record.
+  log_.WriteLogLine(line);
+}
+
+void JobFiler::Record(const JobFileRef& file, JobState state) {
+  std::string error;
+  if (!journal_.Put({file.name, file.identity, state}, &error))
+    Log("-> EROARE !! EVIDENTA BONULUI " + ForLog(file) + " NU POATE FI SCRISA: " + error);
+}
+
+void JobFiler::Forget(const std::string& name) {
+  std::string error;
+  if (!journal_.Remove(name, &error))
+    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI STEARSA: " + error);
+}
+
+std::vector<JournalEntry> JobFiler::Recover() {
+  std::string error;
+  if (!journal_.Load(&error)) {
+    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI CITITA: " + error);
+    return {};
+  }
+  std::vector<JournalEntry> needRegister;
+  const std::vector<JournalEntry> entries = journal_.Entries();
+  for (const JournalEntry& entry : entries) {
+    if (RecoverEntry(entry)) needRegister.push_back(entry);
+  }
+  return needRegister;
+}
+
+bool JobFiler::RecoverEntry(const JournalEntry& entry) {
+  const JobFileRef file{entry.name, entry.identity};
+  const std::string bon = "-> RECUPERARE: BONUL " + ForLog(file);
+  // The file the entry speaks of is still there (a file that cannot be read
+  // now counts as it: the tick that takes it tells).
+  std::string error;
+  const std::optional<FileChooser::ReadFile> read = chooser_.Read(entry.name, &error);
+  const bool there = chooser_.IsRegularFile(entry.name) && (!read || entry.Matches(read->identity));
+  switch (entry.state) {
+    case JobState::Printed:
+    case JobState::GivenUp: {
+      const bool printed = entry.state == JobState::Printed;
+      Log(bon + (printed ? std::string(" A FOST TIPARIT INAINTE DE OPRIRE")
+                         : " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR));
+      if (!there) {
+        Forget(entry.name);
+      } else if (printed) {
+        FileIntoOkDirectory(file);
+      } else {
+        FileIntoErrorDirectory(file);
+      }
+      return false;
+    }
+    case JobState::Cancelled:
+      // The operator cancelled it and the driver stopped before carrying that out.
+      Log(bon + " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
+      return true;
+    case JobState::Printing:
+      // Cut off in the middle: the receipt is voided on the register, as a
+      // retry does, before it is printed again.
+      Log(bon + " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
+      return true;
+    case JobState::Paying:
+      // Whether the payment closed it, only the paper tells.
+      Log(bon + " ERA LA PLATA LA OPRIRE; SE INTREABA OPERATORUL");
+      return true;
+  }
+  return false;
+}
+
+bool JobFiler::FileIntoOkDirectory(const JobFileRef& file) {
+  std::string okError;
+  if (MoveJobTo(file, settings_.OKDIR, &okError)) {
+    Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.OKDIR);
+  } else {
+    // The receipt is printed: it must not be printed again, so it goes to the
+    // error directory, or stays where it is and is skipped until a restart.
+    Log("-> EROARE !! MUTARE " + ForLog(file) + " IN DIRECTORUL " + settings_.OKDIR +
+        " ESUATA: " + okError);
+    std::string errError;
+    if (!MoveJobTo(file, settings_.ERRDIR, &errError)) {
+      Log("-> Sfirsit tiparire: " + ForLog(file) + "; BON TIPARIT, FISIER NEMUTAT: " + errError);
+      chooser_.NeverAgain(file.name);
+      return false;
+    }
+    Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.ERRDIR);
+  }
+  Forget(file.name);
+  return true;
+}
+
+bool JobFiler::FileIntoErrorDirectory(const JobFileRef& file) {
+  std::string error;
+  if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
+    Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
+    chooser_.NeverAgain(file.name);
+    return false;
+  }
+  Forget(file.name);
+  return true;
+}
+
+void JobFiler::FileEmptyFile(const JobFileRef& file, bool currency) {
+  std::string error;
+  if (currency) {
+    if (!Delete(file, &error)) {
+      Log("-> Programare Valute: " + ForLog(file) +
+          " FARA VALUTE; FISIERUL NU POATE FI STERS: " + error);
+      chooser_.NeverAgain(file.name);
+    } else {
+      Log("-> Programare Valute: " + ForLog(file) + " FARA VALUTE; FISIER STERS");
+    }
+  } else if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
+    chooser_.ReportOnce(
+        file.name, "-> EROARE !! FISIERUL GOL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
+    chooser_.NeverAgain(file.name);
+  } else {
+    Log("-> EROARE !! FISIERUL GOL " + ForLog(file) + " MUTAT IN DIRECTORUL " + settings_.ERRDIR);
+  }
+  Forget(file.name);
+}
+
+void JobFiler::DeleteProgrammedFile(const JobFileRef& file) {
+  std::string error;
+  if (!Delete(file, &error)) {
+    // Programmed already: never again in this run, even though the file stays.
+    Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI STERS: " + error);
+    chooser_.NeverAgain(file.name);
+  }
+}
+
+bool JobFiler::Delete(const JobFileRef& file, std::string* error) {
+  std::error_code ec;
+  fs::remove(PathFromText(NativePath(file)), ec);
+  if (ec) *error = ec.message();
+  return !ec;
+}
+
+bool JobFiler::MoveJobTo(const JobFileRef& file, const std::string& dirSetting,
+                         std::string* error) {
+  return MoveIntoDirectory(NativePath(file), NativeDirectory(dirSetting), file.name, error);
+}
+
+}  // namespace ovix

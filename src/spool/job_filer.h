@@ -1,0 +1,73 @@
+// Where a job's file goes once its outcome is known (the OK directory, the
+// error directory, or deleted), and the journal entry that tells a later
+// start what is still to be done for it. Every failure is logged; a file
+// that cannot be filed after its outcome is never taken again by this run
+// (FileChooser::NeverAgain), and the journal files it at the next start.
+// Runs on the GUI thread; the settings, log and chooser must outlive it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "shell/event_log.h"
+#include "shell/settings.h"
+#include "spool/file_chooser.h"
+#include "spool/journal.h"
+
+namespace ovix {
+
+class JobFiler {
+ public:
+  // The journal is OVIXNOVA.JOB in the spool directory; nothing is read or
+  // written before the first call.
+  JobFiler(const DriverSettings& settings, const EventLog& log, FileChooser& chooser);
+
+  // The job file as the log shows it: the directory as set, control
+  // characters of the name escaped.
+  std::string ForLog(const JobFileRef& file) const;
+
+  // Sets the file's journal entry to `state` (with its identity, when known).
+  void Record(const JobFileRef& file, JobState state);
+  // Removes the journal entry of `name`.
+  void Forget(const std::string& name);
+
+  // At start-up: reads the journal an earlier run left and logs what is done
+  // for each entry. A receipt printed to its end is filed into the OK
+  // directory, one given up into the error directory, and the entry of
+  // either whose file is gone, or was replaced by another file of its name,
+  // is dropped. Returns the entries that still need the register (printing,
+  // paying or cancelled), in the journal's order. A journal that cannot be
+  // read is logged and counts as empty.
+  std::vector<JournalEntry> Recover();
+
+  // Files a printed receipt and forgets its entry: into the OK directory,
+  // else into the error directory. False when it could not be filed anywhere.
+  bool FileIntoOkDirectory(const JobFileRef& file);
+  // Files a cancelled or given-up receipt into the error directory and
+  // forgets its entry. False when it cannot be moved (its entry stays).
+  bool FileIntoErrorDirectory(const JobFileRef& file);
+  // A file with nothing to send: a currency programming without currencies is
+  // deleted, an empty receipt goes to the error directory; its entry is
+  // forgotten either way.
+  void FileEmptyFile(const JobFileRef& file, bool currency);
+  // Deletes the file of a currency programming that was sent.
+  void DeleteProgrammedFile(const JobFileRef& file);
+
+ private:
+  // Logs the recovery of one entry and files it when it needs no register;
+  // true when it needs the register.
+  bool RecoverEntry(const JournalEntry& entry);
+  // True when the file is deleted; otherwise the reason is in `error`.
+  bool Delete(const JobFileRef& file, std::string* error);
+  bool MoveJobTo(const JobFileRef& file, const std::string& dirSetting, std::string* error);
+  void Log(const std::string& line);
+  // The job file as the operating system's file functions take it.
+  std::string NativePath(const JobFileRef& file) const;
+
+  const DriverSettings& settings_;
+  const EventLog& log_;
+  FileChooser& chooser_;
+  Journal journal_;
+};
+
+}  // namespace ovix
