@@ -41,16 +41,16 @@ OperatorAction ParseOperatorAction(std::string_view line) {
   return OperatorAction::Unknown;
 }
 
-bool ApplyOperatorAction(OperatorAction action, OperatorHands& hands) {
+bool ApplyOperatorAction(OperatorAction action, AppHost& host, OperatorHands& hands) {
   switch (action) {
     case OperatorAction::Clear:
-      hands.ClickClearing();
+      host.mnuStergere_Click();
       return true;
     case OperatorAction::About:
-      hands.ClickAbout();
+      host.mnuAbout_Click();
       return true;
     case OperatorAction::Exit:
-      hands.ConfirmExit();
+      host.RunExitSequence();
       return true;
     case OperatorAction::CloseAbout:
       return hands.CloseAbout();
@@ -73,7 +73,7 @@ bool ApplyOperatorAction(OperatorAction action, OperatorHands& hands) {
   return false;
 }
 
-void OperatorScript::Step(OperatorHands& hands) {
+void OperatorScript::Step(AppHost& host, OperatorHands& hands) {
   std::ifstream in(path_, std::ios::binary);
   if (!in) return;
   const std::string text((std::istreambuf_iterator<char>(in)), {});
@@ -86,7 +86,7 @@ void OperatorScript::Step(OperatorHands& hands) {
   const std::size_t end = text.find('\n', start);
   if (end == std::string::npos) return;
   if (ApplyOperatorAction(ParseOperatorAction(std::string_view(text).substr(start, end - start)),
-                          hands))
+                          host, hands))
     ++done_;
 }
 

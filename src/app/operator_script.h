@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/app_host.h"
+
 namespace ovix {
 
 // One line of the script.
@@ -32,14 +34,11 @@ enum class OperatorAction {
 // The action of a script line; blanks around it do not count.
 OperatorAction ParseOperatorAction(std::string_view line);
 
-// How a front end carries out the actions on its real widgets. Each press
-// returns false when its window is not up (the action then waits).
+// How a front end answers its real windows. Each press returns false when
+// its window is not up (the action then waits).
 class OperatorHands {
  public:
   virtual ~OperatorHands() = default;
-  virtual void ClickClearing() = 0;
-  virtual void ClickAbout() = 0;
-  virtual void ConfirmExit() = 0;
   virtual bool CloseAbout() = 0;
   virtual bool AnswerNoAnswerBox(bool ok) = 0;
   virtual bool AnswerPaymentQuestion(bool yes) = 0;
@@ -48,8 +47,9 @@ class OperatorHands {
   virtual bool CloseErrorDialog() = 0;
 };
 
-// Carries out `action` if it applies now; false when it has to wait.
-bool ApplyOperatorAction(OperatorAction action, OperatorHands& hands);
+// Carries out `action` if it applies now: the menu entries and the exit on
+// `host`, the answers by `hands`. False when it has to wait.
+bool ApplyOperatorAction(OperatorAction action, AppHost& host, OperatorHands& hands);
 
 // The script named by OVIXNOVA_TEST_OPERATOR, read anew at every step.
 class OperatorScript {
@@ -57,7 +57,7 @@ class OperatorScript {
   explicit OperatorScript(std::string path) : path_(std::move(path)) {}
   // Carries out the first action not done yet, when its line is complete
   // (ends with a newline) and the action applies now.
-  void Step(OperatorHands& hands);
+  void Step(AppHost& host, OperatorHands& hands);
 
  private:
   std::string path_;

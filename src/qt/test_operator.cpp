@@ -15,9 +15,6 @@ namespace {
 class QtHands : public OperatorHands {
  public:
   explicit QtHands(QtDriverHost& host) : host_(host) {}
-  void ClickClearing() override { host_.mnuStergere_Click(); }
-  void ClickAbout() override { host_.mnuAbout_Click(); }
-  void ConfirmExit() override { host_.RunExitSequence(); }
   bool CloseAbout() override {
     if (!host_.AboutWindow()) return false;
     host_.AboutWindow()->close();
@@ -59,9 +56,10 @@ void StartTestOperator(QtDriverHost& host) {
   if (!setup.script) return;
   auto* poll = new QTimer(&host);
   poll->start(50);
-  QObject::connect(poll, &QTimer::timeout, &host,
-                   [script = std::shared_ptr<OperatorScript>(std::move(setup.script)),
-                    hands = std::make_shared<QtHands>(host)] { script->Step(*hands); });
+  QObject::connect(
+      poll, &QTimer::timeout, &host,
+      [script = std::shared_ptr<OperatorScript>(std::move(setup.script)),
+       hands = std::make_shared<QtHands>(host), &host] { script->Step(host, *hands); });
 }
 
 }  // namespace ovix

@@ -14,9 +14,7 @@ namespace {
 class Win32Hands : public OperatorHands {
  public:
   explicit Win32Hands(Win32Host& host) : host_(host) {}
-  void ClickClearing() override { host_.mnuStergere_Click(); }
-  void ClickAbout() override { host_.mnuAbout_Click(); }
-  void ConfirmExit() override { host_.RunExitSequence(); }
+  Win32Host& Host() const { return host_; }
   bool CloseAbout() override {
     if (!host_.AboutWindow()) return false;
     DestroyWindow(host_.AboutWindow());
@@ -55,7 +53,7 @@ std::unique_ptr<OperatorScript> script;
 std::unique_ptr<Win32Hands> hands;
 
 void CALLBACK Poll(HWND, UINT, UINT_PTR, DWORD) {
-  script->Step(*hands);
+  script->Step(hands->Host(), *hands);
 }
 
 }  // namespace
