@@ -3,7 +3,6 @@
 // routed into the event loop; then the event loop until the exit; then the
 // stop line.
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QSocketNotifier>
