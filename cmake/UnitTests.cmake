@@ -1,7 +1,10 @@
-# The sources of the core's unit tests (tests/unit), with OVIX_ROOT set to the
-# top of the repository; sets OVIX_UNIT_TEST_SOURCES. The Linux build and the
-# Windows cross-build of the unit tests both take this one list.
+# The sources of the unit tests (tests/unit), with OVIX_ROOT set to the top of
+# the repository; sets OVIX_UNIT_TEST_SOURCES. The Linux build and the Windows
+# cross-build of the unit tests both take this one list, which links the core
+# alone: the application layer's plain sources that app_test.cpp exercises
+# are compiled into the test program itself.
 set(OVIX_UNIT_TEST_SOURCES
+  ${OVIX_ROOT}/tests/unit/app_test.cpp
   ${OVIX_ROOT}/tests/unit/check_test.cpp
   ${OVIX_ROOT}/tests/unit/digit_keys_test.cpp
   ${OVIX_ROOT}/tests/unit/file_chooser_test.cpp
@@ -14,4 +17,10 @@ set(OVIX_UNIT_TEST_SOURCES
   ${OVIX_ROOT}/tests/unit/settings_test.cpp
   ${OVIX_ROOT}/tests/unit/translation_test.cpp
   ${OVIX_ROOT}/tests/unit/wire_trace_test.cpp
+)
+list(APPEND OVIX_UNIT_TEST_SOURCES
+  ${OVIX_ROOT}/src/app/app_host.cpp
+  ${OVIX_ROOT}/src/app/operator_script.cpp
+  ${OVIX_ROOT}/src/app/startup.cpp
+  ${OVIX_ROOT}/src/app/ui_tables.cpp
 )

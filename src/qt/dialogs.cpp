@@ -7,23 +7,21 @@
 #include <QWindow>
 #include <utility>
 
-#include "ovixnova_version.h"
-
 namespace ovix {
 namespace {
+
+using ui::Px;
 
 constexpr Qt::WindowFlags kFixedDialog =
     Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint;
 
-// The About box's fixed dialog frame without a caption. Windows draws that
-// border alone; an X11 window manager frames a window only together with its
-// title bar, so there the box gets an empty title bar without buttons.
-#ifdef Q_OS_WIN
-constexpr Qt::WindowFlags kAboutFrame =
-    Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
-#else
-constexpr Qt::WindowFlags kAboutFrame = kFixedDialog;
-#endif
+// The layout's frame. A fixed dialog frame without a caption is drawn by an
+// X11 window manager only together with its title bar, so there the About
+// box gets an empty title bar without buttons.
+Qt::WindowFlags FrameFlags(ui::Frame frame) {
+  return frame == ui::Frame::CaptionAndClose ? kFixedDialog | Qt::WindowCloseButtonHint
+                                             : kFixedDialog;
+}
 
 // Qt presses a push button that is neither default nor auto-default only with
 // Space; Enter on the focused button presses it too. A held key's repeats are
@@ -46,61 +44,67 @@ class EnterPressesButton : public QObject {
   }
 };
 
-QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top, int width, int height,
-                  const QFont& font, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop) {
-  auto* label = new QLabel(text, parent);
-  label->setGeometry(Px(left), Px(top), Px(width), Px(height));
-  label->setFont(font);
-  label->setAlignment(alignment);
-  // A font wider than the layout's would cut a left-aligned text short: such a
-  // label grows to the right until the whole text shows.
-  if ((alignment & Qt::AlignLeft) && label->sizeHint().width() > label->width())
-    label->resize(label->sizeHint().width(), label->height());
-  return label;
+// The layout's fonts, with a metric-compatible stand-in where they are missing
+// (Linux), so that the texts fit their labels.
+QFont Font(const ui::FontSpec& spec) {
+  QFont font;
+  font.setFamilies({spec.family, "Liberation Sans", "Arimo"});
+  font.setPointSizeF(spec.centipoints / 100.0);
+  return font;
 }
 
-QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& text, int left,
-                        int top, int width, int height, const QFont& font) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(name);
-  button->setGeometry(Px(left), Px(top), Px(width), Px(height));
-  button->setFont(font);
+// A label's text, font and alignment; set after its geometry, which it may
+// widen.
+void SetUpLabel(QLabel* label, const ui::ControlLayout& layout, const QFont& windowFont) {
+  label->setText(layout.text ? QString(layout.text) : QString());
+  label->setFont(layout.font.family ? Font(layout.font) : windowFont);
+  label->setAlignment(layout.align == ui::Align::Center ? Qt::AlignHCenter | Qt::AlignTop
+                                                        : Qt::AlignLeft | Qt::AlignTop);
+  if (layout.black) label->setStyleSheet("color: black");
+  // A font wider than the layout's would cut a left-aligned text short: such a
+  // label grows to the right until the whole text shows.
+  if (layout.align == ui::Align::Left && label->sizeHint().width() > label->width())
+    label->resize(label->sizeHint().width(), label->height());
+}
+
+void SetUpPicture(QLabel* picture, const ui::ControlLayout& layout) {
+  picture->setPixmap(QIcon(QString(":/icons/%1.ico").arg(layout.icon)).pixmap(32, 32));
+  picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+QPushButton* MakeButton(QWidget* parent, const ui::ControlLayout& layout) {
+  auto* button = new QPushButton(layout.text, parent);
+  button->setFont(Font(layout.font));
   button->setAutoDefault(false);
   button->installEventFilter(new EnterPressesButton(button));
   return button;
 }
 
-// The layout's fonts, with a metric-compatible stand-in where they are missing
-// (Linux), so that the texts fit their labels.
-QFont Font(const char* family, double points) {
-  QFont font;
-  font.setFamilies({family, "Liberation Sans", "Arimo"});
-  font.setPointSizeF(points);
-  return font;
+QWidget* MakeControl(QWidget* parent, const ui::ControlLayout& layout) {
+  QWidget* control = layout.kind == ui::ControlKind::Button
+                         ? static_cast<QWidget*>(MakeButton(parent, layout))
+                         : new QLabel(parent);
+  control->setObjectName(layout.name);
+  control->setGeometry(Px(layout.place.left), Px(layout.place.top), Px(layout.place.width),
+                       Px(layout.place.height));
+  if (layout.kind == ui::ControlKind::Label)
+    SetUpLabel(static_cast<QLabel*>(control), layout, parent->font());
+  if (layout.kind == ui::ControlKind::Picture) SetUpPicture(static_cast<QLabel*>(control), layout);
+  if (layout.tooltip) control->setToolTip(layout.tooltip);
+  return control;
 }
 
 }  // namespace
 
-QString VersionText(int major, int minor, int revision) {
-  return QStringLiteral("OVIXNOVA V%1.%2.%3").arg(major).arg(minor).arg(revision);
-}
-
-QString TooltipText(int major, int minor, int revision) {
-  return QStringLiteral("OVIXNOVA V.%1%2%3").arg(major).arg(minor).arg(revision);
-}
-
-QString VersionText() {
-  return VersionText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
-}
-
-QString TooltipText() {
-  return TooltipText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
-}
-
-FixedDialog::FixedDialog(QWidget* parent, Qt::WindowFlags flags, int widthTwips, int heightTwips)
-    : QDialog(parent, flags) {
-  setFixedSize(Px(widthTwips), Px(heightTwips));
+FixedDialog::FixedDialog(QWidget* parent, const ui::WindowLayout& layout)
+    : QDialog(parent, FrameFlags(layout.frame)) {
+  setObjectName(layout.name);
+  setWindowTitle(layout.caption);
+  setFixedSize(Px(layout.widthTwips), Px(layout.heightTwips));
   setWindowIcon(QIcon());
+  if (layout.font.family) setFont(Font(layout.font));
+  for (const ui::ControlLayout& control : layout.controls)
+    controls_.push_back(MakeControl(this, control));
 }
 
 void FixedDialog::showEvent(QShowEvent* event) {
@@ -110,23 +114,15 @@ void FixedDialog::showEvent(QShowEvent* event) {
 }
 
 ExitConfirmation::ExitConfirmation(QWidget* parent, std::function<void()> onExit)
-    : FixedDialog(parent, kFixedDialog | Qt::WindowCloseButtonHint, 3735, 1305),
-      onExit_(std::move(onExit)) {
-  setObjectName("Form1");
-  setWindowTitle("ATENTIE !!!");
+    : FixedDialog(parent, ui::kExitConfirmation), onExit_(std::move(onExit)) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setFont(Font("Arial", 8.25));
-  auto* label1 =
-      MakeLabel(this, "IESIRE PROGRAM ???", 990, 180, 1755, 255, Font("MS Sans Serif", 8.25));
-  label1->setObjectName("Label1");
-  label1->setStyleSheet("color: black");
-  auto* command1 =
-      MakeButton(this, "Command1", "Anulare", 1020, 900, 1635, 375, Font("MS Sans Serif", 9.75));
-  auto* label2 = MakeLabel(this, "(Ctrl + Ins     -   IESIRE)", 1020, 420, 1695, 255, font());
-  label2->setObjectName("Label2");
-  connect(command1, &QPushButton::clicked, this, &QDialog::close);
-  command1->installEventFilter(this);
-  command1->setFocus();
+  for (QWidget* control : Controls()) {
+    auto* command1 = qobject_cast<QPushButton*>(control);
+    if (!command1) continue;
+    connect(command1, &QPushButton::clicked, this, &QDialog::close);
+    command1->installEventFilter(this);
+    command1->setFocus();
+  }
 }
 
 bool ExitConfirmation::HandleKey(QKeyEvent* event) {
@@ -148,22 +144,14 @@ void ExitConfirmation::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-AboutBox::AboutBox(QWidget* parent) : FixedDialog(parent, kAboutFrame, 3765, 975) {
-  setObjectName("About");
+AboutBox::AboutBox(QWidget* parent) : FixedDialog(parent, ui::kAboutBox) {
   setAttribute(Qt::WA_DeleteOnClose);
-  auto* picture1 = new QLabel(this);
-  picture1->setObjectName("Picture1");
-  picture1->setGeometry(Px(180), Px(180), Px(675), Px(615));
-  picture1->setPixmap(QIcon(":/icons/102.ico").pixmap(32, 32));
-  picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label1_ = MakeLabel(this, "    ", 960, 180, 2655, 255, font(), Qt::AlignHCenter | Qt::AlignTop);
-  label1_->setObjectName("Label1");
-  auto* label2 =
-      MakeLabel(this, "ATELIER OVIX", 960, 540, 2655, 255, font(), Qt::AlignHCenter | Qt::AlignTop);
-  label2->setObjectName("Label2");
-  for (QWidget* child : {static_cast<QWidget*>(picture1), static_cast<QWidget*>(label1_),
-                         static_cast<QWidget*>(label2)})
-    child->installEventFilter(this);
+  for (std::size_t i = 0; i < Controls().size(); ++i) {
+    Controls()[i]->installEventFilter(this);
+    // The label without a text of its own shows the version.
+    if (ui::kAboutBox.controls[i].kind == ui::ControlKind::Label && !ui::kAboutBox.controls[i].text)
+      label1_ = static_cast<QLabel*>(Controls()[i]);
+  }
 }
 
 // A click is a press and a release of the left button, both inside the box;
@@ -209,27 +197,19 @@ void AboutBox::paintEvent(QPaintEvent* event) {
   QDialog::paintEvent(event);
   QPainter painter(this);
   painter.setPen(palette().color(QPalette::Dark));
-  painter.drawLine(Px(60), 0, Px(3780), 0);
-  painter.drawLine(0, Px(960), Px(3780), Px(960));
+  for (const ui::LineTwips& line : ui::kAboutBox.lines)
+    painter.drawLine(Px(line.x1), Px(line.y1), Px(line.x2), Px(line.y2));
 }
 
 PrintErrorDialog::PrintErrorDialog(QWidget* parent, std::function<void(int)> onButton)
-    : FixedDialog(parent, kFixedDialog, 5820, 1380) {
-  setObjectName("Erorno2");
-  setWindowTitle("ATENTIE !!");
-  auto* label1 = MakeLabel(this, "Eroare pe casa de marcat !!", 893, 300, 4035, 255,
-                           Font("Arial", 11.25), Qt::AlignHCenter | Qt::AlignTop);
-  label1->setObjectName("Label1");
-  label1->setToolTip("Reincearca tiparirea bonului");
-  const QFont buttonFont = Font("Arial", 8.25);
-  buttons_[0] = MakeButton(this, "cmdRetry", "Re-incearca", 180, 900, 1395, 375, buttonFont);
-  buttons_[1] = MakeButton(this, "cmdCancel", "Anuleaza bon", 2100, 900, 1635, 375, buttonFont);
-  buttons_[1]->setToolTip("Anuleaza bonul in curs");
-  buttons_[2] = MakeButton(this, "cmdAbort", "Renunta", 4260, 900, 1395, 375, buttonFont);
-  buttons_[2]->setToolTip("Renunta la operatiunea i curs");
-  for (int i = 0; i < 3; ++i) {
-    connect(buttons_[i], &QPushButton::clicked, this, [this, i, onButton] {
-      onButton(i);
+    : FixedDialog(parent, ui::kPrintErrorDialog) {
+  for (QWidget* control : Controls()) {
+    auto* button = qobject_cast<QPushButton*>(control);
+    if (!button) continue;
+    const int index = static_cast<int>(buttons_.size());
+    buttons_.push_back(button);
+    connect(button, &QPushButton::clicked, this, [this, index, onButton] {
+      onButton(index);
       accept();
     });
   }

@@ -1,30 +1,34 @@
 // The driver's three small windows: the exit confirmation (Form1), the About
-// box (About) and the printer-error dialog (Erorno2). Sizes come from the
-// original layouts in twips, 15 twips a pixel at 96 dpi.
+// box (About) and the printer-error dialog (Erorno2), drawn from the layout
+// tables of app/ui_tables.h.
 #pragma once
 
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <functional>
+#include <vector>
+
+#include "app/ui_tables.h"
 
 namespace ovix {
 
-// Twips to pixels at 96 dpi.
-constexpr int Px(int twips) {
-  return (twips + 7) / 15;
-}
-
-// The driver's small windows: a fixed size, no window icon, no minimise or
+// The driver's small windows, with the name, caption, frame, size, font and
+// controls of their layout: a fixed size, no window icon, no minimise or
 // maximise button, centred on the screen when shown. Given the hidden main
 // window as parent, they show no taskbar button of their own.
 class FixedDialog : public QDialog {
   Q_OBJECT
  public:
-  FixedDialog(QWidget* parent, Qt::WindowFlags flags, int widthTwips, int heightTwips);
+  FixedDialog(QWidget* parent, const ui::WindowLayout& layout);
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // The controls, in the layout's order.
+  const std::vector<QWidget*>& Controls() const { return controls_; }
+
+ private:
+  std::vector<QWidget*> controls_;
 };
 
 // Exit confirmation. Ctrl+Ins, whatever other modifiers are held and whichever
@@ -63,7 +67,7 @@ class AboutBox : public FixedDialog {
 
  private:
   void HandleMouse(QWidget* where, QMouseEvent* event);
-  QLabel* label1_;
+  QLabel* label1_ = nullptr;
   bool leftPressed_ = false;
 };
 
@@ -81,14 +85,7 @@ class PrintErrorDialog : public FixedDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  QPushButton* buttons_[3];
+  std::vector<QPushButton*> buttons_;
 };
-
-// "OVIXNOVA V" + major.minor.revision, and the tray tooltip "OVIXNOVA V." +
-// the three numbers without separators; by default of this build's version.
-QString VersionText(int major, int minor, int revision);
-QString TooltipText(int major, int minor, int revision);
-QString VersionText();
-QString TooltipText();
 
 }  // namespace ovix

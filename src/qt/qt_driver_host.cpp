@@ -2,74 +2,66 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCursor>
-#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdlib>
 
+#include "app/ui_tables.h"
 #include "qt/dialogs.h"
 
 namespace ovix {
 
 QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
   timer_.setInterval(100);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    if (spool_) spool_->Tick();
-  });
+  connect(&timer_, &QTimer::timeout, this, [this] { OnPollTimer(); });
   safetyTimer_.setInterval(std::chrono::milliseconds(kSafetyLookPeriod));
-  connect(&safetyTimer_, &QTimer::timeout, this, [this] {
-    if (spool_ && !mainUnloaded_) spool_->SafetyLook();
-  });
-
-  popup_.setObjectName("mypopup");
-  popup_.setTitle("popup");
-  auto* stergere = popup_.addAction("&Stergere");
-  stergere->setObjectName("mnuStergere");
-  stergere->setVisible(false);
-  stergere->setEnabled(false);
-  connect(stergere, &QAction::triggered, this, &QtDriverHost::mnuStergere_Click);
-  auto* sep1 = popup_.addSeparator();
-  sep1->setObjectName("mnuSep1");
-  sep1->setVisible(false);
-  auto* about = popup_.addAction("Info Aplicatie");
-  about->setObjectName("mnuAbout");
-  connect(about, &QAction::triggered, this, &QtDriverHost::mnuAbout_Click);
-  popup_.addSeparator()->setObjectName("MNUsep2");
-  auto* exit = popup_.addAction("&Exit");
-  exit->setObjectName("mnuExit");
-  connect(exit, &QAction::triggered, this, &QtDriverHost::mnuExit_Click);
-
+  connect(&safetyTimer_, &QTimer::timeout, this, [this] { OnSafetyTimer(); });
+  BuildPopupMenu();
   tray_.menuBlocked = [this] { return noAnswerBox_ || errorDialog_ || paymentBox_; };
   main_.onMinimized = [this] { tray_.OnMainMinimized(); };
+  watch_.onChange = [this](SpoolChange change, const std::string& name) {
+    OnSpoolChange(change, name);
+  };
+  watch_.onFailure = [this](const std::string& why) { OnWatchFailed(why); };
 }
 
 QtDriverHost::~QtDriverHost() = default;
 
-void QtDriverHost::StartTimer() {
-  timer_.start();
-  safetyTimer_.start();
-  if (spool_) spool_->StartWatching();
+void QtDriverHost::BuildPopupMenu() {
+  popup_.setObjectName("mypopup");
+  popup_.setTitle("popup");
+  for (const ui::MenuEntry& entry : ui::kPopupMenu) {
+    QAction* action = entry.separator ? popup_.addSeparator() : popup_.addAction(entry.text);
+    action->setObjectName(entry.name);
+    action->setVisible(entry.visible);
+    if (entry.separator) continue;
+    action->setEnabled(entry.enabled);
+    connect(action, &QAction::triggered, this,
+            [this, command = entry.command] { OnMenuCommand(command); });
+  }
 }
 
-bool QtDriverHost::WatchSpool(const std::string& directory, std::string* reason) {
-  if (watchDisabled_) {
-    *reason = "supraveghere oprita pentru teste";
-    return false;
-  }
-  watch_.onChange = [this](SpoolChange change, const std::string& name) {
-    if (!spool_ || !spool_->OnSpoolChange(change, name) || lookPending_) return;
-    // The look runs from the event loop, after the watch's handler returned.
-    lookPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-      lookPending_ = false;
-      if (spool_) spool_->Look();
-    });
-  };
-  watch_.onFailure = [this](const std::string& why) {
-    if (spool_) spool_->OnWatchFailed(why);
-  };
+void QtDriverHost::StartTimers() {
+  timer_.start();
+  safetyTimer_.start();
+}
+
+void QtDriverHost::StopTimers() {
+  timer_.stop();
+  safetyTimer_.stop();
+}
+
+bool QtDriverHost::StartWatch(const std::string& directory, std::string* reason) {
   return watch_.Start(directory, reason);
+}
+
+void QtDriverHost::StopWatch() {
+  watch_.Stop();
+}
+
+bool QtDriverHost::PostLook() {
+  QTimer::singleShot(0, this, [this] { OnPostedLook(); });
+  return true;
 }
 
 bool QtDriverHost::WatchFollowsSpool() {
@@ -81,8 +73,9 @@ void QtDriverHost::AddTrayIcon() {
   tray_.AddTrayIcon(main_.windowIcon());
 }
 
-void QtDriverHost::mnuStergere_Click() {
-  if (spool_) spool_->RequestClearing();
+void QtDriverHost::RemoveTray() {
+  tray_.UnhookWindow();
+  tray_.RemoveTrayIcon();
 }
 
 void QtDriverHost::mnuExit_Click() {
@@ -96,26 +89,21 @@ void QtDriverHost::mnuExit_Click() {
 void QtDriverHost::mnuAbout_Click() {
   if (!about_) {
     auto* box = new AboutBox(&main_);
-    box->SetVersionText(VersionText());
+    box->SetVersionText(QString::fromStdString(ui::VersionText()));
     about_ = box;
   }
   about_->show();
   about_->raise();
 }
 
-void QtDriverHost::RunExitSequence() {
-  timer_.stop();
-  safetyTimer_.stop();
-  watch_.Stop();
-  if (spool_) spool_->RequestExit();
-  tray_.UnhookWindow();
-  tray_.RemoveTrayIcon();
+void QtDriverHost::CloseExitConfirmation() {
   if (exitConfirmation_) exitConfirmation_->close();
-  // A prompt that is still open would keep the running tick from ending.
+}
+
+void QtDriverHost::FinishOpenPrompts() {
   if (noAnswerBox_) noAnswerBox_->done(QMessageBox::Ok);
   if (paymentBox_) paymentBox_->done(0);
   if (errorDialog_) errorDialog_->reject();
-  if (!spool_ || !spool_->TickRunning()) UnloadMain();
 }
 
 void QtDriverHost::SetTrayIcon(TrayPicture picture) {
@@ -130,45 +118,42 @@ void QtDriverHost::SetTimerEnabled(bool enabled) {
   }
 }
 
-bool QtDriverHost::AskContinueWithoutRegister() {
-  QMessageBox box(QMessageBox::Critical, "OVIXNOVA",
-                  "Casa de marcat nu raspunde !!\nLIPSA HIRTIE SAU INCHISA !!\n\n"
-                  "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\n\nCONTINUARE APLICATIE ??",
+template <class Prompt>
+int QtDriverHost::RunPrompt(QPointer<Prompt>& shown, Prompt& prompt) {
+  shown = &prompt;
+  tray_.UpdateMenuEntries();
+  const int result = prompt.exec();
+  shown = nullptr;
+  tray_.UpdateMenuEntries();
+  return result;
+}
+
+bool QtDriverHost::ShowNoAnswerBox() {
+  QMessageBox box(QMessageBox::Critical, ui::kPromptCaption,
+                  QString::fromStdString(ui::NoAnswerText("\n")),
                   QMessageBox::Ok | QMessageBox::Cancel, &main_);
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  noAnswerBox_ = &box;
-  tray_.UpdateMenuEntries();
-  const int answer = box.exec();
-  noAnswerBox_ = nullptr;
-  tray_.UpdateMenuEntries();
-  return answer == QMessageBox::Ok || (spool_ && spool_->ExitRequested());
+  return RunPrompt<QMessageBox>(noAnswerBox_, box) == QMessageBox::Ok;
 }
 
-bool QtDriverHost::AskReceiptComplete(const std::string& file) {
-  const QString text = "Casa de marcat nu a confirmat plata bonului !!\n\n" +
-                       QString::fromLocal8Bit(file) +
-                       "\n\nBONUL A IESIT COMPLET DIN CASA DE MARCAT ??";
-  for (;;) {
-    QMessageBox box(QMessageBox::Question, "OVIXNOVA", text, QMessageBox::NoButton, &main_);
-    // A name with markup in it is still shown as it is.
-    box.setTextFormat(Qt::PlainText);
-    // Both buttons take the action role: every desktop's layout keeps such
-    // buttons in the order added, and with no button of a reject or no role
-    // the box has no escape button, so Esc and the close button do nothing.
-    QPushButton* yes = box.addButton("Da", QMessageBox::ActionRole);
-    QPushButton* no = box.addButton("Nu", QMessageBox::ActionRole);
-    box.setDefaultButton(yes);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    paymentBox_ = &box;
-    tray_.UpdateMenuEntries();
-    box.exec();
-    paymentBox_ = nullptr;
-    tray_.UpdateMenuEntries();
-    if (box.clickedButton() == yes) return true;
-    if (box.clickedButton() == no || !spool_ || spool_->ExitRequested()) return false;
-  }
+PaymentAnswer QtDriverHost::ShowPaymentQuestion(const std::string& file) {
+  QMessageBox box(QMessageBox::Question, ui::kPromptCaption,
+                  QString::fromLocal8Bit(ui::PaymentQuestionText(file)), QMessageBox::NoButton,
+                  &main_);
+  // A name with markup in it is still shown as it is.
+  box.setTextFormat(Qt::PlainText);
+  // Both buttons take the action role: every desktop's layout keeps such
+  // buttons in the order added, and with no button of a reject or no role
+  // the box has no escape button, so Esc and the close button do nothing.
+  QPushButton* yes = box.addButton(ui::kPaymentYes, QMessageBox::ActionRole);
+  QPushButton* no = box.addButton(ui::kPaymentNo, QMessageBox::ActionRole);
+  box.setDefaultButton(yes);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  RunPrompt<QMessageBox>(paymentBox_, box);
+  if (box.clickedButton() == yes) return PaymentAnswer::Yes;
+  return box.clickedButton() == no ? PaymentAnswer::No : PaymentAnswer::NoAnswer;
 }
 
 QPushButton* QtDriverHost::PaymentButton(QMessageBox* box, const QString& text) {
@@ -179,30 +164,18 @@ QPushButton* QtDriverHost::PaymentButton(QMessageBox* box, const QString& text) 
 }
 
 void QtDriverHost::ShowPrintErrorDialog() {
-  PrintErrorDialog dialog(&main_, [this](int button) {
-    if (!spool_) return;
-    static constexpr ErrorChoice kChoices[] = {ErrorChoice::Retry, ErrorChoice::CancelReceipt,
-                                               ErrorChoice::GiveUp};
-    spool_->OnErrorDialogButton(kChoices[button]);
-  });
+  PrintErrorDialog dialog(&main_, [this](int button) { OnErrorDialogButton(button); });
   dialog.setWindowModality(Qt::ApplicationModal);
-  errorDialog_ = &dialog;
-  tray_.UpdateMenuEntries();
-  dialog.exec();
-  errorDialog_ = nullptr;
-  tray_.UpdateMenuEntries();
+  RunPrompt<QDialog>(errorDialog_, dialog);
 }
 
 void QtDriverHost::EndProgramNow() {
   std::_Exit(0);
 }
 
-void QtDriverHost::UnloadMain() {
-  mainUnloaded_ = true;
-  timer_.stop();
-  safetyTimer_.stop();
-  // exit(), not quit(): quit() would also close every window, and an open
-  // About box is to keep the program until the operator clicks it away.
+// exit(), not quit(): quit() would also close every window, and an open
+// About box is to keep the program until the operator clicks it away.
+void QtDriverHost::QuitEventLoop() {
   QCoreApplication::exit(0);
 }
 

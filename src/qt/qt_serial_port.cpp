@@ -186,7 +186,9 @@ void QtSerialPort::ForwardError(QSerialPort::SerialPortError error) {
         },
         Qt::QueuedConnection);
   }
-  emit portError(Reason(error, port_.errorString()));
+  const QString reason = Reason(error, port_.errorString());
+  emit portError(reason);
+  if (onError) onError(reason.toStdString());
 }
 
 }  // namespace ovix

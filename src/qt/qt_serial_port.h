@@ -12,11 +12,11 @@
 #include <functional>
 #include <string>
 
-#include "link/platform.h"
+#include "app/driver_port.h"
 
 namespace ovix {
 
-class QtSerialPort : public QObject, public SerialPort {
+class QtSerialPort : public QObject, public DriverPort {
   Q_OBJECT
 
  public:
@@ -31,7 +31,7 @@ class QtSerialPort : public QObject, public SerialPort {
   // use of the device, so a port held by another program fails to open. An
   // empty, unlocked lock file (left by a program killed while taking the lock)
   // is removed and the open tried once more.
-  bool Open(const std::string& deviceName, std::string* error);
+  bool Open(const std::string& deviceName, std::string* error) override;
   bool IsOpen() const;
   // Closes the port; does nothing when it is not open.
   void Close();
@@ -43,12 +43,9 @@ class QtSerialPort : public QObject, public SerialPort {
   // Opens the device of the last Open() again when the port was closed.
   bool EnsureOpen(std::string* error) override;
 
-  // Receives every byte read from the port, one call per byte, in order. Called
-  // from the event processing; may call Write(). Unset: received bytes are dropped.
-  std::function<void(std::uint8_t)> onByte;
-
  signals:
-  // The open port reported an error; reason is readable text. A failed read (the
+  // The open port reported an error; reason is readable text (onError gets it
+  // too, after the signal). A failed read (the
   // device went away, the other end of a pseudo-terminal hung up) is reported
   // once, and the port then closes itself from the event processing, since
   // reading cannot recover and QSerialPort would otherwise report it again on

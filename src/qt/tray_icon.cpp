@@ -4,7 +4,7 @@
 #include <QCursor>
 #include <QMouseEvent>
 
-#include "qt/dialogs.h"
+#include "app/ui_tables.h"
 
 namespace ovix {
 
@@ -68,7 +68,7 @@ void TrayIcon::UpdateMenuEntries() {
 
 void TrayIcon::AddTrayIcon(const QIcon& icon) {
   tray_.setIcon(icon);
-  tray_.setToolTip(TooltipText());
+  tray_.setToolTip(QString::fromStdString(ui::TooltipText()));
   ShowWhenTrayExists();
 }
 

@@ -1,24 +1,21 @@
-// The scripted operator of the end-to-end tests on Windows; built into the
-// program only with OVIX_TEST_OPERATOR (off for the installer's program),
-// otherwise StartTestOperator does nothing.
+// The scripted operator of the end-to-end tests (app/operator_script.h) on
+// the Win32 windows. Built into the program only with OVIX_TEST_OPERATOR (off
+// for the installer's program); otherwise StartTestOperator does nothing and
+// TestOperatorRuns is false.
 #pragma once
 
 #include "win32/win32_host.h"
 
 namespace ovix {
 
-// In a test build, when the environment names a file in
-// OVIXNOVA_TEST_OPERATOR, its lines are read as the operator's actions, one at
-// a time and in order, each carried out on `host` as soon as it applies: "ok"
-// and "cancel" answer the no-answer box, "yes" and "no" the payment question
-// (by clicking "Da" or "Nu"), "retry", "cancel-receipt", "give-up"
-// and "close" the printer-error dialog (by clicking its button or closing it),
-// "clear" clicks the clearing menu entry, "about" the About entry,
-// "close-about" closes the About box as a click in it does, "exit" confirms
-// the exit. The real windows are shown and used; only the clicks come from
-// the file. `host` must outlive the message loop. When OVIXNOVA_TEST_NO_WATCH
-// is set (not empty), the spool directory is not watched, as on a system
-// without change notification.
+// In a test build: turns the directory watch off when the environment asks,
+// and runs the script that OVIXNOVA_TEST_OPERATOR names every 50 ms on
+// `host`'s real windows (only the clicks come from the file). `host` must
+// outlive the message loop.
 void StartTestOperator(Win32Host& host);
+
+// True when a scripted operator drives the program (it answers no message
+// box of a start-up failure).
+bool TestOperatorRuns();
 
 }  // namespace ovix

@@ -2,14 +2,18 @@
 
 #include <commctrl.h>
 
-#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "app/ui_tables.h"
 
 namespace ovix::win32 {
 namespace {
+
+using ui::Px;
 
 enum class Kind { Form1, About, Erorno2 };
 
@@ -27,18 +31,13 @@ constexpr char kDialogClass[] = "OVIXNOVA_DIALOG";
 // Ends the printer-error dialog without a choice; private to the class.
 constexpr UINT kDismiss = WM_APP + 1;
 // Control ids, away from IDOK and IDCANCEL, which the dialog manager sends for
-// Enter and Esc and which the windows ignore.
+// Enter and Esc and which the windows ignore. A window's buttons take ids from
+// kFirstButtonId on, in the layout's order.
 constexpr int kLabelId = 0xFFFF, kBlackLabelId = 90, kVersionLabelId = 91;
-constexpr int kCommand1Id = 100, kFirstErrorButtonId = 200;
-
-constexpr char kNoAnswerText[] =
-    "Casa de marcat nu raspunde !!\rLIPSA HIRTIE SAU INCHISA !!\r\r"
-    "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\r\rCONTINUARE APLICATIE ??";
-
-// A control's place in the layout, in twips.
-struct Twips {
-  int left, top, width, height;
-};
+constexpr int kFirstButtonId = 100;
+// Controls without a font of their own in a window without one take the
+// dialog font of the original forms.
+constexpr ui::FontSpec kDefaultFont{"MS Sans Serif", 825};
 
 HWND form1 = nullptr;  // the open exit confirmation
 HWND about = nullptr;  // the open About box
@@ -68,13 +67,13 @@ DialogState* StateOf(HWND window) {
 
 // A font of the layout, `centipoints` hundredths of a point at 96 dpi. The few
 // fonts are shared by all windows and kept for the life of the program.
-HFONT Font(const char* face, int centipoints) {
+HFONT Font(const ui::FontSpec& spec) {
   static std::map<std::pair<std::string, int>, HFONT> fonts;
-  HFONT& font = fonts[{face, centipoints}];
+  HFONT& font = fonts[{spec.family, spec.centipoints}];
   if (!font) {
-    font = CreateFontA(-MulDiv(centipoints, 96, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+    font = CreateFontA(-MulDiv(spec.centipoints, 96, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, face);
+                       DEFAULT_PITCH | FF_SWISS, spec.family);
   }
   return font;
 }
@@ -138,25 +137,38 @@ LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lPa
   return CallWindowProcA(base, button, message, wParam, lParam);
 }
 
-// A top-level window with a client area of widthTwips x heightTwips, centred
-// on the work area of the primary screen. Takes the state over once created.
-HWND CreateFrame(std::unique_ptr<DialogState>* state, HWND owner, const char* caption, DWORD style,
-                 int widthTwips, int heightTwips) {
+DWORD FrameStyle(ui::Frame frame) {
+  switch (frame) {
+    case ui::Frame::CaptionAndClose:
+      return WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    case ui::Frame::Caption:
+      return WS_POPUP | WS_CAPTION;
+    case ui::Frame::NoCaption:
+      break;
+  }
+  return WS_POPUP | WS_DLGFRAME;
+}
+
+// A top-level window with the layout's caption, frame and client area,
+// centred on the work area of the primary screen. Takes the state over once
+// created.
+HWND CreateFrame(std::unique_ptr<DialogState>* state, HWND owner, const ui::WindowLayout& layout) {
   constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;  // no window icon
+  const DWORD style = FrameStyle(layout.frame);
   DialogClass();
-  RECT rect{0, 0, Px(widthTwips), Px(heightTwips)};
+  RECT rect{0, 0, Px(layout.widthTwips), Px(layout.heightTwips)};
   AdjustWindowRectEx(&rect, style, FALSE, kExStyle);
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
   const int left = work.left + (work.right - work.left - width) / 2;
   const int top = work.top + (work.bottom - work.top - height) / 2;
-  return CreateWindowExA(kExStyle, kDialogClass, caption, style, left, top, width, height, owner,
-                         nullptr, GetModuleHandleA(nullptr), state);
+  return CreateWindowExA(kExStyle, kDialogClass, layout.caption, style, left, top, width, height,
+                         owner, nullptr, GetModuleHandleA(nullptr), state);
 }
 
 HWND AddControl(HWND parent, const char* windowClass, int id, const char* text, DWORD style,
-                const Twips& twips, HFONT font) {
+                const ui::Twips& twips, HFONT font) {
   const HWND control = CreateWindowExA(
       0, windowClass, text, WS_CHILD | WS_VISIBLE | style, Px(twips.left), Px(twips.top),
       Px(twips.width), Px(twips.height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
@@ -168,7 +180,8 @@ HWND AddControl(HWND parent, const char* windowClass, int id, const char* text, 
 // A label (static text without & prefixes). A font wider than the
 // layout's would cut a left-aligned text short: such a label grows to the
 // right until the whole text shows.
-HWND AddLabel(HWND parent, int id, const char* text, const Twips& twips, HFONT font, DWORD align) {
+HWND AddLabel(HWND parent, int id, const char* text, const ui::Twips& twips, HFONT font,
+              DWORD align) {
   const HWND label = AddControl(parent, "STATIC", id, text, align | SS_NOPREFIX, twips, font);
   if (label && align == SS_LEFTNOWORDWRAP) {
     const int width = TextWidth(font, text);
@@ -179,7 +192,7 @@ HWND AddLabel(HWND parent, int id, const char* text, const Twips& twips, HFONT f
   return label;
 }
 
-HWND AddButton(HWND parent, int id, const char* text, const Twips& twips, HFONT font) {
+HWND AddButton(HWND parent, int id, const char* text, const ui::Twips& twips, HFONT font) {
   const HWND button =
       AddControl(parent, "BUTTON", id, text, WS_TABSTOP | BS_PUSHBUTTON, twips, font);
   if (button) {
@@ -206,8 +219,8 @@ bool TooltipsAvailable() {
 }
 
 // Tooltips for the controls of `window`, each control with its text.
-void AddTooltips(HWND window, std::initializer_list<std::pair<HWND, const char*>> tips) {
-  if (!TooltipsAvailable()) return;
+void AddTooltips(HWND window, const std::vector<std::pair<HWND, const char*>>& tips) {
+  if (tips.empty() || !TooltipsAvailable()) return;
   const HWND tooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
                                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
@@ -255,11 +268,11 @@ void PaintAbout(HWND window) {
   HDC dc = BeginPaint(window, &paint);
   HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW));
   HGDIOBJ old = SelectObject(dc, pen);
-  // The lines along the top and the bottom edge; LineTo leaves out the end point.
-  MoveToEx(dc, Px(60), 0, nullptr);
-  LineTo(dc, Px(3780) + 1, 0);
-  MoveToEx(dc, 0, Px(960), nullptr);
-  LineTo(dc, Px(3780) + 1, Px(960));
+  // The lines are horizontal; LineTo leaves out the end point.
+  for (const ui::LineTwips& line : ui::kAboutBox.lines) {
+    MoveToEx(dc, Px(line.x1), Px(line.y1), nullptr);
+    LineTo(dc, Px(line.x2) + 1, Px(line.y2));
+  }
   SelectObject(dc, old);
   DeleteObject(pen);
   EndPaint(window, &paint);
@@ -300,13 +313,13 @@ bool AboutMessage(HWND window, DialogState& state, UINT message, LPARAM lParam, 
 
 void OnCommand(HWND window, DialogState& state, int id, int code) {
   if (code != BN_CLICKED) return;
-  if (state.kind == Kind::Form1 && id == kCommand1Id) {
+  if (state.kind == Kind::Form1 && id == kFirstButtonId) {
     DestroyWindow(window);
-  } else if (state.kind == Kind::Erorno2 && id >= kFirstErrorButtonId &&
-             id < kFirstErrorButtonId + 3 && !state.ended) {
+  } else if (state.kind == Kind::Erorno2 && id >= kFirstButtonId &&
+             id < kFirstButtonId + ui::ButtonCount(ui::kPrintErrorDialog) && !state.ended) {
     state.ended = true;
     PostMessageA(window, WM_NULL, 0, 0);  // wakes the dialog's message loop
-    if (state.onButton && *state.onButton) (*state.onButton)(id - kFirstErrorButtonId);
+    if (state.onButton && *state.onButton) (*state.onButton)(id - kFirstButtonId);
   }
 }
 
@@ -385,22 +398,50 @@ std::unique_ptr<DialogState> NewState(Kind kind) {
   return state;
 }
 
+// A picture control with the icon resource `icon`.
+HWND AddPicture(HWND parent, const ui::ControlLayout& control) {
+  const HWND picture =
+      AddControl(parent, "STATIC", kLabelId, nullptr, SS_ICON, control.place, nullptr);
+  const HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(control.icon));
+  SendMessageA(picture, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+  return picture;
+}
+
+// A label of the layout; the one without a text of its own shows `versionText`.
+HWND AddLayoutLabel(HWND window, const ui::ControlLayout& control, HFONT font,
+                    const std::string& versionText) {
+  const int id = control.black ? kBlackLabelId : control.text ? kLabelId : kVersionLabelId;
+  const DWORD align = control.align == ui::Align::Left ? SS_LEFTNOWORDWRAP
+                      : control.tooltip                ? SS_CENTER | SS_NOTIFY
+                                                       : SS_CENTER;
+  return AddLabel(window, id, control.text ? control.text : versionText.c_str(), control.place,
+                  font, align);
+}
+
+// The controls of `layout` in its order, with their fonts and tooltips.
+void AddControls(HWND window, const ui::WindowLayout& layout, const std::string& versionText = {}) {
+  std::vector<std::pair<HWND, const char*>> tips;
+  int buttons = 0;
+  for (const ui::ControlLayout& control : layout.controls) {
+    const HFONT font = Font(control.font.family  ? control.font
+                            : layout.font.family ? layout.font
+                                                 : kDefaultFont);
+    HWND added = nullptr;
+    if (control.kind == ui::ControlKind::Picture) added = AddPicture(window, control);
+    if (control.kind == ui::ControlKind::Label)
+      added = AddLayoutLabel(window, control, font, versionText);
+    if (control.kind == ui::ControlKind::Button)
+      added = AddButton(window, kFirstButtonId + buttons++, control.text, control.place, font);
+    if (control.tooltip) tips.emplace_back(added, control.tooltip);
+  }
+  AddTooltips(window, tips);
+}
+
 HWND CreatePrintErrorDialog(HWND owner, const std::function<void(int)>& onButton) {
   auto state = NewState(Kind::Erorno2);
   state->onButton = &onButton;
-  const HWND dialog = CreateFrame(&state, owner, "ATENTIE !!", WS_POPUP | WS_CAPTION, 5820, 1380);
-  if (!dialog) return nullptr;
-  const HWND label1 = AddLabel(dialog, kLabelId, "Eroare pe casa de marcat !!",
-                               {893, 300, 4035, 255}, Font("Arial", 1125), SS_CENTER | SS_NOTIFY);
-  const HFONT font = Font("Arial", 825);
-  AddButton(dialog, kFirstErrorButtonId, "Re-incearca", {180, 900, 1395, 375}, font);
-  const HWND cmdCancel =
-      AddButton(dialog, kFirstErrorButtonId + 1, "Anuleaza bon", {2100, 900, 1635, 375}, font);
-  const HWND cmdAbort =
-      AddButton(dialog, kFirstErrorButtonId + 2, "Renunta", {4260, 900, 1395, 375}, font);
-  AddTooltips(dialog, {{label1, "Reincearca tiparirea bonului"},
-                       {cmdCancel, "Anuleaza bonul in curs"},
-                       {cmdAbort, "Renunta la operatiunea i curs"}});
+  const HWND dialog = CreateFrame(&state, owner, ui::kPrintErrorDialog);
+  if (dialog) AddControls(dialog, ui::kPrintErrorDialog);
   return dialog;
 }
 
@@ -437,8 +478,8 @@ LRESULT CALLBACK QuestionProc(HWND box, UINT message, WPARAM wParam, LPARAM lPar
   switch (message) {
     case WM_INITDIALOG: {
       const LRESULT result = CallWindowProcW(base, box, message, wParam, lParam);
-      SetDlgItemTextA(box, IDYES, "Da");
-      SetDlgItemTextA(box, IDNO, "Nu");
+      SetDlgItemTextA(box, IDYES, ui::kPaymentYes);
+      SetDlgItemTextA(box, IDNO, ui::kPaymentNo);
       return result;
     }
     case WM_COMMAND:
@@ -488,7 +529,7 @@ int ShowMessageBox(HWND owner, const char* text, UINT type, HWND* shown, bool qu
   const bool outerQuestion = std::exchange(boxIsQuestion, question);
   const HHOOK hook = SetWindowsHookExA(WH_CBT, &WatchBoxCreation, nullptr, GetCurrentThreadId());
   const HHOOK outerHook = std::exchange(boxHook, hook);
-  const int answer = MessageBoxA(owner, text, "OVIXNOVA", type);
+  const int answer = MessageBoxA(owner, text, ui::kPromptCaption, type);
   if (hook) UnhookWindowsHookEx(hook);
   boxHook = outerHook;
   boxShown = outerShown;
@@ -507,14 +548,9 @@ HWND ShowExitConfirmation(HWND owner, std::function<void()> onExit) {
   }
   auto state = NewState(Kind::Form1);
   state->onExit = std::move(onExit);
-  const HWND window =
-      CreateFrame(&state, owner, "ATENTIE !!!", WS_POPUP | WS_CAPTION | WS_SYSMENU, 3735, 1305);
+  const HWND window = CreateFrame(&state, owner, ui::kExitConfirmation);
   if (!window) return nullptr;
-  AddLabel(window, kBlackLabelId, "IESIRE PROGRAM ???", {990, 180, 1755, 255},
-           Font("MS Sans Serif", 825), SS_LEFTNOWORDWRAP);
-  AddButton(window, kCommand1Id, "Anulare", {1020, 900, 1635, 375}, Font("MS Sans Serif", 975));
-  AddLabel(window, kLabelId, "(Ctrl + Ins     -   IESIRE)", {1020, 420, 1695, 255},
-           Font("Arial", 825), SS_LEFTNOWORDWRAP);
+  AddControls(window, ui::kExitConfirmation);
   form1 = window;
   BringForward(window);
   return window;
@@ -527,15 +563,9 @@ HWND ShowAbout(HWND owner, const std::string& versionText) {
     return about;
   }
   auto state = NewState(Kind::About);
-  const HWND window = CreateFrame(&state, owner, "", WS_POPUP | WS_DLGFRAME, 3765, 975);
+  const HWND window = CreateFrame(&state, owner, ui::kAboutBox);
   if (!window) return nullptr;
-  const HWND picture1 =
-      AddControl(window, "STATIC", kLabelId, nullptr, SS_ICON, {180, 180, 675, 615}, nullptr);
-  const HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(102));
-  SendMessageA(picture1, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
-  const HFONT font = Font("MS Sans Serif", 825);
-  AddLabel(window, kVersionLabelId, versionText.c_str(), {960, 180, 2655, 255}, font, SS_CENTER);
-  AddLabel(window, kLabelId, "ATELIER OVIX", {960, 540, 2655, 255}, font, SS_CENTER);
+  AddControls(window, ui::kAboutBox, versionText);
   about = window;
   BringForward(window);
   return window;
@@ -559,14 +589,13 @@ void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, H
 }
 
 bool AskContinueWithoutRegister(HWND owner, HWND* shown) {
-  return ShowMessageBox(owner, kNoAnswerText,
+  return ShowMessageBox(owner, ui::NoAnswerText("\r").c_str(),
                         MB_OKCANCEL | MB_ICONSTOP | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
                         shown, false) == IDOK;
 }
 
 int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown) {
-  const std::string text = "Casa de marcat nu a confirmat plata bonului !!\n\n" + file +
-                           "\n\nBONUL A IESIT COMPLET DIN CASA DE MARCAT ??";
+  const std::string text = ui::PaymentQuestionText(file);
   return ShowMessageBox(
       owner, text.c_str(),
       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
@@ -595,15 +624,6 @@ bool PreTranslateDialogMessage(MSG* msg) {
   if (!StateOf(root)) return false;
   if (ExitKey(root, msg->message, msg->wParam)) return true;
   return IsDialogMessageA(root, msg) != FALSE;
-}
-
-std::string VersionText(int major, int minor, int revision) {
-  return "OVIXNOVA V" + std::to_string(major) + "." + std::to_string(minor) + "." +
-         std::to_string(revision);
-}
-
-std::string TooltipText(int major, int minor, int revision) {
-  return "OVIXNOVA V." + std::to_string(major) + std::to_string(minor) + std::to_string(revision);
 }
 
 }  // namespace ovix::win32

@@ -1,7 +1,8 @@
 // The driver's windows on Windows: the exit confirmation (Form1), the About
 // box (About), the printer-error dialog (Erorno2), the no-answer message box
-// and the payment question. Sizes come from the original layouts in twips, 15 twips a pixel at 96
-// dpi; texts are in the ANSI code page, as the log's. GUI thread only.
+// and the payment question, drawn from the texts and layout tables of
+// app/ui_tables.h; texts are in the ANSI code page, as the log's. GUI thread
+// only.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
@@ -11,11 +12,6 @@
 #include <string>
 
 namespace ovix::win32 {
-
-// Twips to pixels at 96 dpi.
-constexpr int Px(int twips) {
-  return (twips + 7) / 15;
-}
 
 // Exit confirmation "ATENTIE !!!", modeless, centred: "IESIRE PROGRAM ???",
 // "(Ctrl + Ins     -   IESIRE)" and the button "Anulare". Ctrl+Ins (whatever
@@ -55,10 +51,5 @@ void DismissPrompt(HWND shown);
 // Messages of the modeless windows above (keyboard: Tab, Enter, Space on a
 // button, Ctrl+Ins); true when handled. For Win32EventPump::preTranslate.
 bool PreTranslateDialogMessage(MSG* msg);
-
-// "OVIXNOVA V" + major.minor.revision, and the tray tooltip "OVIXNOVA V." +
-// the three numbers without separators.
-std::string VersionText(int major, int minor, int revision);
-std::string TooltipText(int major, int minor, int revision);
 
 }  // namespace ovix::win32

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "ovixnova_version.h"
+#include "app/ui_tables.h"
 #include "win32/win32_dialogs.h"
 #include "win32/win32_serial_port.h"
 #include "win32/win32_spool_watch.h"
@@ -16,7 +16,6 @@ constexpr UINT kSafetyLookMs =
     std::chrono::duration_cast<std::chrono::milliseconds>(kSafetyLookPeriod).count();
 // Posted when the directory watch asks the spool for a look.
 constexpr UINT kLookMessage = WM_APP + 3;
-constexpr UINT kMenuStergere = 1, kMenuAbout = 2, kMenuExit = 3;
 constexpr char kMainClass[] = "OVIXNOVA_MAIN";
 
 HICON ResourceIcon(int resource) {
@@ -56,8 +55,8 @@ LRESULT CALLBACK Win32Host::WindowProc(HWND window, UINT message, WPARAM wParam,
 LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
-      if (wParam == kPollTimer && spool_) spool_->Tick();
-      if (wParam == kSafetyTimer && spool_ && !mainUnloaded_) spool_->SafetyLook();
+      if (wParam == kPollTimer) OnPollTimer();
+      if (wParam == kSafetyTimer) OnSafetyTimer();
       return 0;
     case Win32SerialPort::kReadMessage:
       if (port_) port_->OnReadCompleted();
@@ -66,17 +65,14 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (watch_) watch_->OnChangesRead();
       return 0;
     case kLookMessage:
-      lookPending_ = false;
-      if (spool_) spool_->Look();
+      OnPostedLook();
       return 0;
     case kTrayMessage:
       // Only the right-button release over the icon opens the menu.
       if (hooked_ && lParam == WM_RBUTTONUP) ShowPopupMenu();
       return 0;
     case WM_COMMAND:
-      if (LOWORD(wParam) == kMenuStergere) mnuStergere_Click();
-      if (LOWORD(wParam) == kMenuAbout) mnuAbout_Click();
-      if (LOWORD(wParam) == kMenuExit) mnuExit_Click();
+      OnMenuCommand(static_cast<ui::MenuCommand>(LOWORD(wParam)));
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;
@@ -96,11 +92,12 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void Win32Host::ShowPopupMenu() {
   if (noAnswerBox_ || errorDialog_ || paymentBox_) return;  // a prompt waits for the operator
   HMENU menu = CreatePopupMenu();
-  // The clearing entry is hidden and disabled: a Windows menu cannot hide an
-  // entry, so it is left out, with the separator after it.
-  AppendMenuA(menu, MF_STRING, kMenuAbout, "Info Aplicatie");
-  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuA(menu, MF_STRING, kMenuExit, "&Exit");
+  // A Windows menu cannot hide an entry: the hidden ones are left out.
+  for (const ui::MenuEntry& entry : ui::kPopupMenu) {
+    if (!entry.visible) continue;
+    AppendMenuA(menu, entry.separator ? MF_SEPARATOR : MF_STRING | (entry.enabled ? 0 : MF_GRAYED),
+                static_cast<UINT_PTR>(entry.command), entry.separator ? nullptr : entry.text);
+  }
   POINT at{};
   GetCursorPos(&at);
   // The menu closes when the operator clicks elsewhere only if the owner is
@@ -111,30 +108,34 @@ void Win32Host::ShowPopupMenu() {
   DestroyMenu(menu);
 }
 
-void Win32Host::StartTimer() {
+void Win32Host::StartTimers() {
   SetTimer(main_, kPollTimer, 100, nullptr);
   SetTimer(main_, kSafetyTimer, kSafetyLookMs, nullptr);
-  if (spool_) spool_->StartWatching();
 }
 
-bool Win32Host::WatchSpool(const std::string& directory, std::string* reason) {
-  if (watchDisabled_) {
-    *reason = "supraveghere oprita pentru teste";
-    return false;
-  }
+void Win32Host::StopTimers() {
+  KillTimer(main_, kPollTimer);
+  KillTimer(main_, kSafetyTimer);
+}
+
+bool Win32Host::StartWatch(const std::string& directory, std::string* reason) {
   // Watched anew, the same watch restarts, so a handler that asks for it
   // never destroys the watch it runs in.
   if (watch_) return watch_->Start(directory, reason);
   watch_ = std::make_unique<Win32SpoolWatch>(main_);
   watch_->onChange = [this](SpoolChange change, const std::string& name) {
-    if (!spool_ || !spool_->OnSpoolChange(change, name) || lookPending_) return;
-    // The look runs from the message loop, after the watch's handler returned.
-    lookPending_ = PostMessageA(main_, kLookMessage, 0, 0) != FALSE;
+    OnSpoolChange(change, name);
   };
-  watch_->onFailure = [this](const std::string& why) {
-    if (spool_) spool_->OnWatchFailed(why);
-  };
+  watch_->onFailure = [this](const std::string& why) { OnWatchFailed(why); };
   return watch_->Start(directory, reason);
+}
+
+void Win32Host::StopWatch() {
+  if (watch_) watch_->Stop();
+}
+
+bool Win32Host::PostLook() {
+  return PostMessageA(main_, kLookMessage, 0, 0) != FALSE;
 }
 
 bool Win32Host::WatchFollowsSpool() {
@@ -149,10 +150,14 @@ void Win32Host::AddTrayIcon() {
   tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   tray_.uCallbackMessage = kTrayMessage;
   tray_.hIcon = LoadIconA(GetModuleHandleA(nullptr), "IDI_ICON1");
-  const std::string tip =
-      win32::TooltipText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
+  const std::string tip = ui::TooltipText();
   lstrcpynA(tray_.szTip, tip.c_str(), sizeof tray_.szTip);
   iconAdded_ = Shell_NotifyIconA(NIM_ADD, &tray_) != FALSE;
+}
+
+void Win32Host::RemoveTray() {
+  hooked_ = false;
+  RemoveTrayIcon();
 }
 
 void Win32Host::RemoveTrayIcon() {
@@ -175,31 +180,24 @@ void Win32Host::SetTimerEnabled(bool enabled) {
   }
 }
 
-bool Win32Host::AskContinueWithoutRegister() {
+bool Win32Host::ShowNoAnswerBox() {
   const bool ok = win32::AskContinueWithoutRegister(main_, &noAnswerBox_);
   noAnswerBox_ = nullptr;
-  return ok || (spool_ && spool_->ExitRequested());
+  return ok;
 }
 
-bool Win32Host::AskReceiptComplete(const std::string& file) {
-  for (;;) {
-    const int answer = win32::AskReceiptComplete(main_, file, &paymentBox_);
-    paymentBox_ = nullptr;
-    if (answer == IDYES || answer == IDNO) return answer == IDYES;
-    // Ended without an answer: by the exit, or the box could not be shown.
-    if (answer == 0 || !spool_ || spool_->ExitRequested()) return false;
-  }
+PaymentAnswer Win32Host::ShowPaymentQuestion(const std::string& file) {
+  const int answer = win32::AskReceiptComplete(main_, file, &paymentBox_);
+  paymentBox_ = nullptr;
+  if (answer == IDYES) return PaymentAnswer::Yes;
+  if (answer == IDNO) return PaymentAnswer::No;
+  // Ended without an answer: by the exit, or the box could not be shown.
+  return answer == 0 ? PaymentAnswer::NotShown : PaymentAnswer::NoAnswer;
 }
 
 void Win32Host::ShowPrintErrorDialog() {
   win32::RunPrintErrorDialog(
-      main_,
-      [this](int button) {
-        static constexpr ErrorChoice kChoices[] = {ErrorChoice::Retry, ErrorChoice::CancelReceipt,
-                                                   ErrorChoice::GiveUp};
-        if (spool_) spool_->OnErrorDialogButton(kChoices[button]);
-      },
-      &errorDialog_);
+      main_, [this](int button) { OnErrorDialogButton(button); }, &errorDialog_);
   errorDialog_ = nullptr;
 }
 
@@ -207,30 +205,18 @@ void Win32Host::EndProgramNow() {
   ExitProcess(0);
 }
 
-void Win32Host::UnloadMain() {
-  mainUnloaded_ = true;
-  KillTimer(main_, kPollTimer);
-  KillTimer(main_, kSafetyTimer);
+void Win32Host::QuitEventLoop() {
   PostQuitMessage(0);
 }
 
-void Win32Host::RunExitSequence() {
-  KillTimer(main_, kPollTimer);
-  KillTimer(main_, kSafetyTimer);
-  if (watch_) watch_->Stop();
-  if (spool_) spool_->RequestExit();
-  hooked_ = false;
-  RemoveTrayIcon();
+void Win32Host::CloseExitConfirmation() {
   if (IsWindow(exitConfirmation_)) DestroyWindow(exitConfirmation_);
-  // A prompt that is still up would keep the running tick from ending.
+}
+
+void Win32Host::FinishOpenPrompts() {
   if (noAnswerBox_) win32::DismissPrompt(noAnswerBox_);
   if (paymentBox_) win32::DismissPrompt(paymentBox_);
   if (errorDialog_) win32::DismissPrompt(errorDialog_);
-  if (!spool_ || !spool_->TickRunning()) UnloadMain();
-}
-
-void Win32Host::mnuStergere_Click() {
-  if (spool_) spool_->RequestClearing();
 }
 
 void Win32Host::mnuAbout_Click() {
@@ -238,9 +224,7 @@ void Win32Host::mnuAbout_Click() {
     SetForegroundWindow(about_);
     return;
   }
-  about_ = win32::ShowAbout(
-      main_,
-      win32::VersionText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH));
+  about_ = win32::ShowAbout(main_, ui::VersionText());
 }
 
 void Win32Host::mnuExit_Click() {

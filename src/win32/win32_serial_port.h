@@ -15,11 +15,11 @@
 #include <memory>
 #include <string>
 
-#include "link/platform.h"
+#include "app/driver_port.h"
 
 namespace ovix {
 
-class Win32SerialPort : public SerialPort {
+class Win32SerialPort : public DriverPort {
  public:
   // `window` receives kReadMessage when a read has completed (posted from a
   // wait of the system's thread pool); its window procedure must then call
@@ -34,7 +34,7 @@ class Win32SerialPort : public SerialPort {
   // Opens `device` ("COM3", "\\.\COM12", or any device path) with the line
   // settings above and starts reading. A port that is open is closed first.
   // False with the reason (the system's message) in *error.
-  bool Open(const std::string& device, std::string* error);
+  bool Open(const std::string& device, std::string* error) override;
   bool IsOpen() const;
   // Stops reading and closes the device; writes still going out get up to a
   // second to finish before they are cancelled. Does nothing when closed.
@@ -53,9 +53,6 @@ class Win32SerialPort : public SerialPort {
   // A call that finds no completed read (a message left from a closed port or
   // an earlier read) does nothing.
   void OnReadCompleted();
-
-  std::function<void(std::uint8_t)> onByte;
-  std::function<void(const std::string& reason)> onError;
 
  private:
   // One overlapped write: the system uses its bytes and OVERLAPPED until it

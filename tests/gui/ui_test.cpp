@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "../unit/test_support.h"
+#include "app/ui_tables.h"
 #include "qt/dialogs.h"
 #include "qt/qt_driver_host.h"
 #include "qt/tray_icon.h"
@@ -64,8 +65,8 @@ void UiTest::versionTexts() {
   QFETCH(int, revision);
   QFETCH(QString, version);
   QFETCH(QString, tooltip);
-  QCOMPARE(VersionText(major, minor, revision), version);
-  QCOMPARE(TooltipText(major, minor, revision), tooltip);
+  QCOMPARE(QString::fromStdString(ui::VersionText(major, minor, revision)), version);
+  QCOMPARE(QString::fromStdString(ui::TooltipText(major, minor, revision)), tooltip);
 }
 
 void UiTest::hookDeliversOnlyRightReleases() {
@@ -153,15 +154,8 @@ void UiTest::menuEntries() {
   QtDriverHost host;
   const QList<QAction*> actions = host.Popup().actions();
   QCOMPARE(actions.size(), 5);
-  const struct {
-    const char* name;
-    const char* text;
-    bool visible, enabled, separator;
-  } expected[] = {{"mnuStergere", "&Stergere", false, false, false},
-                  {"mnuSep1", "", false, true, true},
-                  {"mnuAbout", "Info Aplicatie", true, true, false},
-                  {"MNUsep2", "", true, true, true},
-                  {"mnuExit", "&Exit", true, true, false}};
+  const std::span<const ui::MenuEntry> expected = ui::kPopupMenu;
+  QCOMPARE(expected.size(), 5u);
   for (int i = 0; i < 5; ++i) {
     QCOMPARE(actions[i]->objectName(), QString(expected[i].name));
     QCOMPARE(actions[i]->text(), QString(expected[i].text));
@@ -240,54 +234,32 @@ void UiTest::exitConfirmationClosesWithoutExit() {
   }
 }
 
-// Geometry in pixels (twips / 15), texts and fonts of every control.
+// Geometry in pixels (twips / 15), texts and fonts of every control, as the
+// layout tables give them.
 void UiTest::layouts_data() {
   QTest::addColumn<QString>("dialog");
   QTest::addColumn<QString>("control");
   QTest::addColumn<QRect>("geometry");
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("font");
-  QTest::newRow("Form1") << "Form1"
-                         << "" << QRect(0, 0, 249, 87) << "ATENTIE !!!"
-                         << "Arial,8.25";
-  QTest::newRow("Form1.Label1") << "Form1"
-                                << "Label1" << QRect(66, 12, 117, 17) << "IESIRE PROGRAM ???"
-                                << "MS Sans Serif,8.25";
-  QTest::newRow("Form1.Command1") << "Form1"
-                                  << "Command1" << QRect(68, 60, 109, 25) << "Anulare"
-                                  << "MS Sans Serif,9.75";
-  QTest::newRow("Form1.Label2") << "Form1"
-                                << "Label2" << QRect(68, 28, 113, 17)
-                                << "(Ctrl + Ins     -   IESIRE)"
-                                << "Arial,8.25";
-  QTest::newRow("About") << "About"
-                         << "" << QRect(0, 0, 251, 65) << ""
-                         << "";
-  QTest::newRow("About.Picture1") << "About"
-                                  << "Picture1" << QRect(12, 12, 45, 41) << ""
-                                  << "";
-  QTest::newRow("About.Label1") << "About"
-                                << "Label1" << QRect(64, 12, 177, 17) << "OVIXNOVA V7.0.9"
-                                << "";
-  QTest::newRow("About.Label2") << "About"
-                                << "Label2" << QRect(64, 36, 177, 17) << "ATELIER OVIX"
-                                << "";
-  QTest::newRow("Erorno2") << "Erorno2"
-                           << "" << QRect(0, 0, 388, 92) << "ATENTIE !!"
-                           << "";
-  QTest::newRow("Erorno2.Label1") << "Erorno2"
-                                  << "Label1" << QRect(60, 20, 269, 17)
-                                  << "Eroare pe casa de marcat !!"
-                                  << "Arial,11.25";
-  QTest::newRow("Erorno2.cmdRetry") << "Erorno2"
-                                    << "cmdRetry" << QRect(12, 60, 93, 25) << "Re-incearca"
-                                    << "Arial,8.25";
-  QTest::newRow("Erorno2.cmdCancel") << "Erorno2"
-                                     << "cmdCancel" << QRect(140, 60, 109, 25) << "Anuleaza bon"
-                                     << "Arial,8.25";
-  QTest::newRow("Erorno2.cmdAbort") << "Erorno2"
-                                    << "cmdAbort" << QRect(284, 60, 93, 25) << "Renunta"
-                                    << "Arial,8.25";
+  const auto font = [](const ui::FontSpec& spec) {
+    return spec.family ? QString("%1,%2").arg(spec.family).arg(spec.centipoints / 100.0) : "";
+  };
+  for (const ui::WindowLayout* window :
+       {&ui::kExitConfirmation, &ui::kAboutBox, &ui::kPrintErrorDialog}) {
+    const QRect size(0, 0, ui::Px(window->widthTwips), ui::Px(window->heightTwips));
+    QTest::newRow(window->name) << window->name << "" << size << window->caption
+                                << font(window->font);
+    for (const ui::ControlLayout& c : window->controls) {
+      const QRect place(ui::Px(c.place.left), ui::Px(c.place.top), ui::Px(c.place.width),
+                        ui::Px(c.place.height));
+      const QString text = c.text                               ? QString(c.text)
+                           : c.kind == ui::ControlKind::Picture ? QString()
+                                                                : "OVIXNOVA V7.0.9";
+      QTest::addRow("%s.%s", window->name, c.name)
+          << window->name << c.name << place << text << font(c.font.family ? c.font : window->font);
+    }
+  }
 }
 
 void UiTest::layouts() {
@@ -298,7 +270,7 @@ void UiTest::layouts() {
   if (dialog == "Erorno2") window = std::make_unique<PrintErrorDialog>(nullptr, [](int) {});
   if (dialog == "About") {
     auto about = std::make_unique<AboutBox>(nullptr);
-    about->SetVersionText(VersionText(7, 0, 9));
+    about->SetVersionText(QString::fromStdString(ui::VersionText(7, 0, 9)));
     window = std::move(about);
   }
   window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -387,7 +359,9 @@ void UiTest::errorDialogKeys_data() {
               {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, true},
               {"Space", Qt::Key_Space, 0, true},
               {"Esc", Qt::Key_Escape, 0, false}};
-  const char* buttons[] = {"cmdRetry", "cmdCancel", "cmdAbort"};
+  const char* buttons[] = {ui::Button(ui::kPrintErrorDialog, 0).name,
+                           ui::Button(ui::kPrintErrorDialog, 1).name,
+                           ui::Button(ui::kPrintErrorDialog, 2).name};
   for (const auto& key : keys) {
     for (int i = 0; i < 3; ++i) {
       QTest::addRow("%s on %s", key.name, buttons[i])
@@ -426,9 +400,11 @@ void UiTest::errorDialogButtons_data() {
   QTest::addColumn<int>("jobError");
   QTest::addColumn<QStringList>("log");
   QTest::addColumn<QString>("place");
-  QTest::newRow("retry") << "cmdRetry" << 1 << 2 << QStringList{"\t-> RE-INCEARCA..."} << "spool";
-  QTest::newRow("cancel") << "cmdCancel" << 2 << 2 << QStringList{"\t-> ANULARE BON..."} << "spool";
-  QTest::newRow("give up") << "cmdAbort" << 0 << 0
+  QTest::newRow("retry") << ui::Button(ui::kPrintErrorDialog, 0).name << 1 << 2
+                         << QStringList{"\t-> RE-INCEARCA..."} << "spool";
+  QTest::newRow("cancel") << ui::Button(ui::kPrintErrorDialog, 1).name << 2 << 2
+                          << QStringList{"\t-> ANULARE BON..."} << "spool";
+  QTest::newRow("give up") << ui::Button(ui::kPrintErrorDialog, 2).name << 0 << 0
                            << QStringList{"\t-> RENUNTARE...",
                                           "-> EROARE !! MUTARE {job} IN DIRECTORUL {err}"}
                            << "err";
@@ -509,25 +485,21 @@ void UiTest::messageBoxes() {
   host.Attach(&spool);
   // Checks a shown box; returns its two buttons, the first one first.
   const auto check = [&](QMessageBox* box, QPushButton** first, QPushButton** second) {
-    *first = payment ? QtDriverHost::PaymentButton(box, "Da")
+    *first = payment ? QtDriverHost::PaymentButton(box, ui::kPaymentYes)
                      : qobject_cast<QPushButton*>(box->button(QMessageBox::Ok));
-    *second = payment ? QtDriverHost::PaymentButton(box, "Nu")
+    *second = payment ? QtDriverHost::PaymentButton(box, ui::kPaymentNo)
                       : qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel));
-    QCOMPARE(box->windowTitle(), QString("OVIXNOVA"));
+    QCOMPARE(box->windowTitle(), QString(ui::kPromptCaption));
     QVERIFY(box->isModal() && (box->windowFlags() & Qt::WindowStaysOnTopHint));
     QVERIFY(host.Tray().menuBlocked());
     if (!payment) {
       QCOMPARE(box->icon(), QMessageBox::Critical);
       QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
-      QCOMPARE(box->text(),
-               QString("Casa de marcat nu raspunde !!\nLIPSA HIRTIE SAU INCHISA !!\n\n"
-                       "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\n\nCONTINUARE APLICATIE ??"));
+      QCOMPARE(box->text(), QString::fromStdString(ui::NoAnswerText("\n")));
       return;
     }
     QCOMPARE(box->icon(), QMessageBox::Question);
-    QCOMPARE(box->text(), "Casa de marcat nu a confirmat plata bonului !!\n\n" +
-                              QString::fromStdString(file) +
-                              "\n\nBONUL A IESIT COMPLET DIN CASA DE MARCAT ??");
+    QCOMPARE(box->text(), QString::fromStdString(ui::PaymentQuestionText(file)));
     QCOMPARE(box->textFormat(), Qt::PlainText);
     QCOMPARE(box->buttons().size(), 2);
     QVERIFY(*first && *second && (*first)->x() < (*second)->x());

@@ -1,0 +1,42 @@
+#include "app/driver.h"
+
+namespace ovix {
+
+Driver::Driver(const Startup& startup, DriverPort& port, EventPump& pump, AppHost& host)
+    : startup_(startup),
+      log_(*startup.log),
+      port_(port),
+      host_(host),
+      trace_(StartWireTrace(startup.settings, log_)),
+      link_(port, clock_, pump),
+      spool_(startup.settings, link_, log_, host, clock_, [] { return LocalTimestampNow(); }) {
+  link_.SetObserver(trace_.get());
+  port_.onByte = [this](std::uint8_t b) { link_.OnByte(b); };
+  port_.onError = [this](const std::string& reason) { spool_.OnPortError(reason); };
+  host_.Attach(&spool_);
+}
+
+Driver::~Driver() {
+  port_.onByte = nullptr;
+  port_.onError = nullptr;
+  host_.Attach(nullptr);
+}
+
+std::optional<StartupFailure> Driver::Start() {
+  spool_.RecoverInterruptedJob();
+  std::string error;
+  if (!port_.Open(startup_.device, &error))
+    return MakeStartupFailure(StartupFailure::Kind::PortNotOpened, startup_.device, error);
+  link_.StartReceiving();
+  host_.StartTimer();
+  host_.AddTrayIcon();
+  return std::nullopt;
+}
+
+void Driver::WriteStopLine() {
+  if (stopWritten_ || !host_.MainUnloaded()) return;
+  stopWritten_ = true;
+  log_.WriteLines(StopLines(LocalTimestampNow()));
+}
+
+}  // namespace ovix

@@ -1,0 +1,230 @@
+// The application layer: start-up failures' messages, the host's rules and
+// exit order over a fake front end, the windows' tables, the operator script.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_host.h"
+#include "app/operator_script.h"
+#include "app/startup.h"
+#include "app/ui_tables.h"
+#include "test_support.h"
+
+namespace ovix {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(AppStartup, FailureMessages) {
+  using Kind = StartupFailure::Kind;
+  const struct {
+    Kind kind;
+    const char *subject, *reason, *message;
+  } cases[] = {
+      {Kind::InvalidPort, "X9", "",
+       "Portul serial COM=X9 nu poate fi folosit: numar de port invalid."},
+      {Kind::PortNotOpened, "/dev/ttyS0", "Permission denied",
+       "Portul serial /dev/ttyS0 nu poate fi deschis: Permission denied"},
+      {Kind::LogNotWritten, "/s/LOG.OVX", "No space",
+       "Jurnalul /s/LOG.OVX nu poate fi scris: No space"},
+  };
+  for (const auto& c : cases) {
+    const StartupFailure failure = MakeStartupFailure(c.kind, c.subject, c.reason);
+    EXPECT_EQ(failure.kind, c.kind);
+    EXPECT_EQ(failure.message, c.message);
+  }
+}
+
+// A front end that records its primitives and answers prompts from a script.
+class FakeHost : public AppHost {
+ public:
+  std::string calls;
+  std::deque<bool> noAnswer;
+  std::deque<PaymentAnswer> payment;
+
+  void AddTrayIcon() override { calls += "tray "; }
+  void mnuAbout_Click() override { calls += "about "; }
+  void mnuExit_Click() override { calls += "exit "; }
+  void SetTrayIcon(TrayPicture) override {}
+  void SetTimerEnabled(bool) override {}
+  void ShowPrintErrorDialog() override {}
+  void EndProgramNow() override {}
+  using AppHost::OnPostedLook;
+  using AppHost::OnSpoolChange;
+
+ protected:
+  void StartTimers() override { calls += "start "; }
+  void StopTimers() override { calls += "timers "; }
+  bool StartWatch(const std::string&, std::string*) override { return true; }
+  void StopWatch() override { calls += "watch "; }
+  bool PostLook() override { return calls += "look ", true; }
+  void RemoveTray() override { calls += "icon "; }
+  void CloseExitConfirmation() override { calls += "confirmation "; }
+  void FinishOpenPrompts() override { calls += "prompts "; }
+  void QuitEventLoop() override { calls += "quit "; }
+  bool ShowNoAnswerBox() override { return Next(noAnswer); }
+  PaymentAnswer ShowPaymentQuestion(const std::string&) override { return Next(payment); }
+
+ private:
+  template <class T>
+  T Next(std::deque<T>& answers) {
+    calls += "prompt ";
+    const T answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+// A host with an idle spool over a fake register.
+struct HostRig {
+  fs::path root =
+      fs::temp_directory_path() /
+      (std::string("ovix-app-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  DriverSettings settings = [this] {
+    fs::create_directories(root);
+    DriverSettings s;
+    s.BONDIR = root.string() + "/";
+    return s;
+  }();
+  test::LinkRig rig;
+  EventLog log{(root / "LOG.OVX").string()};
+  FakeHost host;
+  ReceiptSpool spool{settings, rig.link, log, host, rig.reg, [] { return std::string(); }};
+  HostRig() { host.Attach(&spool); }
+  ~HostRig() { fs::remove_all(root); }
+};
+
+TEST(AppHost, ExitOrder) {
+  FakeHost host;
+  host.RunExitSequence();
+  EXPECT_EQ(host.calls, "timers watch icon confirmation prompts timers quit ");
+  EXPECT_TRUE(host.MainUnloaded());
+}
+
+// An exit request overrides Cancel in the no-answer box; a payment question
+// closed without an answer comes back until it gets one or the exit comes.
+TEST(AppHost, PromptRules) {
+  using A = PaymentAnswer;
+  const struct {
+    bool exit, payment;
+    std::deque<bool> noAnswer;
+    std::deque<A> answers;
+    bool result;
+    int shown;
+  } cases[] = {
+      {false, false, {true}, {}, true, 1},
+      {false, false, {false}, {}, false, 1},
+      {true, false, {false}, {}, true, 1},
+      {false, true, {}, {A::Yes}, true, 1},
+      {false, true, {}, {A::No}, false, 1},
+      {false, true, {}, {A::NotShown}, false, 1},
+      {false, true, {}, {A::NoAnswer, A::NoAnswer, A::Yes}, true, 3},
+      {true, true, {}, {A::NoAnswer, A::Yes}, false, 1},
+  };
+  for (const auto& c : cases) {
+    HostRig rig;
+    if (c.exit) rig.spool.RequestExit();
+    rig.host.noAnswer = c.noAnswer;
+    rig.host.payment = c.answers;
+    const bool result =
+        c.payment ? rig.host.AskReceiptComplete("a.txt") : rig.host.AskContinueWithoutRegister();
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(
+        c.noAnswer.size() + c.answers.size() - rig.host.noAnswer.size() - rig.host.payment.size(),
+        std::size_t(c.shown));
+  }
+}
+
+// Changes that ask for a look post one until it has run.
+TEST(AppHost, SpoolChangePostsOneLook) {
+  HostRig rig;
+  rig.host.StartTimer();
+  rig.host.calls.clear();
+  rig.host.OnSpoolChange(SpoolChange::Arrived, "a.txt");
+  rig.host.OnSpoolChange(SpoolChange::Arrived, "b.txt");
+  EXPECT_EQ(rig.host.calls, "look ");
+  rig.host.OnPostedLook();
+  rig.host.OnSpoolChange(SpoolChange::Arrived, "c.txt");
+  EXPECT_EQ(rig.host.calls, "look look ");
+}
+
+TEST(AppTables, ErrorButtonsAndTexts) {
+  EXPECT_EQ(ui::ButtonCount(ui::kPrintErrorDialog), 3);
+  EXPECT_EQ(ui::ErrorChoiceOfButton(0), ErrorChoice::Retry);
+  EXPECT_EQ(ui::ErrorChoiceOfButton(1), ErrorChoice::CancelReceipt);
+  EXPECT_EQ(ui::ErrorChoiceOfButton(2), ErrorChoice::GiveUp);
+  EXPECT_EQ(ui::NoAnswerText("\r"),
+            "Casa de marcat nu raspunde !!\rLIPSA HIRTIE SAU INCHISA !!\r\r"
+            "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\r\rCONTINUARE APLICATIE ??");
+}
+
+// Records the answers the script gives.
+class FakeHands : public OperatorHands {
+ public:
+  std::string pressed;
+  bool up = true;  // the windows are shown
+  bool CloseAbout() override { return Press("close-about"); }
+  bool AnswerNoAnswerBox(bool ok) override { return Press(ok ? "ok" : "cancel"); }
+  bool AnswerPaymentQuestion(bool yes) override { return Press(yes ? "yes" : "no"); }
+  bool PressErrorButton(int index) override { return Press("button" + std::to_string(index)); }
+  bool CloseErrorDialog() override { return Press("close"); }
+
+ private:
+  bool Press(const std::string& what) {
+    if (up) pressed += what + " ";
+    return up;
+  }
+};
+
+TEST(AppOperatorScript, ActionsReachTheirWindows) {
+  const struct {
+    const char* line;
+    const char* host;
+    const char* hands;
+  } cases[] = {
+      {"ok", "", "ok "},
+      {" cancel\r", "", "cancel "},
+      {"yes", "", "yes "},
+      {"no", "", "no "},
+      {"retry", "", "button0 "},
+      {"cancel-receipt", "", "button1 "},
+      {"give-up", "", "button2 "},
+      {"close", "", "close "},
+      {"close-about", "", "close-about "},
+      {"about", "about ", ""},
+      {"clear", "", ""},
+      {"bogus", "", ""},
+      {"exit", "timers watch icon confirmation prompts timers quit ", ""},
+  };
+  for (const auto& c : cases) {
+    FakeHost host;
+    FakeHands hands;
+    const bool done = ApplyOperatorAction(ParseOperatorAction(c.line), host, hands);
+    EXPECT_EQ(host.calls, c.host) << c.line;
+    EXPECT_EQ(hands.pressed, c.hands) << c.line;
+    EXPECT_EQ(done, std::string(c.line) != "bogus") << c.line;
+  }
+}
+
+// A line counts once it is complete; an action waits until its window is up.
+TEST(AppOperatorScript, StepsThroughCompleteLines) {
+  const fs::path path = fs::temp_directory_path() / "ovix-app-script.txt";
+  std::ofstream(path, std::ios::binary) << "ok\nretry";
+  OperatorScript script(path.string());
+  FakeHost host;
+  FakeHands hands;
+  hands.up = false;
+  script.Step(host, hands);
+  hands.up = true;
+  for (int i = 0; i < 3; ++i) script.Step(host, hands);
+  EXPECT_EQ(hands.pressed, "ok ");
+  std::ofstream(path, std::ios::binary | std::ios::app) << "\n";
+  script.Step(host, hands);
+  EXPECT_EQ(hands.pressed, "ok button0 ");
+  fs::remove(path);
+}
+
+}  // namespace
+}  // namespace ovix
