@@ -163,7 +163,7 @@ bool PrinterLink::WriteFramedAndWait(nanoseconds limit) {
   return Wait(limit);
 }
 
-Exchange PrinterLink::Send(std::string_view keys) {
+Exchange PrinterLink::SendCommand(std::string_view keys) {
   Compose(keys);
   if (WriteFramedAndWait(kShortLimit)) {
     jobError_ = PrinterStatus::CommandFailed;
@@ -188,7 +188,7 @@ Exchange PrinterLink::Send(std::string_view keys) {
   return Ended(Exchange::Reply, kShortLimit);
 }
 
-Exchange PrinterLink::SendKeysLong(std::string_view keys) {
+Exchange PrinterLink::SendCommandLong(std::string_view keys) {
   Compose(keys);
   const bool timedOut = WriteFramedAndWait(kLongLimit);
   jobError_ = PrinterStatus::Ok;

@@ -126,11 +126,11 @@ class PrinterLink : public KeyCommandSink {
   // has bit 0x04 or 0x08 set or the reply has fewer than two data bytes.
   // Never sets JobError() to 0. Returns how the exchange ended; a reply that
   // was not decoded (JobError() already set) counts as Reply.
-  Exchange Send(std::string_view keys);
-  void SendKeys(std::string_view keys) override { Send(keys); }
-  // As Send with a 9 s limit; ends with JobError() = Ok whatever happened,
+  Exchange SendCommand(std::string_view keys);
+  void SendKeys(std::string_view keys) override { SendCommand(keys); }
+  // As SendCommand with a 9 s limit; ends with JobError() = Ok whatever happened,
   // and the reply is not decoded (Reply, NoReply or Released).
-  Exchange SendKeysLong(std::string_view keys);
+  Exchange SendCommandLong(std::string_view keys);
   bool CommandFailed() const override { return jobError_ == PrinterStatus::CommandFailed; }
 
   // What the sends of the running job have found so far (see PrinterStatus).

@@ -274,7 +274,7 @@ bool ReceiptSpool::SendEachKey(std::string_view keys) {
   bool answered = true;
   for (char key : keys) {
     if (exitRequested_) return false;
-    const Exchange exchange = link_.Send(std::string_view(&key, 1));
+    const Exchange exchange = link_.SendCommand(std::string_view(&key, 1));
     answered = answered && (exchange == Exchange::Reply || exchange == Exchange::Refused);
   }
   return answered;
@@ -482,8 +482,8 @@ void ReceiptSpool::PerformClearing() {
   Log("-> EFECTUARE STERGERE: " + timestamp_());
   SetTimer(false);
   phase_ = Phase::Clearing;
-  link_.SendKeysLong(keys::kClearingFirst);
-  if (!exitRequested_) link_.SendKeysLong(keys::kClearingSecond);
+  link_.SendCommandLong(keys::kClearingFirst);
+  if (!exitRequested_) link_.SendCommandLong(keys::kClearingSecond);
   clearRequested_ = false;
   EndTick();
 }

@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the reply receiver of PrinterLink, both directly
-// and through the waits of SendQuery, SendKeys and SendKeysLong, and checks
+// and through the waits of SendQuery, SendKeys and SendCommandLong, and checks
 // the receiver after every byte and the link's verdict after every wait.
 //
 // The input is a sequence of operations, each an operation byte followed by
@@ -261,7 +261,7 @@ void KeysLong(Rig& rig, bool forget, const std::string& keys) {
   const int writes = rig.reg.commandWrites;
   if (forget) rig.link.ForgetFailures();
   rig.reg.model.raw.clear();
-  rig.link.SendKeysLong(keys);
+  rig.link.SendCommandLong(keys);
   OVIX_FUZZ_CHECK(rig.reg.commandWrites == writes + 1);
   OVIX_FUZZ_CHECK(rig.reg.lastWrite == ExpectedKeyFrame(keys));
   OVIX_FUZZ_CHECK(int(rig.link.JobError()) == 0);
@@ -299,7 +299,7 @@ void WellFormedCommandReply(Rig& rig, const std::string& keys, const std::string
 
 // The operation byte, modulo 6, chooses: 0 feed bytes straight to the receiver
 // (count byte, bytes); 1 SendQuery (letter byte); 2 SendKeys and 3
-// SendKeysLong (a byte whose value modulo 3 is 0 forgets the job's failures
+// SendCommandLong (a byte whose value modulo 3 is 0 forgets the job's failures
 // first, count byte, keys); 4 a query answered by
 // a well-formed frame (two-byte record length, record); 5 a key command
 // answered by one (count byte, keys, two-byte record length, record).

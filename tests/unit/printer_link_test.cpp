@@ -190,7 +190,7 @@ TEST(Waits, EndAfterTheirLimitOnAMonotonicClock) {
       case Long:
         FailJob(rig);
         start = rig.reg.now;
-        rig.link.SendKeysLong(H("11 45 31"));
+        rig.link.SendCommandLong(H("11 45 31"));
         break;
     }
     const nanoseconds limit = c.send == Long ? PrinterLink::kLongLimit : PrinterLink::kShortLimit;

@@ -75,7 +75,7 @@ TEST(WireTrace, RecordsEachExchangeForTheReplay) {
       rig.link.ForgetFailures();
       if (c.send == 'T') rig.link.SendQuery('T');
       if (c.send == 'A') rig.link.SendKeys(H("10"));
-      if (c.send == 'L') rig.link.SendKeysLong(H("11 45 31"));
+      if (c.send == 'L') rig.link.SendCommandLong(H("11 45 31"));
       for (const std::string& event : c.events)
         expected += "2025-01-02 03:00:00.678 " + event + "\r\n";
     }
