@@ -248,6 +248,18 @@ class Rig:
         return [os.path.join(LOCK_DIR, "ovixnova-%s-%s.lock" % (kind, fnv1a64(os.path.realpath(d))))
                 for kind, d in (("program", self.prog), ("spool", self.spool))]
 
+    def run_program(self, *args, env=None):
+        """Exit status and output of a program run as the shop would run it
+        (under Wine: in the driver's Wine session; its output goes through a
+        file, as the services that Wine starts keep a pipe open)."""
+        command = [WineSession.WINE64, *args] if WINE else list(args)
+        with tempfile.TemporaryFile("w+") as out:
+            status = subprocess.run(command, env=wine_session().env if WINE else env, cwd=self.root,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                    timeout=120).returncode
+            out.seek(0)
+            return status, out.read()
+
     def simulate(self, *lines):
         """Sends control lines to the simulator and waits until each took effect."""
         for line in lines:

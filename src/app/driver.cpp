@@ -25,8 +25,12 @@ Driver::~Driver() {
 std::optional<StartupFailure> Driver::Start() {
   spool_.RecoverInterruptedJob();
   std::string error;
-  if (!port_.Open(startup_.device, &error))
-    return MakeStartupFailure(StartupFailure::Kind::PortNotOpened, startup_.device, error);
+  if (!port_.Open(startup_.device, &error)) {
+    StartupFailure failure = MakeStartupFailure(StartupFailure::Kind::PortNotOpened,
+                                                startup_.device, startup_.iniPath, error);
+    log_.WriteLines({StartupFailureLine(failure), ""});
+    return failure;
+  }
   link_.StartReceiving();
   host_.StartTimer();
   host_.AddTrayIcon();

@@ -30,7 +30,7 @@ class Driver {
   // Recovers an interrupted job, opens the port (before the polling timer
   // starts, so that nothing runs behind the message of a port that cannot be
   // opened), starts receiving, the timers and the tray icon. The failure when
-  // the port cannot be opened.
+  // the port cannot be opened, which is logged too.
   std::optional<StartupFailure> Start();
 
   // Writes the stop line once the host unloaded the main window in order;

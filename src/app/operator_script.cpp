@@ -21,6 +21,8 @@ constexpr std::pair<std::string_view, OperatorAction> kActions[] = {
     {"about", OperatorAction::About},
     {"close-about", OperatorAction::CloseAbout},
     {"exit", OperatorAction::Exit},
+    {"tray-lost", OperatorAction::TrayLost},
+    {"tray-created", OperatorAction::TrayCreated},
 };
 
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
@@ -67,6 +69,10 @@ bool ApplyOperatorAction(OperatorAction action, AppHost& host, OperatorHands& ha
                                     static_cast<int>(OperatorAction::Retry));
     case OperatorAction::Close:
       return hands.CloseErrorDialog();
+    case OperatorAction::TrayLost:
+      return hands.DropTrayIcon();
+    case OperatorAction::TrayCreated:
+      return hands.AnnounceNewTray();
     case OperatorAction::Unknown:
       break;
   }

@@ -29,6 +29,8 @@ enum class OperatorAction {
   About,          // "about": the About entry
   CloseAbout,     // "close-about": the About box closed as a click in it does
   Exit,           // "exit": the exit confirmed
+  TrayLost,       // "tray-lost": the icon dropped, as the notification area's end drops it
+  TrayCreated,    // "tray-created": a new notification area announced ("TaskbarCreated")
 };
 
 // The action of a script line; blanks around it do not count.
@@ -45,6 +47,10 @@ class OperatorHands {
   // The printer-error dialog's button `index` (0-2, the layout's order).
   virtual bool PressErrorButton(int index) = 0;
   virtual bool CloseErrorDialog() = 0;
+  // The notification area's end and its new start, where the system has
+  // such; elsewhere nothing happens.
+  virtual bool DropTrayIcon() { return true; }
+  virtual bool AnnounceNewTray() { return true; }
 };
 
 // Carries out `action` if it applies now: the menu entries and the exit on

@@ -5,40 +5,44 @@
 namespace ovix {
 namespace {
 
-// The message of each failure: prefix + subject + middle + reason.
+// The message of each failure: prefix + subject + " (cheia " + key + " din "
+// + settings file + ")" + middle + reason.
 struct FailureText {
   StartupFailure::Kind kind;
   const char* prefix;
+  const char* key;
   const char* middle;
 };
 
 constexpr FailureText kFailureTexts[] = {
-    {StartupFailure::Kind::InvalidPort,
-     "Portul serial COM=", " nu poate fi folosit: numar de port invalid."},
-    {StartupFailure::Kind::PortNotOpened, "Portul serial ", " nu poate fi deschis: "},
-    {StartupFailure::Kind::LogNotWritten, "Jurnalul ", " nu poate fi scris: "},
+    {StartupFailure::Kind::InvalidPort, "Portul serial COM=", "COM",
+     " nu poate fi folosit: numar de port invalid."},
+    {StartupFailure::Kind::PortNotOpened, "Portul serial ", "COM", " nu poate fi deschis: "},
+    {StartupFailure::Kind::LogNotWritten, "Jurnalul ", "BONDIR", " nu poate fi scris: "},
 };
 
 }  // namespace
 
 StartupFailure MakeStartupFailure(StartupFailure::Kind kind, const std::string& subject,
-                                  const std::string& reason) {
+                                  const std::string& iniPath, const std::string& reason) {
   for (const FailureText& text : kFailureTexts) {
-    if (text.kind == kind) return {kind, text.prefix + subject + text.middle + reason};
+    if (text.kind == kind)
+      return {kind, text.prefix + subject + " (cheia " + text.key + " din " + iniPath + ")" +
+                        text.middle + reason};
   }
   return {kind, subject + reason};
 }
 
+std::string StartupFailureLine(const StartupFailure& failure) {
+  return "-> EROARE LA PORNIRE: " + failure.message;
+}
+
 Startup PrepareStartup(const std::string& programDir) {
   Startup startup;
-  startup.settings = LoadDriverSettings(ProgramIniPath(programDir));
+  startup.iniPath = ProgramIniPath(programDir);
+  startup.settings = LoadDriverSettings(startup.iniPath);
   if (!TakeInstanceLocks(InstanceLockNames(programDir, startup.settings))) {
     startup.outcome = Startup::Outcome::AlreadyRunning;
-    return startup;
-  }
-  startup.device = SerialDeviceName(startup.settings.COM);
-  if (startup.device.empty()) {
-    startup.failure = MakeStartupFailure(StartupFailure::Kind::InvalidPort, startup.settings.COM);
     return startup;
   }
   const EventLog& log =
@@ -46,7 +50,15 @@ Startup PrepareStartup(const std::string& programDir) {
   log.RotateAtStartup();
   std::string error;
   if (!log.WriteLines(StartBlock(startup.settings, LocalTimestampNow()), &error)) {
-    startup.failure = MakeStartupFailure(StartupFailure::Kind::LogNotWritten, log.Path(), error);
+    startup.failure =
+        MakeStartupFailure(StartupFailure::Kind::LogNotWritten, log.Path(), startup.iniPath, error);
+    return startup;
+  }
+  startup.device = SerialDeviceName(startup.settings.COM);
+  if (startup.device.empty()) {
+    startup.failure = MakeStartupFailure(StartupFailure::Kind::InvalidPort, startup.settings.COM,
+                                         startup.iniPath);
+    log.WriteLines({StartupFailureLine(*startup.failure), ""});
     return startup;
   }
   startup.outcome = Startup::Outcome::Ready;

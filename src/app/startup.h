@@ -13,7 +13,9 @@
 namespace ovix {
 
 // Why the driver cannot start, with the operator's message (Romanian, built
-// here once); the front end prints it on standard error and shows it.
+// here once), which names the setting to change and the settings file that
+// holds it; the front end prints it on standard error and shows it, and the
+// start-up writes it to the event log where the log can be written.
 struct StartupFailure {
   enum class Kind {
     InvalidPort,    // COM names no usable port
@@ -25,14 +27,26 @@ struct StartupFailure {
 };
 
 // The failure of `kind`: `subject` is the COM setting, the device or the
-// log's path; `reason` the system's reason (unused for an invalid port).
+// log's path; `iniPath` the settings file; `reason` the system's reason
+// (unused for an invalid port).
 StartupFailure MakeStartupFailure(StartupFailure::Kind kind, const std::string& subject,
-                                  const std::string& reason = {});
+                                  const std::string& iniPath, const std::string& reason = {});
+
+// The failure's line in the event log: "-> EROARE LA PORNIRE: " and the message.
+std::string StartupFailureLine(const StartupFailure& failure);
+
+// An option a front end adds to --help and --version, for the help text.
+struct ExtraOption {
+  std::string usage;  // as the usage line shows it, e.g. "--stop DIR"
+  std::string help;   // its lines in the options list, each ending in a line end
+};
 
 // --help and --version, answered on standard output before anything else, so
 // that they need no display. The exit status when an argument is one of them
-// (the first such argument counts), else nothing.
-std::optional<int> AnswerInformationOption(int argc, char** argv);
+// (the first such argument counts), else nothing. The help lists `extra`
+// too, when given.
+std::optional<int> AnswerInformationOption(int argc, char** argv,
+                                           const std::optional<ExtraOption>& extra = {});
 
 // What the start-up found: a driver ready to run, or the end of this copy.
 struct Startup {
@@ -42,6 +56,7 @@ struct Startup {
     Failed,          // `failure` says why
   };
   Outcome outcome = Outcome::Failed;
+  std::string iniPath;  // OVIX.INI in the program directory
   DriverSettings settings;
   std::string device;
   std::optional<EventLog> log;
@@ -50,8 +65,9 @@ struct Startup {
 
 // Reads OVIX.INI from `programDir` (in the system's own spelling), takes the
 // instance locks (a second copy ends here, before it touches the log, the job
-// record or the spool), names the serial device and starts the log: rotated,
-// with its start block written.
+// record or the spool), starts the log (rotated, with its start block
+// written) and names the serial device; a COM setting that names no port is
+// logged after the start block, which shows it.
 Startup PrepareStartup(const std::string& programDir);
 
 }  // namespace ovix

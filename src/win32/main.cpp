@@ -5,11 +5,14 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 
 #include "app/driver.h"
 #include "app/startup.h"
+#include "win32/command_line.h"
 #include "win32/test_operator.h"
 #include "win32/win32_dialogs.h"
 #include "win32/win32_event_pump.h"
@@ -78,5 +81,14 @@ int Run() {
 }  // namespace ovix
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  ovix::UseStartingConsole();
+  if (__argc >= 3 && std::strcmp(__argv[1], "--stop") == 0) return ovix::StopDriversOf(__argv[2]);
+  const ovix::ExtraOption stop{
+      "--stop DIR",
+      "  --stop DIR ask the driver running from program directory DIR to end in\n"
+      "             order, wait for it (30 s at most) and exit: status 0 when none\n"
+      "             runs any more, 1 when it still runs\n"};
+  if (const std::optional<int> status = ovix::AnswerInformationOption(__argc, __argv, stop))
+    return *status;
   return ovix::Run();
 }

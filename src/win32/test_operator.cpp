@@ -39,6 +39,18 @@ class Win32Hands : public OperatorHands {
     win32::DismissPrompt(host_.ErrorDialogWindow());
     return true;
   }
+  bool DropTrayIcon() override {
+    NOTIFYICONDATAA icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = host_.MainWindow();
+    icon.uID = 1;
+    Shell_NotifyIconA(NIM_DELETE, &icon);
+    return true;
+  }
+  bool AnnounceNewTray() override {
+    PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    return true;
+  }
 
  private:
   static bool Click(HWND button) {

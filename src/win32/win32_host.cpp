@@ -16,7 +16,6 @@ constexpr UINT kSafetyLookMs =
     std::chrono::duration_cast<std::chrono::milliseconds>(kSafetyLookPeriod).count();
 // Posted when the directory watch asks the spool for a look.
 constexpr UINT kLookMessage = WM_APP + 3;
-constexpr char kMainClass[] = "OVIXNOVA_MAIN";
 
 HICON ResourceIcon(int resource) {
   return LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource));
@@ -53,6 +52,10 @@ LRESULT CALLBACK Win32Host::WindowProc(HWND window, UINT message, WPARAM wParam,
 }
 
 LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == taskbarCreated_) {
+    if (hooked_) AddIcon();
+    return 0;
+  }
   switch (message) {
     case WM_TIMER:
       if (wParam == kPollTimer) OnPollTimer();
@@ -83,7 +86,10 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case WM_CLOSE:
-      return 0;  // the main window is closed only by the exit
+      // A stop request, as SIGTERM is on Linux; the window itself goes only
+      // once the exit sequence has run.
+      if (!MainUnloaded()) RunExitSequence();
+      return 0;
     default:
       return DefWindowProcA(main_, message, wParam, lParam);
   }
@@ -152,7 +158,12 @@ void Win32Host::AddTrayIcon() {
   tray_.hIcon = LoadIconA(GetModuleHandleA(nullptr), "IDI_ICON1");
   const std::string tip = ui::TooltipText();
   lstrcpynA(tray_.szTip, tip.c_str(), sizeof tray_.szTip);
+  AddIcon();
+}
+
+void Win32Host::AddIcon() {
   iconAdded_ = Shell_NotifyIconA(NIM_ADD, &tray_) != FALSE;
+  ++trayIconAdds_;
 }
 
 void Win32Host::RemoveTray() {

@@ -25,6 +25,8 @@ class Win32Host : public AppHost {
   // The tray icon's mouse messages arrive as this message, the mouse message
   // itself in lParam (WM_RBUTTONUP, 517, opens the menu).
   static constexpr UINT kTrayMessage = 516;
+  // The class of the hidden main window, by which `--stop` finds a driver.
+  static constexpr char kMainClass[] = "OVIXNOVA_MAIN";
 
   Win32Host();
   ~Win32Host() override;
@@ -37,7 +39,13 @@ class Win32Host : public AppHost {
   void AttachPort(Win32SerialPort* port) { port_ = port; }
 
   // Installs the hook (the icon's messages reach the menu) and adds the icon.
+  // When the notification area is made anew (Explorer restarted: the
+  // registered message "TaskbarCreated"), the icon is added again with its
+  // current picture and tooltip. A close request of the main window
+  // (taskkill without /F) runs the exit sequence, as the menu's exit does.
   void AddTrayIcon() override;
+  // How many times the icon was added (for the tests).
+  int TrayIconAdds() const { return trayIconAdds_; }
   // Called when the Windows session ends, after the exit sequence: the stop
   // line must be written now, before the process is ended.
   std::function<void()> onSessionEnd;
@@ -77,6 +85,8 @@ class Win32Host : public AppHost {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void ShowPopupMenu();
   void RemoveTrayIcon();
+  // Adds the icon as tray_ holds it (picture and tooltip).
+  void AddIcon();
 
   HWND main_ = nullptr;
   Win32SerialPort* port_ = nullptr;
@@ -89,6 +99,8 @@ class Win32Host : public AppHost {
   HWND noAnswerBox_ = nullptr;
   HWND paymentBox_ = nullptr;
   HWND errorDialog_ = nullptr;
+  const UINT taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+  int trayIconAdds_ = 0;
 };
 
 }  // namespace ovix

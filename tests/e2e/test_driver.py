@@ -8,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from tests.harness import WINE, DriverTest, ITEM, ITEM_KEYS_NEW, ITEM_KEYS_OLD, Rig, description_keys
+from tests.harness import DRIVER, WINE, DriverTest, ITEM, ITEM_KEYS_NEW, ITEM_KEYS_OLD, Rig, description_keys
 
 
 def printed(rig, name):
@@ -495,26 +495,53 @@ class Lifecycle(DriverTest):
 
     def test_start_up_failures(self):
         missing = self.rig(make_dirs=())
-        if not WINE:  # the Windows program takes no options
-            # --help and --version print and end before the settings are read, with no display.
-            with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as f:
-                version = re.search(r"project\(ovixnova VERSION ([0-9.]+)", f.read()).group(1)
-            env = {k: v for k, v in os.environ.items()
-                   if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-            usage = "Usage: ovixnova [--help | --version]"
-            for option, first in (("--version", "ovixnova " + version), ("--help", usage)):
-                done = subprocess.run([os.path.join(missing.prog, "ovixnova"), option], env=env,
-                                      capture_output=True, text=True, timeout=20)
-                self.assertEqual((done.returncode, done.stdout.splitlines()[0]), (0, first))
-            self.assertIn("OVIX.INI", done.stdout)
+        # --help and --version print and end before the settings are read,
+        # with no display (on Windows, to the console it was started from).
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as f:
+            version = re.search(r"project\(ovixnova VERSION ([0-9.]+)", f.read()).group(1)
+        program = os.path.join(missing.prog, os.path.basename(DRIVER))
+        usage = "Usage: ovixnova [--help | --version"
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        for option, first in (("--version", "ovixnova " + version), ("--help", usage)):
+            status, out = missing.run_program(program, option, env=env)
+            self.assertEqual(status, 0)
+            self.assertTrue(out.startswith(first), out)
+        self.assertIn("OVIX.INI", out)
+        # A start-up failure names the key to change and OVIX.INI's path, and
+        # goes to the log too once the log can be written.
         driver = missing.start(wait_for_start=False)
         self.assertNotEqual(driver.wait(20), 0)
         self.assertIn(os.path.join(missing.spool, "LOG.OVX"), driver.stderr.read())
         busy = self.rig(ini={"COM": "/dev/ovix-no-such-port"})
         driver = busy.start(wait_for_start=False)
         self.assertNotEqual(driver.wait(20), 0)
-        self.assertIn("/dev/ovix-no-such-port", driver.stderr.read())
+        message = driver.stderr.read()
+        self.assertIn("/dev/ovix-no-such-port (cheia COM din ", message)
+        self.assertIn("OVIX.INI", message)
         self.assertEqual(busy.log()[0], "*" * 60)
+        line = busy.log()[-2]
+        self.assertTrue(line.startswith("-> EROARE LA PORNIRE: Portul serial /dev/ovix-no-such-port"))
+        self.assertIn(line[len("-> EROARE LA PORNIRE: "):], message)
+
+    @unittest.skipUnless(WINE, "a close request of the Windows program")
+    def test_a_close_request_stops_in_order(self):
+        """taskkill without /F, and --stop with the driver's program directory,
+        end the driver with its stop line; --stop of another directory leaves
+        it running."""
+        for how in ("taskkill", "--stop"):
+            with self.subTest(how=how):
+                rig = self.rig()
+                rig.start()
+                program = os.path.join(rig.prog, "ovixnova.exe")
+                self.assertEqual(rig.run_program(program, "--stop", rig.spool)[0], 0)
+                time.sleep(0.5)
+                self.assertIsNone(rig.driver.poll())
+                request = (["taskkill", "/IM", "ovixnova.exe"] if how == "taskkill"
+                           else [program, "--stop", rig.prog + "\\"])
+                self.assertEqual(rig.run_program(*request)[0], 0)
+                self.assertEqual(rig.wait_exit(), 0)
+                self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
 
     @unittest.skipIf(WINE or not os.access("/var/lock", os.W_OK), "needs the POSIX lock directory")
     def test_empty_lock_left_by_a_killed_driver(self):

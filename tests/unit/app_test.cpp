@@ -24,14 +24,16 @@ TEST(AppStartup, FailureMessages) {
     const char *subject, *reason, *message;
   } cases[] = {
       {Kind::InvalidPort, "X9", "",
-       "Portul serial COM=X9 nu poate fi folosit: numar de port invalid."},
+       "Portul serial COM=X9 (cheia COM din /p/OVIX.INI) nu poate fi folosit: numar de port "
+       "invalid."},
       {Kind::PortNotOpened, "/dev/ttyS0", "Permission denied",
-       "Portul serial /dev/ttyS0 nu poate fi deschis: Permission denied"},
+       "Portul serial /dev/ttyS0 (cheia COM din /p/OVIX.INI) nu poate fi deschis: Permission "
+       "denied"},
       {Kind::LogNotWritten, "/s/LOG.OVX", "No space",
-       "Jurnalul /s/LOG.OVX nu poate fi scris: No space"},
+       "Jurnalul /s/LOG.OVX (cheia BONDIR din /p/OVIX.INI) nu poate fi scris: No space"},
   };
   for (const auto& c : cases) {
-    const StartupFailure failure = MakeStartupFailure(c.kind, c.subject, c.reason);
+    const StartupFailure failure = MakeStartupFailure(c.kind, c.subject, "/p/OVIX.INI", c.reason);
     EXPECT_EQ(failure.kind, c.kind);
     EXPECT_EQ(failure.message, c.message);
   }
