@@ -11,10 +11,12 @@ set(OVIX_UNIT_TEST_SOURCES
   ${OVIX_ROOT}/tests/unit/frame_codec_test.cpp
   ${OVIX_ROOT}/tests/unit/job_file_test.cpp
   ${OVIX_ROOT}/tests/unit/job_filer_test.cpp
+  ${OVIX_ROOT}/tests/unit/journal_test.cpp
   ${OVIX_ROOT}/tests/unit/os_test.cpp
   ${OVIX_ROOT}/tests/unit/printer_link_test.cpp
   ${OVIX_ROOT}/tests/unit/receipt_spool_test.cpp
   ${OVIX_ROOT}/tests/unit/settings_test.cpp
+  ${OVIX_ROOT}/tests/unit/spool_files_test.cpp
   ${OVIX_ROOT}/tests/unit/translation_test.cpp
   ${OVIX_ROOT}/tests/unit/wire_trace_test.cpp
 )
