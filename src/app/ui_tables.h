@@ -26,7 +26,7 @@ struct Twips {
 
 // A font of the layout; a null family stands for the window's font (and,
 // where the window names none, the front end's default dialog font).
-struct FontSpec {
+struct FontStyle {
   const char* family = nullptr;
   int centipoints = 0;  // hundredths of a point
 };
@@ -42,7 +42,7 @@ struct ControlLayout {
   // picture.
   const char* text;
   Twips place;
-  FontSpec font;
+  FontStyle font;
   Align align = Align::Left;
   const char* tooltip = nullptr;            // null: none
   bool black = false;                       // a label whose text is always black
@@ -65,7 +65,7 @@ struct WindowLayout {
   const char* caption;
   Frame frame;
   int widthTwips, heightTwips;  // the client area
-  FontSpec font;                // the window's font
+  FontStyle font;               // the window's font
   std::span<const ControlLayout> controls;
   std::span<const LineTwips> lines;
 };

@@ -46,10 +46,10 @@ class EnterPressesButton : public QObject {
 
 // The layout's fonts, with a metric-compatible stand-in where they are missing
 // (Linux), so that the texts fit their labels.
-QFont Font(const ui::FontSpec& spec) {
+QFont Font(const ui::FontStyle& style) {
   QFont font;
-  font.setFamilies({spec.family, "Liberation Sans", "Arimo"});
-  font.setPointSizeF(spec.centipoints / 100.0);
+  font.setFamilies({style.family, "Liberation Sans", "Arimo"});
+  font.setPointSizeF(style.centipoints / 100.0);
   return font;
 }
 

@@ -37,7 +37,7 @@ constexpr int kLabelId = 0xFFFF, kBlackLabelId = 90, kVersionLabelId = 91;
 constexpr int kFirstButtonId = 100;
 // Controls without a font of their own in a window without one take the
 // dialog font of the original forms.
-constexpr ui::FontSpec kDefaultFont{"MS Sans Serif", 825};
+constexpr ui::FontStyle kDefaultFont{"MS Sans Serif", 825};
 
 HWND form1 = nullptr;  // the open exit confirmation
 HWND about = nullptr;  // the open About box
@@ -67,13 +67,13 @@ DialogState* StateOf(HWND window) {
 
 // A font of the layout, `centipoints` hundredths of a point at 96 dpi. The few
 // fonts are shared by all windows and kept for the life of the program.
-HFONT Font(const ui::FontSpec& spec) {
+HFONT Font(const ui::FontStyle& style) {
   static std::map<std::pair<std::string, int>, HFONT> fonts;
-  HFONT& font = fonts[{spec.family, spec.centipoints}];
+  HFONT& font = fonts[{style.family, style.centipoints}];
   if (!font) {
-    font = CreateFontA(-MulDiv(spec.centipoints, 96, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, spec.family);
+    font = CreateFontA(-MulDiv(style.centipoints, 96, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, style.family);
   }
   return font;
 }

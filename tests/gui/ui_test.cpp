@@ -242,8 +242,8 @@ void UiTest::layouts_data() {
   QTest::addColumn<QRect>("geometry");
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("font");
-  const auto font = [](const ui::FontSpec& spec) {
-    return spec.family ? QString("%1,%2").arg(spec.family).arg(spec.centipoints / 100.0) : "";
+  const auto font = [](const ui::FontStyle& style) {
+    return style.family ? QString("%1,%2").arg(style.family).arg(style.centipoints / 100.0) : "";
   };
   for (const ui::WindowLayout* window :
        {&ui::kExitConfirmation, &ui::kAboutBox, &ui::kPrintErrorDialog}) {
