@@ -283,10 +283,10 @@ TEST_F(SettingsFileTest, UnicodeFilesAreRead) {
   };
   const std::u16string ini = u"[DEFAULT]\r\nCOM=3\r\nOKDIR=C:\\Cas\u00e9\U0001F600\r\n";
   const std::string okdir = kWindows ? "C:\\Cas\xE9??\\" : "C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\\";
-  for (const std::string& file :
-       std::vector<std::string>{utf16(ini, false), utf16(ini, true),
-                                "\xEF\xBB\xBF[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n",
-                                "[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n"}) {
+  for (const std::string& file : std::vector<std::string>{
+           utf16(ini, false), utf16(ini, true),
+           "\xEF\xBB\xBF[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n",
+           "[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n"}) {
     const DriverSettings loaded = LoadDriverSettings(Write(file));
     EXPECT_EQ(loaded.COM, "3") << file;
     EXPECT_EQ(loaded.OKDIR, okdir) << file;
