@@ -86,6 +86,15 @@ VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 
+; uninstall.exe, the program that runs the uninstaller and reports its
+; result (uninstall.nsi), built for the same target.
+!tempfile UNINSTALL_EXE
+!ifdef AMD64
+  !makensis '-V2 -DAMD64 "-DOUTFILE=${UNINSTALL_EXE}" "-DICON=${SOURCE_DIR}/resources/icons/ovixnova.ico" uninstall.nsi' = 0
+!else
+  !makensis '-V2 "-DOUTFILE=${UNINSTALL_EXE}" "-DICON=${SOURCE_DIR}/resources/icons/ovixnova.ico" uninstall.nsi' = 0
+!endif
+
 !include "MUI2.nsh"
 !include "nsDialogs.nsh"
 !include "FileFunc.nsh"
@@ -379,6 +388,26 @@ Function un.onInit
     SetRegView 64
   ${EndIf}
   Call un.FindName
+  ; Run again by uninstall.exe once it ended: removes uninstall.exe, free
+  ; now, and the program directory if nothing else is left in it.
+  ${un.GetParameters} $R0
+  ClearErrors
+  ${un.GetOptions} $R0 "/CLEANUP" $0
+  IfErrors done
+    StrCpy $1 0
+    retry:
+      ClearErrors
+      Delete "$INSTDIR\uninstall.exe"
+      IfErrors 0 removed
+      IntOp $1 $1 + 1
+      IntCmp $1 100 removed
+      Sleep 100
+      Goto retry
+    removed:
+    RMDir "$INSTDIR"
+    Delete /REBOOTOK "$EXEPATH"
+    Quit
+  done:
 FunctionEnd
 
 ; Writes the chosen port and spool directory into OVIX.INI: COM3 as COM=3
@@ -453,7 +482,8 @@ Section "${PRODUCT}"
   File "${SOURCE_DIR}/packaging/windows/OVIX.INI"
   SetOverwrite on
   Call WriteSettings
-  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteUninstaller "$INSTDIR\uninstall-core.exe"
+  File "/oname=uninstall.exe" "${UNINSTALL_EXE}"
 
   ReadINIStr $1 "$INSTDIR\OVIX.INI" "DEFAULT" "BONDIR"
   StrCpy $2 "${SPOOL}\"
@@ -526,6 +556,8 @@ Section "Uninstall"
   ${EndIf}
   Delete "$INSTDIR\ovixnova.exe"
   Delete "$INSTDIR\ovixnova-check.exe"
+  Delete "$INSTDIR\uninstall-core.exe"
+  ; uninstall.exe, which waits for this uninstaller, goes at its end.
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 SectionEnd

@@ -143,9 +143,9 @@ class Installer(harness.DriverTest):
         # stay; the driver starts unless /NOSTART is given.
         rig = self.rig()
         for name, args, changed, spool, starts in (
-                ("Casa1", ["/COM=COM" + rig.device, "/BONDIR=C:\\POS1\\"],
+                ("Silent1", ["/COM=COM" + rig.device, "/BONDIR=C:\\POS1\\"],
                  {"com": rig.device, "bondir": "C:\\POS1\\"}, r"C:\POS1", True),
-                ("Casa2", ["/NOSTART", "/COM=COM7"], {"com": "7", "bondir": "C:\\POS2\\"}, r"C:\POS2", False)):
+                ("Silent2", ["/NOSTART", "/COM=COM7"], {"com": "7", "bondir": "C:\\POS2\\"}, r"C:\POS2", False)):
             directory = "C:\\%s\\OVIXNOVA" % name
             os.makedirs(self.c(directory))
             with open(os.path.join(self.c(directory), "OVIX.INI"), "w", newline="") as f:
@@ -187,14 +187,14 @@ class Installer(harness.DriverTest):
             self.assertTrue(all(map(os.path.exists, entries(name))), name)
 
     def test_refused_over_busy_program_returns_nonzero(self):
-        # A program that is not the driver holds ovixnova.exe open: neither
-        # --stop nor the operator (silent) ends it, so the install and the
-        # uninstall change nothing and end with status 2.
+        # A program that is not the driver holds ovixnova.exe open for a
+        # minute: neither --stop nor the operator (silent) ends it, so the
+        # install and the uninstall change nothing and end with status 2.
         prog = self.install(r"C:\Casa4\OVIXNOVA", "/NOSTART", "/NAME=Casa4")
         exe = os.path.join(prog, "ovixnova.exe")
         shutil.copy(os.path.join(harness.WIN_BUILD, "test", "ovix-slow-writer.exe"), exe)
         holder = subprocess.Popen([harness.WineSession.WINE64, exe, r"C:\Casa4\a.tmp", r"C:\Casa4\a.txt",
-                                   "20000", "x|"], env=harness.wine_session().env,
+                                   "60000", "x|"], env=harness.wine_session().env,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(holder.wait)
         self.until(lambda: os.path.exists(self.c(r"C:\Casa4\a.txt")), "the program to hold its file")
