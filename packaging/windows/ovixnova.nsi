@@ -40,6 +40,12 @@
 ; "OVIXNOVA (<dir>)" with the drive's colon left out and every '\' as '-',
 ; e.g. "OVIXNOVA (C-Casa2-OVIXNOVA)". A name must be usable as a file name.
 ; The uninstaller removes only the entries of its own directory.
+;
+; The uninstaller proper is uninstall-core.exe; uninstall.exe (uninstall.nsi,
+; built here) runs it and waits for it, so that `uninstall.exe /S` ends with
+; the uninstall's status: 0 done, 2 refused over a driver that would not
+; stop. A running driver is asked to stop as above, by a copy of the
+; installed ovixnova.exe.
 
 !ifndef VERSION
   !error "VERSION is not defined: run makensis -DVERSION=x.y.z"
