@@ -494,7 +494,7 @@ Section "${PRODUCT}"
   ReadINIStr $1 "$INSTDIR\OVIX.INI" "DEFAULT" "BONDIR"
   StrCpy $2 "${SPOOL}\"
   Call MakeSpoolDir
-  StrCpy $R1 "$0\"
+  StrCpy $R1 $0
   ReadINIStr $1 "$INSTDIR\OVIX.INI" "DEFAULT" "OKDIR"
   StrCpy $2 "${SPOOL}\BONOK\"
   Call MakeSpoolDir
@@ -510,11 +510,11 @@ Section "${PRODUCT}"
   StrCpy $R0 "$SMPROGRAMS\$Name"
   CreateDirectory $R0
   CreateShortcut "$R0\${PRODUCT}.lnk" "$INSTDIR\ovixnova.exe" "" "$INSTDIR\ovixnova.exe" 0
-  CreateShortcut "$R0\${LNK_LOG}" "$WINDIR\notepad.exe" '"$R1LOG.OVX"'
+  CreateShortcut "$R0\${LNK_LOG}" "$WINDIR\notepad.exe" '"$R1\LOG.OVX"'
   CreateShortcut "$R0\${LNK_INI}" "$WINDIR\notepad.exe" '"$INSTDIR\OVIX.INI"'
   StrCpy $0 "$R0\${LNK_INI}"
   Call RunAsAdmin
-  CreateShortcut "$R0\${LNK_SPOOL}" "$R1"
+  CreateShortcut "$R0\${LNK_SPOOL}" "$R1\"
   CreateShortcut "$R0\${LNK_UNINSTALL}" "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMSTARTUP\$Name.lnk" "$INSTDIR\ovixnova.exe" "" "$INSTDIR\ovixnova.exe" 0
 

@@ -160,6 +160,7 @@ class Installer(harness.DriverTest):
             self.assertEqual(dict(settings(os.path.join(prog, "OVIX.INI"))),
                              dict({"extensie": "*.BON"}, **changed), name)
             self.assertTrue(os.path.isdir(self.c(spool)), name)
+            self.assertIn((spool + r"\LOG.OVX").encode("utf-16-le"), read(self.menu(name, MENU[1])), name)
             log = os.path.join(self.c(spool), "LOG.OVX")
             if starts:
                 self.until(lambda: started(log), "the driver started by the install")
@@ -183,6 +184,7 @@ class Installer(harness.DriverTest):
             self.assertTrue(all(map(os.path.exists, entries(name))), name)
         for path in entries("OVIXNOVA"):
             self.assertNotIn(b"Casa", read(path).replace(b"\0", b""))
+        self.assertTrue(read(self.menu("OVIXNOVA", MENU[2]))[0x15] & 0x20, "the settings run as administrator")
 
         # Uninstalling the second leaves the others as they were.
         self.uninstall(progs[1])
