@@ -115,8 +115,6 @@ Var GivenName
 Var Port
 Var BonDir
 Var NoStart
-; 1 when a driver of $INSTDIR ran and was stopped by --stop.
-Var Ran
 Var PortCombo
 
 !define MUI_ICON "${SOURCE_DIR}/resources/icons/ovixnova.ico"
@@ -200,10 +198,10 @@ FunctionEnd
 ; `$PLUGINSDIR\ovixnova.exe --stop $INSTDIR` (the installer unpacks the new
 ; program there, the uninstaller copies the installed one: a running
 ; program's file can be read), then waits up to 10 s for its file to be
-; free. Sets $Ran to 1 when it stopped one; falls back to CheckNotRunning.
+; free. When that fails, CheckNotRunning asks the operator (silent: exit
+; code 2).
 !macro STOP_DRIVER un
 Function ${un}StopDriver
-  StrCpy $Ran 0
   Call ${un}IsBusy
   Pop $0
   StrCmp $0 1 0 done
@@ -227,14 +225,11 @@ Function ${un}StopDriver
   wait:
     Call ${un}IsBusy
     Pop $0
-    StrCmp $0 1 0 stopped
+    StrCmp $0 1 0 done
     IntOp $1 $1 + 1
     IntCmp $1 50 fallback
     Sleep 200
     Goto wait
-  stopped:
-    StrCpy $Ran 1
-    Goto done
   fallback:
     Call ${un}CheckNotRunning
   done:
