@@ -214,7 +214,8 @@ class Installer(harness.DriverTest):
     @unittest.skipUnless(STOP_OPTION, "the driver has no --stop option yet")
     def test_update_stops_and_restarts_running_driver_needs_stop_option(self):
         # Needs `ovixnova.exe --stop <dir>` in the driver: the update asks
-        # the running driver to end (its stop line), installs, starts it again.
+        # the running driver to end (its stop line), installs, starts it
+        # again; the uninstall stops it the same way.
         rig = self.rig()
         prog = self.install(r"C:\Casa5\OVIXNOVA", "/NOSTART", "/NAME=Casa5")
         rig.prog = prog
@@ -227,6 +228,11 @@ class Installer(harness.DriverTest):
             stops = [i for i, l in enumerate(lines) if l.startswith(STOP_LINE)]
             return stops and any(l.startswith("\t---") for l in lines[stops[0] + 1:])
         self.until(restarted, "the stop line and a new start block")
+
+        # The uninstaller stops the restarted driver in order too.
+        self.assertEqual(self.wine(os.path.join(prog, "uninstall.exe"), "/S")[0], 0)
+        self.until(lambda: sum(l.startswith(STOP_LINE) for l in rig.log()) == 2, "the uninstall's stop line")
+        self.until(lambda: not os.path.exists(os.path.join(prog, "uninstall.exe")), "the uninstall")
 
 
 if __name__ == "__main__":
