@@ -260,12 +260,20 @@ FunctionEnd
 !insertmacro FIND_NAME "un."
 
 ; The name of the installation in $INSTDIR: the one it has, else /NAME, else
-; "OVIXNOVA" for the first, else one made of the directory.
+; "OVIXNOVA" for the first, else one made of the directory. A /NAME that
+; another directory's installation has is refused (silent: exit code 2),
+; so that its entries are not taken over.
 Function ChooseName
   Call FindName
   StrCmp $Name "" 0 done
   StrCpy $Name $GivenName
-  StrCmp $Name "" 0 done
+  StrCmp $Name "" by_order
+  ReadRegStr $0 HKLM "${UNINSTALL_ROOT}\$Name" "InstallLocation"
+  StrCmp $0 "" done
+  MessageBox MB_OK|MB_ICONSTOP "Numele $Name este al instalarii din $0. Alegeti alt nume (/NAME=...)." /SD IDOK
+  SetErrorLevel 2
+  Abort
+  by_order:
   StrCpy $Name "${PRODUCT}"
   ReadRegStr $0 HKLM "${UNINSTALL_ROOT}\${PRODUCT}" "InstallLocation"
   StrCmp $0 "" done
@@ -467,8 +475,8 @@ Function RunAsAdmin
 FunctionEnd
 
 Section "${PRODUCT}"
-  SetOutPath "$INSTDIR"
   Call ChooseName
+  SetOutPath "$INSTDIR"
   Call StopDriver
   ${If} ${RunningX64}
     File "${BUILD_DIR}/ovixnova.exe"

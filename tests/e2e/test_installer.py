@@ -186,6 +186,10 @@ class Installer(harness.DriverTest):
             self.assertNotIn(b"Casa", read(path).replace(b"\0", b""))
         self.assertTrue(read(self.menu("OVIXNOVA", MENU[2]))[0x15] & 0x20, "the settings run as administrator")
 
+        # A name that another directory has is refused.
+        self.assertEqual(self.wine(SETUP, "/S", "/NOSTART", "/NAME=Casa3", r"/D=C:\Casa9\OVIXNOVA")[0], 2)
+        self.assertIn(r"C:\Casa3", self.registered("Casa3"))
+
         # Uninstalling the second leaves the others as they were.
         self.uninstall(progs[1])
         self.assertIsNone(self.registered(installs[1][1]))
