@@ -82,12 +82,14 @@ int Run() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ovix::UseStartingConsole();
-  if (__argc >= 3 && std::strcmp(__argv[1], "--stop") == 0) return ovix::StopDriversOf(__argv[2]);
+  if (__argc >= 2 && std::strcmp(__argv[1], "--stop") == 0)
+    return ovix::StopDriversOf(__argc >= 3 ? __argv[2] : ovix::ProgramDirectory());
   const ovix::ExtraOption stop{
-      "--stop DIR",
-      "  --stop DIR ask the driver running from program directory DIR to end in\n"
-      "             order, wait for it (30 s at most) and exit: status 0 when none\n"
-      "             runs any more, 1 when it still runs\n"};
+      "--stop [DIR]",
+      "  --stop [DIR]  ask the driver running from program directory DIR (by\n"
+      "                default this program's) to end in order, wait for it\n"
+      "                (30 s at most) and exit: status 0 when none runs there\n"
+      "                any more, 1 when it still runs\n"};
   if (const std::optional<int> status = ovix::AnswerInformationOption(__argc, __argv, stop))
     return *status;
   return ovix::Run();

@@ -526,10 +526,10 @@ class Lifecycle(DriverTest):
 
     @unittest.skipUnless(WINE, "a close request of the Windows program")
     def test_a_close_request_stops_in_order(self):
-        """taskkill without /F, and --stop with the driver's program directory,
-        end the driver with its stop line; --stop of another directory leaves
-        it running."""
-        for how in ("taskkill", "--stop"):
+        """taskkill without /F, and --stop of the driver's program directory
+        (its own by default), end the driver with its stop line; --stop of
+        another directory leaves it running."""
+        for how in ("taskkill", "--stop", "--stop DIR"):
             with self.subTest(how=how):
                 rig = self.rig()
                 rig.start()
@@ -537,8 +537,8 @@ class Lifecycle(DriverTest):
                 self.assertEqual(rig.run_program(program, "--stop", rig.spool)[0], 0)
                 time.sleep(0.5)
                 self.assertIsNone(rig.driver.poll())
-                request = (["taskkill", "/IM", "ovixnova.exe"] if how == "taskkill"
-                           else [program, "--stop", rig.prog + "\\"])
+                request = {"taskkill": ["taskkill", "/IM", "ovixnova.exe"], "--stop": [program, "--stop"],
+                           "--stop DIR": [program, "--stop", rig.prog + "\\"]}[how]
                 self.assertEqual(rig.run_program(*request)[0], 0)
                 self.assertEqual(rig.wait_exit(), 0)
                 self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
