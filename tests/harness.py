@@ -40,6 +40,19 @@ SPAWN = threading.Lock()
 ITEM = "PAINE ALBA           0002.500 00000450 01"
 
 
+def run_program(*args, env=None, cwd=None):
+    """Exit status and output of a program run as the shop would run it
+    (under Wine: in the Wine session; its output goes through a file, as the
+    services that Wine starts keep a pipe open)."""
+    command = [WineSession.WINE64, *args] if WINE else list(args)
+    with tempfile.TemporaryFile("w+") as out:
+        status = subprocess.run(command, env=wine_session().env if WINE else env, cwd=cwd,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                timeout=120).returncode
+        out.seek(0)
+        return status, out.read()
+
+
 class WineSession:
     """A Wine prefix with COM1..COM8 mapped to links in it, and an Xvfb
     display for the program's windows; made on first use, ended at exit."""
@@ -249,16 +262,7 @@ class Rig:
                 for kind, d in (("program", self.prog), ("spool", self.spool))]
 
     def run_program(self, *args, env=None):
-        """Exit status and output of a program run as the shop would run it
-        (under Wine: in the driver's Wine session; its output goes through a
-        file, as the services that Wine starts keep a pipe open)."""
-        command = [WineSession.WINE64, *args] if WINE else list(args)
-        with tempfile.TemporaryFile("w+") as out:
-            status = subprocess.run(command, env=wine_session().env if WINE else env, cwd=self.root,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                    timeout=120).returncode
-            out.seek(0)
-            return status, out.read()
+        return run_program(*args, env=env, cwd=self.root)
 
     def simulate(self, *lines):
         """Sends control lines to the simulator and waits until each took effect."""

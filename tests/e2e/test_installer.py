@@ -8,7 +8,6 @@ import glob
 import os
 import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -45,14 +44,7 @@ def started(log):
                      "needs OVIX_E2E_PLATFORM=wine and build-win/test/ovixnova-setup.exe")
 class Installer(harness.DriverTest):
     def wine(self, *args):
-        """Exit status and output of a program under Wine; the output goes
-        through a file, as the services that Wine starts keep a pipe open."""
-        with tempfile.TemporaryFile("w+") as out:
-            status = subprocess.run([harness.WineSession.WINE64, *args], env=harness.wine_session().env,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                    timeout=120).returncode
-            out.seek(0)
-            return status, out.read()
+        return harness.run_program(*args)
 
     def until(self, predicate, what):
         deadline = time.monotonic() + harness.TIMEOUT
