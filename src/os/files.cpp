@@ -7,16 +7,11 @@
 #include "os/os.h"
 
 namespace ovix {
-namespace {
 
-// The reason of the last failed C library call; a call that failed without
-// saying why counts as an input/output error.
-bool Failed(std::string* error) {
+bool SystemFailure(std::string* error) {
   if (error) *error = std::strerror(errno != 0 ? errno : EIO);
   return false;
 }
-
-}  // namespace
 
 File OpenForAppending(const std::filesystem::path& path, std::string* error) {
   std::error_code ec;
@@ -28,14 +23,14 @@ File OpenForAppending(const std::filesystem::path& path, std::string* error) {
 
 bool WriteToFile(std::FILE* file, std::string_view bytes, std::string* error) {
   errno = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) return Failed(error);
-  if (std::fflush(file) != 0) return Failed(error);
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) return SystemFailure(error);
+  if (std::fflush(file) != 0) return SystemFailure(error);
   return true;
 }
 
 bool CloseFile(File file, std::string* error) {
   errno = 0;
-  if (std::fclose(file.release()) != 0) return Failed(error);
+  if (std::fclose(file.release()) != 0) return SystemFailure(error);
   return true;
 }
 
@@ -48,7 +43,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
   errno = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
   if (std::ferror(file.get()) != 0) {
-    Failed(error);
+    SystemFailure(error);
     return std::nullopt;
   }
   return text;

@@ -54,6 +54,10 @@ std::string SerialDeviceOfPort(int port);
 // result) with the system's reason in *error. `error` may be nullptr where
 // the caller has no use for the reason.
 
+// The failure of the last C library or system call that set errno: false,
+// with its reason in *error (an input/output error when errno holds none).
+bool SystemFailure(std::string* error);
+
 // Closes a file its owner did not close with CloseFile.
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "os/os.h"
 #include "os/text.h"
@@ -16,12 +15,6 @@ namespace ovix {
 namespace fs = std::filesystem;
 
 namespace {
-
-// False with the reason of the last failed system call.
-bool SystemFailure(std::string* error) {
-  if (error) *error = std::strerror(errno);
-  return false;
-}
 
 // Flushes a file's data to the disk.
 bool SyncFile(const fs::path& path) {

@@ -3,8 +3,6 @@
 #include <io.h>
 #include <windows.h>
 
-#include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include "os/os.h"
@@ -67,14 +65,12 @@ std::string SerialDeviceOfPort(int port) {
 File OpenFile(const fs::path& path, const char* mode, std::string* error) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
   File file(::_wfopen(path.c_str(), wideMode.c_str()));
-  if (!file && error) *error = std::strerror(errno);
+  if (!file) SystemFailure(error);
   return file;
 }
 
 bool FlushFileToDisk(std::FILE* file, std::string* error) {
-  if (::_commit(::_fileno(file)) == 0) return true;
-  if (error) *error = std::strerror(errno);
-  return false;
+  return ::_commit(::_fileno(file)) == 0 || SystemFailure(error);
 }
 
 bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error) {
