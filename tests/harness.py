@@ -167,13 +167,15 @@ class Rig:
         self.ok = os.path.join(self.root, "ok") + "/"
         self.err = os.path.join(self.root, "err") + "/"
         self.trace_path = os.path.join(self.root, "trace.txt")
+        self.roll_path = os.path.join(self.root, "roll.txt")
         self.operator_path = os.path.join(self.root, "operator.txt")
         open(self.operator_path, "w").close()
         self.com = wine_session().take_port() if WINE else None
         if self.com:
             simulator_args = [*simulator_args, "--link", wine_session().link(self.com)]
         with SPAWN:
-            self.sim = subprocess.Popen([SIMULATOR, "--trace", self.trace_path, *simulator_args],
+            self.sim = subprocess.Popen([SIMULATOR, "--trace", self.trace_path,
+                                         "--roll", self.roll_path, *simulator_args],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.device = self.sim.stdout.readline().split()[1]
         if self.com:
@@ -377,6 +379,13 @@ class Rig:
             time.sleep(0.05)
         raise AssertionError("timed out waiting for %s; log: %s; commands: %s"
                              % (what, self.job_log(), self.commands()))
+
+    def paid_receipts(self):
+        """How many receipts the register's paper roll shows paid."""
+        if not os.path.exists(self.roll_path):
+            return 0
+        with open(self.roll_path, encoding="latin-1") as f:
+            return sum(line.startswith("TOTAL") for line in f)
 
     def payment_carried_out(self):
         """Whether the last command the register received was a payment and

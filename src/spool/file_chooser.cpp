@@ -186,6 +186,10 @@ void FileChooser::NeverAgain(const std::string& name) {
   stuck_.insert(name);
 }
 
+void FileChooser::TakeAgain(const std::string& name) {
+  stuck_.erase(name);
+}
+
 void FileChooser::ReportOnce(const std::string& name, const std::string& line) {
   // A line that cannot be written is skipped: the job matters more than its record.
   if (reported_.insert(name).second) log_.WriteLogLine(line);

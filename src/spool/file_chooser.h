@@ -93,6 +93,9 @@ class FileChooser {
   // A printed, programmed or cancelled file that could not be filed: never
   // taken again by this run.
   void NeverAgain(const std::string& name);
+  // The file of that name was filed after all, or another file took its
+  // name: a file of that name is a job again.
+  void TakeAgain(const std::string& name);
   // Logs `line` unless a line was logged for this file since it was last taken.
   void ReportOnce(const std::string& name, const std::string& line);
 

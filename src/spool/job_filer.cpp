@@ -94,24 +94,46 @@ bool JobFiler::RecoverEntry(const JournalEntry& entry) {
 }
 
 bool JobFiler::FileIntoOkDirectory(const JobFileRef& file) {
-  std::string okError;
-  if (MoveJobTo(file, settings_.OKDIR, &okError)) {
-    Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.OKDIR);
-  } else {
-    // The receipt is printed: it must not be printed again, so it goes to the
-    // error directory, or stays where it is and is skipped until a restart.
-    Log("-> EROARE !! MUTARE " + ForLog(file) + " IN DIRECTORUL " + settings_.OKDIR +
-        " ESUATA: " + okError);
-    std::string errError;
-    if (!MoveJobTo(file, settings_.ERRDIR, &errError)) {
-      Log("-> Sfirsit tiparire: " + ForLog(file) + "; BON TIPARIT, FISIER NEMUTAT: " + errError);
-      chooser_.NeverAgain(file.name);
-      return false;
-    }
-    Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.ERRDIR);
+  std::string error;
+  if (MoveJobTo(file, settings_.OKDIR, &error)) {
+    FiledIntoOkDirectory(file);
+    return true;
   }
+  // A printed receipt never goes to the error directory, where receipts wait
+  // to be printed again: it stays in the spool with its entry, skipped by the
+  // scan, until a later move (RetryUnfiled) or the next start files it.
+  Log("-> EROARE !! MUTARE " + ForLog(file) + " IN DIRECTORUL " + settings_.OKDIR +
+      " ESUATA: " + error);
+  chooser_.NeverAgain(file.name);
+  std::erase_if(unfiled_, [&](const JobFileRef& f) { return f.name == file.name; });
+  unfiled_.push_back(file);
+  return false;
+}
+
+void JobFiler::FiledIntoOkDirectory(const JobFileRef& file) {
+  Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.OKDIR);
   Forget(file.name);
-  return true;
+  chooser_.TakeAgain(file.name);
+}
+
+void JobFiler::RetryUnfiled() {
+  std::vector<JobFileRef> still;
+  for (const JobFileRef& file : unfiled_) {
+    std::string error;
+    const std::optional<FileChooser::ReadFile> read = chooser_.Read(file.name, &error);
+    if (!chooser_.IsRegularFile(file.name) ||
+        (read && file.identity && *file.identity != read->identity)) {
+      // Gone, or another file took its name: nothing of this receipt is left
+      // to file, and the new file is a job of its own.
+      Forget(file.name);
+      chooser_.TakeAgain(file.name);
+    } else if (read && MoveJobTo(file, settings_.OKDIR, &error)) {
+      FiledIntoOkDirectory(file);
+    } else {
+      still.push_back(file);
+    }
+  }
+  unfiled_ = std::move(still);
 }
 
 bool JobFiler::FileIntoErrorDirectory(const JobFileRef& file) {

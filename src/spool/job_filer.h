@@ -2,7 +2,8 @@
 // error directory, or deleted), and the journal entry that tells a later
 // start what is still to be done for it. Every failure is logged; a file
 // that cannot be filed after its outcome is never taken again by this run
-// (FileChooser::NeverAgain), and the journal files it at the next start.
+// (FileChooser::NeverAgain): a printed one is moved again later
+// (RetryUnfiled), and the journal files any of them at the next start.
 // Runs on the GUI thread; the settings, log and chooser must outlive it.
 #pragma once
 
@@ -40,9 +41,15 @@ class JobFiler {
   // read is logged and counts as empty.
   std::vector<JournalEntry> Recover();
 
-  // Files a printed receipt and forgets its entry: into the OK directory,
-  // else into the error directory. False when it could not be filed anywhere.
+  // Files a printed receipt into the OK directory and forgets its entry.
+  // When the move fails, the failure is logged, the file stays in the spool
+  // with its entry (Printed), is never taken as a job by this run, and
+  // RetryUnfiled tries the move again; returns false then.
   bool FileIntoOkDirectory(const JobFileRef& file);
+  // Tries again to move each printed receipt that FileIntoOkDirectory could
+  // not move. One that left the spool, or whose name another file took, has
+  // its entry forgotten (the other file is a job again). Logs only a success.
+  void RetryUnfiled();
   // Files a cancelled or given-up receipt into the error directory and
   // forgets its entry. False when it cannot be moved (its entry stays).
   bool FileIntoErrorDirectory(const JobFileRef& file);
@@ -57,6 +64,7 @@ class JobFiler {
   // Logs the recovery of one entry and files it when it needs no register;
   // true when it needs the register.
   bool RecoverEntry(const JournalEntry& entry);
+  void FiledIntoOkDirectory(const JobFileRef& file);
   // True when the file is deleted; otherwise the reason is in `error`.
   bool Delete(const JobFileRef& file, std::string* error);
   bool MoveJobTo(const JobFileRef& file, const std::string& dirSetting, std::string* error);
@@ -68,6 +76,8 @@ class JobFiler {
   const EventLog& log_;
   FileChooser& chooser_;
   Journal journal_;
+  // Printed receipts still in the spool because the OK directory refused them.
+  std::vector<JobFileRef> unfiled_;
 };
 
 }  // namespace ovix

@@ -83,6 +83,7 @@ void ReceiptSpool::Look() {
 
 void ReceiptSpool::SafetyLook() {
   if (phase_ != Phase::Idle || exitRequested_) return;
+  filer_.RetryUnfiled();
   std::string reason;
   if (watchLost_ && host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason)) {
     // The directory is back (made anew after it was removed or renamed away).
@@ -194,13 +195,14 @@ JobOutcome ReceiptSpool::RunJob(const JobFileRef& file, const std::string& conte
 // file of its name: the receipt it left unfinished on the register is voided
 // all the same, so that the next receipt does not land in it.
 JobOutcome ReceiptSpool::VoidForGoneFile() {
+  const bool paying = retake_ && retake_->askFirst;
   retake_.reset();
   if (operatorDecision_ == Decision::None) return JobOutcome::FileGone;
   if (std::optional<JobOutcome> end = StartJob()) return *end;
   // A cancel carried out is all the decision asks for here: nothing is filed.
   const std::optional<JobOutcome> end = PreJobCheck();
   if (end && *end != JobOutcome::Cancelled) return *end;
-  return JobOutcome::GoneFileVoided;
+  return paying ? JobOutcome::GonePaymentCleared : JobOutcome::GoneFileVoided;
 }
 
 // The busy picture, the timer off, the port open, the identification query.
@@ -290,26 +292,69 @@ JobOutcome ReceiptSpool::RunCurrencyJob(const JobFile& job) {
 JobOutcome ReceiptSpool::RunReceiptJob(const JobFileRef& file, const JobFile& job) {
   Log("-> Inceput tiparire: " + filer_.ForLog(file));
   filer_.Record(file, JobState::Printing);
-  bool paying = false;
-  std::optional<SentLine> firstFailure;
+  ReceiptProgress progress;
   for (const SentLine& line : LinesToSend(job, settings_)) {
-    // From its first payment on, a receipt may be closed on the register: it
-    // is never printed again nor filed without the operator's word.
-    const bool payment = IsPayment(ClassifyReceiptLine(line.text, settings_));
-    if (payment && !paying) {
-      paying = true;
-      filer_.Record(file, JobState::Paying);
-    }
-    const bool failedBefore = link_.CommandFailed();
-    const LineOutcome outcome = TranslateReceiptLine(line.text, settings_, newFirmware_, link_);
-    if (!failedBefore && link_.CommandFailed()) firstFailure = line;
-    // During the exit a failed command stops the receipt at once.
-    if (exitRequested_ && link_.CommandFailed()) return JobOutcome::StoppedForExit;
-    if (payment && link_.LastVerdict() == Exchange::NoReply) return JobOutcome::PaymentUnconfirmed;
-    if (outcome == LineOutcome::ReceiptPrinted) return CreditPaymentClosed(file, firstFailure);
-    if (outcome == LineOutcome::ReceiptFailed) return JobOutcome::PrintFailed;
+    if (std::optional<JobOutcome> end = SendReceiptLine(file, line, progress)) return *end;
   }
+  if (progress.failedAfterPayment) return PaidDespiteFailure(file, *progress.failedAfterPayment);
   return link_.CommandFailed() ? JobOutcome::PrintFailed : JobOutcome::Printed;
+}
+
+// One line of a receipt. A payment is not sent once a line of the receipt
+// failed: the receipt then stays open on the register, where a retry or a
+// cancel voids it, instead of being closed and printed with the failure in
+// it. The credit line alone keeps its own rule (CreditPaymentClosed).
+std::optional<JobOutcome> ReceiptSpool::SendReceiptLine(const JobFileRef& file,
+                                                        const SentLine& line,
+                                                        ReceiptProgress& progress) {
+  const LineKind kind = ClassifyReceiptLine(line.text, settings_);
+  const bool payment = IsPayment(kind);
+  if (payment && kind != LineKind::Credit && !progress.paid && link_.CommandFailed()) {
+    Log(LineLogText("-> EROARE !! LINIA ", progress.firstFailure.value_or(line), file) +
+        " A ESUAT; PLATA NU SE MAI TRIMITE");
+    return JobOutcome::PrintFailed;
+  }
+  // From its first payment on, a receipt may be closed on the register: it
+  // is never printed again nor filed without the operator's word.
+  if (payment && !progress.paying) {
+    progress.paying = true;
+    filer_.Record(file, JobState::Paying);
+  }
+  const bool failedBefore = link_.CommandFailed();
+  const LineOutcome outcome = TranslateReceiptLine(line.text, settings_, newFirmware_, link_);
+  if (!failedBefore && link_.CommandFailed()) {
+    (progress.paid ? progress.failedAfterPayment : progress.firstFailure) = line;
+  }
+  // Once a payment was carried out the receipt may be closed and printed:
+  // whatever fails after it, it is never sent again.
+  if (progress.paid && progress.failedAfterPayment &&
+      (exitRequested_ || outcome != LineOutcome::GoOn || link_.LastVerdict() == Exchange::NoReply))
+    return PaidDespiteFailure(file, *progress.failedAfterPayment);
+  // During the exit a failed command stops the receipt at once.
+  if (exitRequested_ && link_.CommandFailed()) return JobOutcome::StoppedForExit;
+  if (payment && link_.LastVerdict() == Exchange::NoReply) return JobOutcome::PaymentUnconfirmed;
+  if (outcome == LineOutcome::ReceiptPrinted)
+    return CreditPaymentClosed(file, progress.firstFailure);
+  if (outcome == LineOutcome::ReceiptFailed) return JobOutcome::PrintFailed;
+  if (payment && link_.LastVerdict() == Exchange::Reply) progress.paid = true;
+  return std::nullopt;
+}
+
+// "-> ... LINIA <n> (<text>) A BONULUI <file>": the start of the log lines
+// that name a failed line of a receipt.
+std::string ReceiptSpool::LineLogText(const std::string& prefix, const SentLine& line,
+                                      const JobFileRef& file) const {
+  return prefix + std::to_string(line.index + 1) + " (" + VisibleText(line.text) + ") A BONULUI " +
+         filer_.ForLog(file);
+}
+
+// A receipt whose payment the register carried out is filed as printed, even
+// though a later line failed: sending it again could print and pay it twice.
+JobOutcome ReceiptSpool::PaidDespiteFailure(const JobFileRef& file, const SentLine& line) {
+  Log(LineLogText("-> ATENTIE !! LINIA ", line, file) +
+      " A ESUAT DUPA PLATA; BONUL NU SE TRIMITE DIN NOU");
+  link_.ForgetFailures();
+  return JobOutcome::Printed;
 }
 
 // A credit payment the register carried out closes the receipt, even after an
@@ -318,8 +363,7 @@ JobOutcome ReceiptSpool::CreditPaymentClosed(const JobFileRef& file,
                                              const std::optional<SentLine>& firstFailure) {
   if (link_.LastVerdict() != Exchange::Reply) return JobOutcome::PrintFailed;
   if (firstFailure) {
-    Log("-> ATENTIE !! LINIA " + std::to_string(firstFailure->index + 1) + " (" +
-        VisibleText(firstFailure->text) + ") A BONULUI " + filer_.ForLog(file) +
+    Log(LineLogText("-> ATENTIE !! LINIA ", *firstFailure, file) +
         " A ESUAT; BONUL A FOST INCHIS PRIN PLATA PE CREDIT");
   }
   link_.ForgetFailures();
@@ -362,6 +406,11 @@ void ReceiptSpool::EndJob(const JobFileRef& file, JobOutcome outcome, const std:
       break;
     case JobOutcome::GoneFileVoided:
       Log(detail + "; BONUL NETERMINAT A FOST ANULAT PE CASA");
+      filer_.Forget(file.name);
+      break;
+    case JobOutcome::GonePaymentCleared:
+      // Its payment may have closed the receipt: only what was still open is voided.
+      Log(detail + "; BONUL ERA LA PLATA; CE ERA DESCHIS PE CASA A FOST ANULAT");
       filer_.Forget(file.name);
       break;
     default:

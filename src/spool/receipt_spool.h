@@ -46,6 +46,7 @@ enum class JobOutcome {
   Interrupted,         // the exit ended a query or a prompt: nothing more is done
   CurrencyProgrammed,  // a currency programming was sent: its file is deleted
   GoneFileVoided,      // the file of a decision is gone; its receipt was voided on the register
+  GonePaymentCleared,  // the same for a receipt in doubt: whatever was open was voided
   // The ends of files the register never heard of: no tick was started for them.
   FileGone,               // the file of a retake is gone: its journal entry is dropped
   FiledWithoutSending,    // a receipt with nothing to send: into the error directory
@@ -91,7 +92,8 @@ class ReceiptSpool {
   // call): the timer is off, or a complete file arrived.
   bool OnSpoolChange(SpoolChange change, const std::string& name);
   // The safety look, which the host calls every kSafetyLookPeriod while the
-  // program runs: with the timer off (idle and watched) it makes sure the
+  // program runs: moves again the printed receipts that the OK directory
+  // refused (JobFiler::RetryUnfiled); with the timer off (idle and watched) it makes sure the
   // watch still follows the spool's path (watching it anew when not) and
   // looks at the spool as a timer tick does, so that a change the system did
   // not report (a lost notification, a replaced directory) still finds its
@@ -162,6 +164,19 @@ class ReceiptSpool {
   JobOutcome VoidForGoneFile();
   JobOutcome RunCurrencyJob(const JobFile& job);
   JobOutcome RunReceiptJob(const JobFileRef& file, const JobFile& job);
+  // How far a receipt has come: a payment sent, a payment carried out, and
+  // the first line that failed before and after the payment.
+  struct ReceiptProgress {
+    bool paying = false;
+    bool paid = false;
+    std::optional<SentLine> firstFailure;
+    std::optional<SentLine> failedAfterPayment;
+  };
+  std::optional<JobOutcome> SendReceiptLine(const JobFileRef& file, const SentLine& line,
+                                            ReceiptProgress& progress);
+  std::string LineLogText(const std::string& prefix, const SentLine& line,
+                          const JobFileRef& file) const;
+  JobOutcome PaidDespiteFailure(const JobFileRef& file, const SentLine& line);
   JobOutcome CreditPaymentClosed(const JobFileRef& file,
                                  const std::optional<SentLine>& firstFailure);
 

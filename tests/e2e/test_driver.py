@@ -150,6 +150,27 @@ class Failures(DriverTest):
                     self.assertEqual(rig.job_log()[-1], "-> EROARE !!  FISIERUL%s ANULAT SI MUTAT IN DIRECTORUL%s"
                                      % (job, rig.err))
 
+    def test_a_failed_line_is_never_followed_by_the_payment(self):
+        """A discount the register refuses, or a subtotal it leaves unanswered:
+        the total is not sent, and whatever the operator answers the paper
+        shows the receipt paid once at most."""
+        faults = [("fail-keys 05 0D 0A 0A 21 status 08", "#500"), ("mute-nth 5", "+")]
+        answers = [("retry", "ok", 1), ("cancel-receipt", "err", 0), ("give-up", "err", 0)]
+        for fault, line in faults:
+            for answer, place, paid in answers:
+                with self.subTest(line=line, answer=answer):
+                    rig = self.rig()
+                    rig.start()
+                    rig.simulate(fault)
+                    rig.drop("a.txt", ITEM, line, "<")
+                    rig.wait_log("EROARE LA TIPARIRE BON")
+                    self.assertNotIn("31", rig.commands())
+                    rig.simulate("clear")
+                    rig.operate(answer)
+                    rig.wait(lambda: rig.where("a.txt") == place, "the file in " + place)
+                    time.sleep(0.3)  # nothing more is sent for it
+                    self.assertEqual(rig.paid_receipts(), paid)
+
     def test_a_decision_lands_on_the_failed_receipt(self):
         """Two receipts wait; the one taken first fails. Whatever the operator
         answers, the next tick acts on that same receipt, or, when it has left
@@ -481,10 +502,16 @@ class Lifecycle(DriverTest):
         self.assertIsNone(first.poll())
 
     def test_defaults_and_dump(self):
+        """Each start writes its block and each exit its stop line."""
         rig = self.rig(ini={"DESCRIERE": "40", "CHPRINTPROG": "0"})
-        rig.start()
-        rig.stop()
+        for n in (1, 2):
+            rig.start(wait_for_start=False)
+            rig.wait(lambda: rig.log().count("\t--- CONFIGURATIE PORNIRE DRIVER ---") == n,
+                     "start block %d" % n)
+            self.assertEqual(rig.stop(), 0)
         log = rig.log()
+        self.assertEqual(log.count("*" * 60), 2)
+        self.assertEqual(sum(l.startswith("-> DRIVER OPRIT: ") for l in log), 2)
         self.assertEqual(log[0], "*" * 60)
         self.assertTrue(log[1].startswith("-> DRIVER PORNIT: "))
         self.assertEqual(log[2:4], ["", "\t--- CONFIGURATIE PORNIRE DRIVER ---"])
@@ -513,6 +540,14 @@ class Lifecycle(DriverTest):
         driver = missing.start(wait_for_start=False)
         self.assertNotEqual(driver.wait(20), 0)
         self.assertIn(os.path.join(missing.spool, "LOG.OVX"), driver.stderr.read())
+        # Without OVIX.INI every setting is its default: the spool C:\OVIX\,
+        # missing here, is named with the key to change.
+        os.remove(os.path.join(missing.prog, "OVIX.INI"))
+        driver = missing.start(wait_for_start=False)
+        self.assertNotEqual(driver.wait(20), 0)
+        message = driver.stderr.read()
+        self.assertIn("(cheia BONDIR din ", message)
+        self.assertIn("OVIX.INI", message)
         busy = self.rig(ini={"COM": "/dev/ovix-no-such-port"})
         driver = busy.start(wait_for_start=False)
         self.assertNotEqual(driver.wait(20), 0)

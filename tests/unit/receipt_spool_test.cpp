@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -100,16 +101,24 @@ struct SpoolRig {
   std::function<unsigned char(const Bytes& keys)> statusA = [](const Bytes&) { return 0; };
   bool silent = false;
   std::function<bool(const Bytes& body)> mute = [](const Bytes&) { return false; };
+  // The receipts the register carried out; with modelStatus its status
+  // reply's byte 6 follows them instead of `byte6`.
+  RegisterModel model;
+  bool modelStatus = false;
 
   SpoolRig() {
     fs::remove_all(root);
     fs::create_directories(root / "spool");
     host.spool = &spool;
     rig.reg.answer = [this](const Bytes& body) -> std::optional<Bytes> {
-      if (silent || mute(body)) return std::nullopt;
+      if (silent) return std::nullopt;
+      const unsigned char status = body[0] == 'A' ? statusA(body.substr(1)) : 0;
+      if (body[0] == 'A' && (status & 0x0C) == 0) model.CarryOut(body.substr(1));
+      if (mute(body)) return std::nullopt;  // carried out, but the reply is lost
       if (body == "T") return IdentificationReply(major, minor);
-      if (body == "S") return Bytes{'S', char(statusS), char(second), 0, 0, char(byte6), 0, 0};
-      return ReplyData(statusA(body.substr(1)), second);
+      const char b6 = modelStatus ? model.Byte6() : char(byte6);
+      if (body == "S") return Bytes{'S', char(statusS), char(second), 0, 0, b6, 0, 0};
+      return ReplyData(status, second);
     };
   }
   ~SpoolRig() { fs::remove_all(root); }
@@ -213,6 +222,57 @@ TEST(ReceiptSpool, SilentRegisterTakesTheNoAnswerPath) {
         ok ? std::vector<int>{103, 104, 102} : std::vector<int>{103, 104};
     EXPECT_EQ(r.host.icons, icons);
     EXPECT_EQ(r.host.timerEnabled, ok);
+  }
+}
+
+// The register stays silent through three no-answer boxes, each answered OK:
+// the same file is tried each time, and printed once the register answers.
+TEST(ReceiptSpool, TheNoAnswerBoxComesBackUntilTheRegisterAnswers) {
+  SpoolRig r;
+  r.silent = true;
+  r.host.messageBoxAnswers = {true, true, true};
+  r.Drop("a.txt", "<");
+  r.Ticks(4);
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "T", "T"}));
+  EXPECT_TRUE(r.host.messageBoxAnswers.empty());
+  r.silent = false;
+  r.Ticks(2);
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
+  EXPECT_TRUE(r.In("ok", "a.txt"));
+  const Cmds log = r.Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "\t-> RE-INCERCARE..."), 3);
+}
+
+// A file of the same name in the OK directory is replaced by the printed one.
+TEST(ReceiptSpool, AFileOfTheSameNameInTheOkDirectoryIsReplaced) {
+  SpoolRig r;
+  fs::create_directories(r.root / "ok");
+  std::ofstream(r.root / "ok" / "a.txt") << "an older receipt";
+  r.Drop("a.txt", "<");
+  r.Ticks();
+  EXPECT_EQ(ReadLines(r.settings.OKDIR + "a.txt", nullptr), std::vector<std::string>{"<"});
+  EXPECT_FALSE(r.In("spool", "a.txt"));
+}
+
+// A receipt whose payment was under way when the driver stopped, and whose
+// file is gone or was replaced at the next start: what was left open on the
+// register is voided, and the log does not claim that the receipt itself was
+// (its payment may have closed it).
+TEST(ReceiptSpool, ARecoveredPaymentWithoutItsFileClaimsNoVoid) {
+  for (bool replaced : {false, true}) {
+    SpoolRig r;
+    if (replaced) r.Drop("a.txt", "<");
+    r.Drop("OVIXNOVA.JOB", "PAYING 1:2:3 a.txt\n");
+    r.spool.RecoverInterruptedJob();
+    r.Ticks(4);
+    const Cmds sent = r.Sent();
+    EXPECT_EQ(Cmds(sent.begin(), sent.begin() + 7), (Cmds{"T", "S", "00", "0F", "00", "3A", "31"}));
+    EXPECT_EQ(r.Log().at(1), "-> EROARE !! FISIERUL " + r.Path("a.txt") +
+                                 (replaced ? " A FOST INLOCUIT CU ALT FISIER" : " NU MAI EXISTA") +
+                                 "; BONUL ERA LA PLATA; CE ERA DESCHIS PE CASA A FOST ANULAT");
+    EXPECT_TRUE(r.host.paymentAnswers.empty());
+    EXPECT_EQ(r.In("ok", "a.txt"), replaced);
+    EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB"));
   }
 }
 
@@ -369,6 +429,63 @@ TEST(ReceiptSpool, PaymentOutcomes) {
     line.replace(line.find("{}"), 2, r.Path("a.txt"));
     EXPECT_EQ(r.Log().at(1), line);
     EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB"));
+  }
+}
+
+// A line that fails before the payment keeps the payment from being sent:
+// the receipt stays open on the register, and each answer of the dialog
+// leaves it paid once at most. A line that fails after the payment was
+// carried out does not make the receipt be sent again.
+TEST(ReceiptSpool, AFailedLineIsNeverFollowedByAPayment) {
+  const struct {
+    std::string lines;    // after the item
+    const char* refused;  // keys refused once
+    const char* muted;    // keys left unanswered once
+    ErrorChoice choice;
+    const char* place;
+    std::size_t paid;     // receipts closed on the register
+    const char* logLine;  // the second line of the log; {} is the file
+  } cases[] = {
+      {"#500\r\n<", "05 0D 0A 0A 21", "", ErrorChoice::Retry, "ok", 1,
+       "-> EROARE !! LINIA 2 (#500) A BONULUI {} A ESUAT; PLATA NU SE MAI TRIMITE"},
+      {"#500\r\n<", "05 0D 0A 0A 21", "", ErrorChoice::CancelReceipt, "err", 0, nullptr},
+      {"#500\r\n<", "05 0D 0A 0A 21", "", ErrorChoice::GiveUp, "err", 0, nullptr},
+      {"+\r\n@", "", "45", ErrorChoice::Retry, "ok", 1,
+       "-> EROARE !! LINIA 2 (+) A BONULUI {} A ESUAT; PLATA NU SE MAI TRIMITE"},
+      {"+\r\n<", "", "45", ErrorChoice::CancelReceipt, "err", 0, nullptr},
+      {"+\r\n<", "", "45", ErrorChoice::GiveUp, "err", 0, nullptr},
+      {"<\r\n=MULTUMIM", "13 0A 03 02 4D 55 4C 54 55 4D 49 4D 38", "", ErrorChoice::Retry, "ok", 1,
+       "-> ATENTIE !! LINIA 3 (=MULTUMIM) A BONULUI {} A ESUAT DUPA PLATA; BONUL NU SE TRIMITE "
+       "DIN NOU"},
+      {"<\r\n<", "", "31", ErrorChoice::Retry, "ok", 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SpoolRig r;
+    r.modelStatus = true;
+    auto once = [](const char* hex) {
+      return [keys = H(hex)](const Bytes& got) mutable {
+        if (keys.empty() || got != keys) return false;
+        keys.clear();
+        return true;
+      };
+    };
+    r.statusA = [fail = once(c.refused)](const Bytes& keys) mutable -> unsigned char {
+      return fail(keys) ? 0x08 : 0x00;
+    };
+    r.mute = [m = once(c.muted)](const Bytes& body) mutable { return m(body.substr(1)); };
+    r.host.dialog = {c.choice};
+    r.host.paymentAnswers = {true};
+    r.Drop("a.txt", kItem + "\r\n" + c.lines + "\r\n");
+    r.Ticks(4);
+    const std::string what = c.lines + " " + std::to_string(static_cast<int>(c.choice));
+    EXPECT_TRUE(r.In(c.place, "a.txt")) << what;
+    EXPECT_EQ(r.model.closed.size(), c.paid) << what;
+    EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB")) << what;
+    if (c.logLine) {
+      std::string line = c.logLine;
+      line.replace(line.find("{}"), 2, r.Path("a.txt"));
+      EXPECT_EQ(r.Log().at(1), line) << what;
+    }
   }
 }
 
@@ -668,15 +785,33 @@ TEST(ReceiptSpool, ExitDuringTheLinesFinishesTheReceiptOrStopsOnAFailure) {
   }
 }
 
-TEST(ReceiptSpool, APrintedReceiptThatCannotBeFiledIsNeverPrintedAgain) {
+// A printed receipt that the OK directory refuses is never printed again nor
+// put with the receipts to print again: it waits in the spool, its entry
+// saying it is printed, until a safety look finds the OK directory working.
+TEST(ReceiptSpool, APrintedReceiptThatCannotBeFiledWaitsForTheOkDirectory) {
   SpoolRig r;
   std::ofstream(r.root / "ok") << "a file where the directory should be";
-  std::ofstream(r.root / "err") << "same";
   r.Drop("a.txt", "<");
   r.Ticks(6);
+  r.spool.SafetyLook();
   EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
   EXPECT_TRUE(r.In("spool", "a.txt"));
-  EXPECT_NE(r.Log().back().find("BON TIPARIT, FISIER NEMUTAT"), std::string::npos);
+  EXPECT_FALSE(fs::exists(r.root / "err"));
+  EXPECT_EQ(r.Log().back().rfind("-> EROARE !! MUTARE " + r.Path("a.txt") + " IN DIRECTORUL " +
+                                     r.settings.OKDIR + " ESUATA: ",
+                                 0),
+            0u);
+  EXPECT_EQ(r.Log().size(), 2u);  // the failure is logged once
+  EXPECT_EQ(ReadLines(r.settings.BONDIR + "OVIXNOVA.JOB", nullptr)->at(0).rfind("PRINTED ", 0), 0u);
+  fs::remove(r.root / "ok");
+  r.spool.SafetyLook();
+  EXPECT_TRUE(r.In("ok", "a.txt"));
+  EXPECT_EQ(r.Log().back(), "-> Sfirsit tiparire: " + r.Path("a.txt") + "; Mutare in directorul " +
+                                r.settings.OKDIR);
+  EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB"));
+  r.Drop("a.txt", "<");  // the name is free again
+  r.Ticks();
+  EXPECT_EQ(r.Sent(), (Cmds{"T", "S", "31"}));
 }
 
 // A crash or power cut: the journal left in the spool directory decides what

@@ -133,6 +133,36 @@ class FakeRegister : public SerialPort, public Clock, public EventPump {
   std::deque<std::pair<nanoseconds, Bytes>> pending;
 };
 
+// What a register does with the key commands it carries out, as far as the
+// tests need: a receipt opens with its first sale and stays open until a
+// payment closes it (its items then join `closed`) or key 0x0F voids it.
+// Amounts are not added up: any payment closes the receipt.
+struct RegisterModel {
+  bool open = false;
+  std::vector<std::string> items;                // descriptions of the open receipt
+  std::vector<std::vector<std::string>> closed;  // every receipt paid, with its items
+
+  void CarryOut(const Bytes& keys) {
+    if (keys.empty()) return;
+    const char first = keys[0], last = keys.back();
+    if (first == 0x2A) {
+      open = true;
+    } else if (first == 0x13) {
+      // A description ends with 0x31, a printed free text with 0x38.
+      if (open && last == 0x31 && keys.size() > 3) items.push_back(keys.substr(2, keys.size() - 3));
+    } else if (keys == "\x0F") {
+      open = false;
+      items.clear();
+    } else if (open &&
+               (last == 0x31 || last == 0x32 || last == 0x33 || last == 0x34 || last == 0x36)) {
+      closed.push_back(std::exchange(items, {}));
+      open = false;
+    }
+  }
+  // The status reply's byte 6: 1 while no receipt is open.
+  char Byte6() const { return open ? 0 : 1; }
+};
+
 // A link wired to a FakeRegister.
 struct LinkRig {
   FakeRegister reg;
