@@ -524,6 +524,13 @@ TEST(ReceiptSpool, HandlesSpecialFiles) {
       {"", {}, "err", "-> EROARE !! FISIERUL GOL {} MUTAT IN DIRECTORUL {err}"},
       {"  \r\n\r\n", {}, "err", "-> EROARE !! FISIERUL GOL {} MUTAT IN DIRECTORUL {err}"},
       {"?\r\nnever read", {"T", "S", "32"}, "ok", "-> Inceput tiparire: {}"},
+      // A description that begins with blanks: the line loses them, so every
+      // column after it is read two places further left.
+      {"  CAFEA              0001.000 00000450 01\r\n<",
+       {"T", "S", "2A", Hex(Bytes("\x13\x14") + "CAFEA" + std::string(14, ' ') + "0\x31"),
+        "01 00 0A 1B", "04 05 0A 0D 00 0A 4A", "31"},
+       "ok",
+       "-> Inceput tiparire: {}"},
       {"-1\r\n<",
        {"T", "S", "2A", Hex(Bytes("\x13\x02-1\x31")), "0A 1B", "0A 0D 0A 0A 4A", "31"},
        "ok",
