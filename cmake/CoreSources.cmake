@@ -5,6 +5,7 @@
 set(OVIX_CORE_SOURCES
   ${OVIX_ROOT}/src/link/frame_codec.cpp
   ${OVIX_ROOT}/src/link/printer_link.cpp
+  ${OVIX_ROOT}/src/os/env.cpp
   ${OVIX_ROOT}/src/os/files.cpp
   ${OVIX_ROOT}/src/shell/event_log.cpp
   ${OVIX_ROOT}/src/shell/settings.cpp

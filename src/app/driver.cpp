@@ -7,9 +7,10 @@ Driver::Driver(const Startup& startup, DriverPort& port, EventPump& pump, AppHos
       log_(*startup.log),
       port_(port),
       host_(host),
-      trace_(StartWireTrace(startup.settings, log_)),
+      trace_(StartWireTrace(*startup.env, startup.settings, log_)),
       link_(port, clock_, pump),
-      spool_(startup.settings, link_, log_, host, clock_, [] { return LocalTimestampNow(); }) {
+      spool_(*startup.env, startup.settings, link_, log_, host, clock_,
+             [&env = *startup.env] { return LocalTimestampNow(env); }) {
   link_.SetObserver(trace_.get());
   port_.onByte = [this](std::uint8_t b) { link_.OnByte(b); };
   port_.onError = [this](const std::string& reason) { spool_.OnPortError(reason); };
@@ -40,7 +41,7 @@ std::optional<StartupFailure> Driver::Start() {
 void Driver::WriteStopLine() {
   if (stopWritten_ || !host_.MainUnloaded()) return;
   stopWritten_ = true;
-  log_.WriteLines(StopLines(LocalTimestampNow()));
+  log_.WriteLines(StopLines(LocalTimestampNow(*startup_.env)));
 }
 
 }  // namespace ovix

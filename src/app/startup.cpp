@@ -37,19 +37,20 @@ std::string StartupFailureLine(const StartupFailure& failure) {
   return "-> EROARE LA PORNIRE: " + failure.message;
 }
 
-Startup PrepareStartup(const std::string& programDir) {
+Startup PrepareStartup(Env& env, const std::string& programDir) {
   Startup startup;
+  startup.env = &env;
   startup.iniPath = ProgramIniPath(programDir);
-  startup.settings = LoadDriverSettings(startup.iniPath);
-  if (!TakeInstanceLocks(InstanceLockNames(programDir, startup.settings))) {
+  startup.settings = LoadDriverSettings(env, startup.iniPath);
+  if (!TakeInstanceLocks(InstanceLockNames(env, programDir, startup.settings))) {
     startup.outcome = Startup::Outcome::AlreadyRunning;
     return startup;
   }
-  const EventLog& log =
-      startup.log.emplace(NativeDirectory(startup.settings.BONDIR) + std::string(kLogFileName));
+  const EventLog& log = startup.log.emplace(
+      env, NativeDirectory(startup.settings.BONDIR) + std::string(kLogFileName));
   log.RotateAtStartup();
   std::string error;
-  if (!log.WriteLines(StartBlock(startup.settings, LocalTimestampNow()), &error)) {
+  if (!log.WriteLines(StartBlock(startup.settings, LocalTimestampNow(env)), &error)) {
     startup.failure =
         MakeStartupFailure(StartupFailure::Kind::LogNotWritten, log.Path(), startup.iniPath, error);
     return startup;

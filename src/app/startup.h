@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "os/env.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 
@@ -56,6 +57,7 @@ struct Startup {
     Failed,          // `failure` says why
   };
   Outcome outcome = Outcome::Failed;
+  Env* env = nullptr;   // what every file of the driver is reached through; not owned
   std::string iniPath;  // OVIX.INI in the program directory
   DriverSettings settings;
   std::string device;
@@ -67,7 +69,8 @@ struct Startup {
 // instance locks (a second copy ends here, before it touches the log, the job
 // record or the spool), starts the log (rotated, with its start block
 // written) and names the serial device; a COM setting that names no port is
-// logged after the start block, which shows it.
-Startup PrepareStartup(const std::string& programDir);
+// logged after the start block, which shows it. Every file is reached through
+// `env` (SystemEnv() in the program), which must outlive the driver.
+Startup PrepareStartup(Env& env, const std::string& programDir);
 
 }  // namespace ovix

@@ -1,40 +1,124 @@
-// The file functions of the system seam that are the same on every system:
-// they are built on OpenFile and the C library alone.
+// SystemEnv: the Env of the running system, built on the C library, the
+// standard library's file system calls and the system's own calls of
+// posix.cpp or windows.cpp (os/system_files.h).
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
-#include "os/os.h"
+#include "os/env.h"
+#include "os/system_files.h"
 
 namespace ovix {
+namespace fs = std::filesystem;
 
 bool SystemFailure(std::string* error) {
   if (error) *error = std::strerror(errno != 0 ? errno : EIO);
   return false;
 }
 
-File OpenForAppending(const std::filesystem::path& path, std::string* error) {
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(path, ec);
-  File file = OpenFile(path, "ab", error);
-  if (file && !existed) ShareWithDirectoryGroup(path, nullptr);
-  return file;
+namespace {
+
+bool Failed(const std::error_code& ec, std::string* error) {
+  if (error) *error = ec.message();
+  return false;
 }
 
-bool WriteToFile(std::FILE* file, std::string_view bytes, std::string* error) {
-  errno = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) return SystemFailure(error);
-  if (std::fflush(file) != 0) return SystemFailure(error);
-  return true;
+FileType TypeOf(const fs::file_status& status) {
+  switch (status.type()) {
+    case fs::file_type::not_found:
+    case fs::file_type::none:
+      return FileType::Missing;
+    case fs::file_type::regular:
+      return FileType::Regular;
+    case fs::file_type::directory:
+      return FileType::Directory;
+    default:
+      return FileType::Other;
+  }
 }
 
-bool CloseFile(File file, std::string* error) {
-  errno = 0;
-  if (std::fclose(file.release()) != 0) return SystemFailure(error);
-  return true;
+// A file of the C library: every Append is written through to the system.
+class StdioFile : public WritableFile {
+ public:
+  explicit StdioFile(File file) : file_(std::move(file)) {}
+
+  bool Append(std::string_view bytes, std::string* error) override {
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size())
+      return SystemFailure(error);
+    return std::fflush(file_.get()) == 0 || SystemFailure(error);
+  }
+  bool Sync(std::string* error) override { return FlushFileToDisk(file_.get(), error); }
+  bool Close(std::string* error) override {
+    errno = 0;
+    return std::fclose(file_.release()) == 0 || SystemFailure(error);
+  }
+
+ private:
+  File file_;
+};
+
+std::unique_ptr<WritableFile> Opened(File file) {
+  if (!file) return nullptr;
+  return std::make_unique<StdioFile>(std::move(file));
 }
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error) {
+class SystemEnvImpl : public Env {
+ public:
+  std::optional<std::string> ReadFile(const fs::path& path, std::string* error) override;
+  std::unique_ptr<WritableFile> NewWritableFile(const fs::path& path, std::string* error) override {
+    File file = OpenFile(path, "wb", error);
+    if (file) ShareWithDirectoryGroup(path, nullptr);
+    return Opened(std::move(file));
+  }
+  std::unique_ptr<WritableFile> NewAppendableFile(const fs::path& path,
+                                                  std::string* error) override {
+    std::error_code ec;
+    const bool existed = fs::exists(path, ec);
+    File file = OpenFile(path, "ab", error);
+    if (file && !existed) ShareWithDirectoryGroup(path, nullptr);
+    return Opened(std::move(file));
+  }
+  bool SyncFile(const fs::path& path, std::string* error) override {
+    return SyncFileAt(path, error);
+  }
+  bool ListDirectory(const fs::path& dir, const Visitor& visit, std::string* error) override;
+  bool CreateDirectories(const fs::path& dir, std::string* error) override {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return !ec || Failed(ec, error);
+  }
+  bool SyncDirectory(const fs::path& dir, std::string* error) override {
+    return ovix::SyncDirectory(dir, error);
+  }
+  bool RemoveFile(const fs::path& path, std::string* error) override {
+    std::error_code ec;
+    fs::remove(path, ec);
+    return !ec || Failed(ec, error);
+  }
+  bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error,
+                       bool* crossDevice) override {
+    return ovix::RenameReplacing(from, to, error, crossDevice);
+  }
+  bool CopyFile(const fs::path& from, const fs::path& to, std::string* error) override {
+    std::error_code ec;
+    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec))
+      return Failed(ec, error);
+    ShareWithDirectoryGroup(to, nullptr);
+    return true;
+  }
+  bool Status(const fs::path& path, FileStatus* status, std::string* error) override;
+  WriterCheck CheckForWriter(const fs::path& path) override { return ovix::CheckForWriter(path); }
+  fs::path AbsolutePath(const fs::path& path) override {
+    std::error_code ec;
+    fs::path absolute = fs::canonical(path, ec);
+    if (ec) absolute = fs::absolute(path, ec).lexically_normal();
+    return ec ? path : absolute;
+  }
+  TimePoint Now() override { return std::chrono::system_clock::now(); }
+};
+
+std::optional<std::string> SystemEnvImpl::ReadFile(const fs::path& path, std::string* error) {
   File file = OpenFile(path, "rb", error);
   if (!file) return std::nullopt;
   std::string text;
@@ -47,6 +131,48 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
     return std::nullopt;
   }
   return text;
+}
+
+bool SystemEnvImpl::ListDirectory(const fs::path& dir, const Visitor& visit, std::string* error) {
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    DirEntry entry;
+    entry.name = it->path().filename();
+    std::error_code statEc;
+    entry.symlink = it->is_symlink(statEc);
+    entry.type = TypeOf(it->symlink_status(statEc));
+    entry.hidden = IsHiddenFile(it->path());
+    if (entry.type == FileType::Regular) {
+      entry.size = it->file_size(statEc);
+      entry.modified = it->last_write_time(statEc);
+      // Gone since the listing read it.
+      if (statEc) entry.type = FileType::Missing;
+    }
+    if (!visit(entry)) return true;
+  }
+  return !ec || Failed(ec, error);
+}
+
+bool SystemEnvImpl::Status(const fs::path& path, FileStatus* status, std::string* error) {
+  std::error_code ec;
+  *status = FileStatus{};
+  const fs::file_status linkStatus = fs::symlink_status(path, ec);
+  if (ec && linkStatus.type() != fs::file_type::not_found) return Failed(ec, error);
+  status->symlink = fs::is_symlink(linkStatus);
+  const fs::file_status target = status->symlink ? fs::status(path, ec) : linkStatus;
+  status->type = TypeOf(target);
+  if (status->type != FileType::Regular) return true;
+  status->size = fs::file_size(path, ec);
+  if (!ec) status->modified = fs::last_write_time(path, ec);
+  return !ec || Failed(ec, error);
+}
+
+}  // namespace
+
+Env& SystemEnv() {
+  static SystemEnvImpl env;
+  return env;
 }
 
 }  // namespace ovix

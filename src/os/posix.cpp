@@ -9,23 +9,11 @@
 #include <cerrno>
 
 #include "os/os.h"
+#include "os/system_files.h"
 #include "os/text.h"
 
 namespace ovix {
 namespace fs = std::filesystem;
-
-namespace {
-
-// Flushes a file's data to the disk.
-bool SyncFile(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
-}  // namespace
 
 std::string NativeDirectory(std::string_view dirSetting) {
   if (HasDriveLetter(dirSetting)) dirSetting.remove_prefix(2);
@@ -64,52 +52,30 @@ bool FlushFileToDisk(std::FILE* file, std::string* error) {
   return ::fsync(::fileno(file)) == 0 || SystemFailure(error);
 }
 
-bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error) {
-  std::error_code ec;
-  fs::rename(from, to, ec);
-  if (ec && error) *error = ec.message();
-  return !ec;
-}
-
-bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
-                       const std::string& name, std::string* error) {
-  std::error_code ec;
-  const fs::path dir = targetDir.empty() ? fs::path(".") : fs::path(targetDir);
-  fs::create_directories(dir, ec);
-  const fs::path target = dir / name;
-  fs::rename(source, target, ec);
-  if (!ec) {
-    SyncDirectory(dir.string(), nullptr);
-    SyncDirectory(ParentOf(fs::path(source)).string(), nullptr);
-    return true;
-  }
-  if (ec != std::errc::cross_device_link) {
-    if (error) *error = ec.message();
-    return false;
-  }
-  const fs::path temporary = dir / ("." + name + ".ovixnova-tmp");
-  const bool copied = fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec);
-  if (copied) ShareWithDirectoryGroup(temporary, nullptr);
-  if (!copied || !SyncFile(temporary) || (fs::rename(temporary, target, ec), ec)) {
-    if (error) *error = ec ? ec.message() : std::string("cannot flush the copy");
-    fs::remove(temporary, ec);
-    return false;
-  }
-  SyncDirectory(dir.string(), nullptr);
-  fs::remove(source, ec);
-  SyncDirectory(ParentOf(fs::path(source)).string(), nullptr);
-  return true;
-}
-
-bool SyncDirectory(const std::string& dir, std::string* error) {
-  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+bool SyncFileAt(const fs::path& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return SystemFailure(error);
   const bool ok = ::fsync(fd) == 0 || SystemFailure(error);
   ::close(fd);
   return ok;
 }
 
-WriterCheck CheckForWriter(const std::string& path) {
+bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error,
+                     bool* crossDevice) {
+  const bool renamed = ::rename(from.c_str(), to.c_str()) == 0;
+  if (crossDevice) *crossDevice = !renamed && errno == EXDEV;
+  return renamed || SystemFailure(error);
+}
+
+bool SyncDirectory(const fs::path& dir, std::string* error) {
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return SystemFailure(error);
+  const bool ok = ::fsync(fd) == 0 || SystemFailure(error);
+  ::close(fd);
+  return ok;
+}
+
+WriterCheck CheckForWriter(const fs::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return WriterCheck::Unknown;
   WriterCheck check = WriterCheck::Unknown;

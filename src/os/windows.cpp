@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "os/os.h"
+#include "os/system_files.h"
 
 namespace ovix {
 namespace fs = std::filesystem;
@@ -73,30 +74,42 @@ bool FlushFileToDisk(std::FILE* file, std::string* error) {
   return ::_commit(::_fileno(file)) == 0 || SystemFailure(error);
 }
 
-bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error) {
-  if (MoveFileExW(from.c_str(), to.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return true;
+namespace {
+
+bool LastErrorFailure(std::string* error) {
   if (error)
     *error = std::error_code(static_cast<int>(GetLastError()), std::system_category()).message();
   return false;
 }
 
-bool MoveIntoDirectory(const std::string& source, const std::string& targetDir,
-                       const std::string& name, std::string* error) {
-  std::error_code ec;
-  const fs::path dir = targetDir.empty() ? fs::path(".") : PathFromText(targetDir);
-  fs::create_directories(dir, ec);
-  return RenameReplacing(PathFromText(source), dir / PathFromText(name), error);
+}  // namespace
+
+bool SyncFileAt(const fs::path& path, std::string* error) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastErrorFailure(error);
+  const bool ok = FlushFileBuffers(file) || LastErrorFailure(error);
+  CloseHandle(file);
+  return ok;
 }
 
-bool SyncDirectory(const std::string&, std::string*) {
+bool RenameReplacing(const fs::path& from, const fs::path& to, std::string* error,
+                     bool* crossDevice) {
+  // The system copies across volumes itself: a rename never fails for that here.
+  if (crossDevice) *crossDevice = false;
+  return MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) ||
+         LastErrorFailure(error);
+}
+
+bool SyncDirectory(const fs::path&, std::string*) {
   return true;
 }
 
-WriterCheck CheckForWriter(const std::string& path) {
-  const HANDLE file = CreateFileW(PathFromText(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+WriterCheck CheckForWriter(const fs::path& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
     return WriterCheck::NoWriter;

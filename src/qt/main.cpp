@@ -106,8 +106,8 @@ int Run(int argc, char** argv) {
   const std::unique_ptr<QSocketNotifier> stopNotifier = RouteStopRequests(app);
   std::setlocale(LC_TIME, "");
 
-  const Startup startup =
-      PrepareStartup(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+  const Startup startup = PrepareStartup(
+      SystemEnv(), QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
   if (startup.outcome == Startup::Outcome::AlreadyRunning) return 0;
   if (startup.failure) return FailStartup(*startup.failure);
   return RunDriver(app, startup);

@@ -1,20 +1,17 @@
 #include "shell/event_log.h"
 
-#include <filesystem>
 #include <utility>
 
+#include "os/env.h"
 #include "os/os.h"
 #include "os/text.h"
 
 namespace ovix {
 
 bool EventLog::WriteLines(const std::vector<std::string>& lines, std::string* error) const {
-  File file = OpenForAppending(PathFromText(path_), error);
-  if (!file) return false;
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
-  const bool written = WriteToFile(file.get(), text, error);
-  return CloseFile(std::move(file), written ? error : nullptr) && written;
+  return AppendToFile(env_, PathFromText(path_), text, error);
 }
 
 std::string VisibleText(std::string_view text, bool reversible) {
@@ -52,15 +49,14 @@ std::string UnescapeText(std::string_view text) {
 }
 
 void EventLog::RotateAtStartup() const {
-  RotateFileAtStartup(path_);
+  RotateFileAtStartup(env_, path_);
 }
 
-void RotateFileAtStartup(const std::string& text) {
-  std::error_code ec;
+void RotateFileAtStartup(Env& env, const std::string& text) {
   const std::filesystem::path path = PathFromText(text);
-  if (!std::filesystem::is_regular_file(path, ec)) return;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (!ec && size > kLogSizeLimit) std::filesystem::remove(path, ec);
+  FileStatus status;
+  if (!env.Status(path, &status, nullptr) || status.type != FileType::Regular) return;
+  if (status.size > kLogSizeLimit) env.RemoveFile(path, nullptr);
 }
 
 std::vector<std::string> StartBlock(const DriverSettings& s, std::string_view timestamp) {
@@ -96,8 +92,8 @@ std::vector<std::string> StopLines(std::string_view timestamp) {
   return {"-> DRIVER OPRIT: " + std::string(timestamp), ""};
 }
 
-std::string LocalTimestampNow() {
-  return LocalTimestamp(std::time(nullptr));
+std::string LocalTimestampNow(Env& env) {
+  return LocalTimestamp(std::chrono::system_clock::to_time_t(env.Now()));
 }
 
 }  // namespace ovix

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "os/env.h"
 #include "shell/settings.h"
 
 namespace ovix {
@@ -28,8 +29,9 @@ inline constexpr std::uintmax_t kLogSizeLimit = 1'000'000;
 
 class EventLog {
  public:
-  // `path` is the native path of the log file.
-  explicit EventLog(std::string path) : path_(std::move(path)) {}
+  // `path` is the native path of the log file, reached through `env`, which
+  // must outlive the log.
+  EventLog(Env& env, std::string path) : env_(env), path_(std::move(path)) {}
   const std::string& Path() const { return path_; }
 
   // Appends each line followed by CR LF in one opening of the file, creating it
@@ -45,13 +47,14 @@ class EventLog {
   void RotateAtStartup() const;
 
  private:
+  Env& env_;
   std::string path_;
 };
 
 // Start-up rotation of the log (the wire trace has its own, in wire_trace.h):
 // deletes the file at the native path `path` when it is a regular file of more
 // than kLogSizeLimit bytes. Nothing is kept of it; failures are ignored.
-void RotateFileAtStartup(const std::string& path);
+void RotateFileAtStartup(Env& env, const std::string& path);
 
 // Text for a log line that shows it as it is, with control characters (bytes
 // below 0x20 and 0x7F) written as \xHH: a file name can neither break a log
@@ -69,7 +72,7 @@ std::vector<std::string> StartBlock(const DriverSettings& settings, std::string_
 // The lines written when the driver ends in order: the stop line and an empty line.
 std::vector<std::string> StopLines(std::string_view timestamp);
 
-// LocalTimestamp (os/os.h) of the present moment.
-std::string LocalTimestampNow();
+// LocalTimestamp (os/os.h) of the Env's present moment.
+std::string LocalTimestampNow(Env& env);
 
 }  // namespace ovix

@@ -50,13 +50,9 @@ int ClampedWidth(std::string_view text) {
 
 // The text that tells a directory apart from every other one on this system:
 // see InstanceLockNames.
-std::string DirectoryIdentity(const std::string& nativeDir) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path given = PathFromText(nativeDir.empty() ? std::string(".") : nativeDir);
-  fs::path path = fs::canonical(given, ec);
-  if (ec) path = fs::absolute(given, ec).lexically_normal();
-  if (ec) path = given;
+std::string DirectoryIdentity(Env& env, const std::string& nativeDir) {
+  std::filesystem::path path =
+      env.AbsolutePath(PathFromText(nativeDir.empty() ? std::string(".") : nativeDir));
   if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
   std::string text = TextFromPath(path).value_or(nativeDir);
   if (PathsIgnoreCase()) std::ranges::transform(text, text.begin(), AsciiLower);
@@ -131,8 +127,8 @@ std::string SettingsText(std::string_view bytes) {
 
 }  // namespace
 
-IniFile IniFile::Load(const std::string& path) {
-  const std::optional<std::string> text = ReadWholeFile(PathFromText(path), nullptr);
+IniFile IniFile::Load(Env& env, const std::string& path) {
+  const std::optional<std::string> text = env.ReadFile(PathFromText(path), nullptr);
   return text ? Parse(*text) : IniFile{};
 }
 
@@ -174,15 +170,15 @@ std::optional<std::string> IniFile::Get(std::string_view section, std::string_vi
   return entryIt->value;
 }
 
-std::string ReadIniKey(std::string_view section, std::string_view key,
+std::string ReadIniKey(Env& env, std::string_view section, std::string_view key,
                        std::string_view defaultValue, const std::string& iniPath) {
-  if (auto value = IniFile::Load(iniPath).Get(section, key)) return std::move(*value);
+  if (auto value = IniFile::Load(env, iniPath).Get(section, key)) return std::move(*value);
   while (!defaultValue.empty() && IsBlank(defaultValue.back())) defaultValue.remove_suffix(1);
   return CutToMaxLength(defaultValue);
 }
 
-DriverSettings LoadDriverSettings(const std::string& iniPath) {
-  const IniFile ini = IniFile::Load(iniPath);
+DriverSettings LoadDriverSettings(Env& env, const std::string& iniPath) {
+  const IniFile ini = IniFile::Load(env, iniPath);
   DriverSettings settings;
   auto read = [&](const SettingKey& key) {
     if (auto value = ini.Get(kSettingsSection, key.name)) settings.*key.field = std::move(*value);
@@ -216,10 +212,10 @@ std::string WithTrailingSeparator(std::string_view dirSetting) {
   return dir;
 }
 
-std::vector<std::string> InstanceLockNames(const std::string& programDir,
+std::vector<std::string> InstanceLockNames(Env& env, const std::string& programDir,
                                            const DriverSettings& settings) {
-  return {"ovixnova-program-" + Fnv1a64Hex(DirectoryIdentity(programDir)),
-          "ovixnova-spool-" + Fnv1a64Hex(DirectoryIdentity(NativeDirectory(settings.BONDIR)))};
+  return {"ovixnova-program-" + Fnv1a64Hex(DirectoryIdentity(env, programDir)),
+          "ovixnova-spool-" + Fnv1a64Hex(DirectoryIdentity(env, NativeDirectory(settings.BONDIR)))};
 }
 
 std::uint64_t Fnv1a64(std::string_view text) {

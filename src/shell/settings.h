@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "os/env.h"
+
 namespace ovix {
 
 // The settings record. Every value is the text as read from the INI file (or
@@ -101,7 +103,7 @@ class IniFile {
  public:
   // Reads and parses the file. A missing or unreadable file gives an empty
   // IniFile (every lookup misses); this never fails.
-  static IniFile Load(const std::string& path);
+  static IniFile Load(Env& env, const std::string& path);
   // Parses the bytes of an INI file held in memory: UTF-16 with its
   // byte-order mark (either order) and UTF-8 are read as well as text in the
   // system's code page (on Windows, values come out in the ANSI code page).
@@ -127,7 +129,7 @@ class IniFile {
 // defaultValue when the file, the section or the key is missing. As with the
 // profile reader's fixed buffer, the default is returned without trailing
 // blanks and cut to kMaxIniValueLength bytes too. Never fails.
-std::string ReadIniKey(std::string_view section, std::string_view key,
+std::string ReadIniKey(Env& env, std::string_view section, std::string_view key,
                        std::string_view defaultValue, const std::string& iniPath);
 
 // Reads the 21 settings and TRACE from section "DEFAULT" of the file iniPath
@@ -136,7 +138,7 @@ std::string ReadIniKey(std::string_view section, std::string_view key,
 // above 0 and at most 9; in-range texts stay exactly as read ("12abc" stays).
 // BONDIR, OKDIR and ERRDIR pass through WithTrailingSeparator, since file
 // paths are the directory text followed by the file name.
-DriverSettings LoadDriverSettings(const std::string& iniPath);
+DriverSettings LoadDriverSettings(Env& env, const std::string& iniPath);
 
 // A directory setting that ends with a separator: the text as it is when it
 // is empty (the current directory), a drive alone ("C:", that drive's current
@@ -153,8 +155,9 @@ std::string WithTrailingSeparator(std::string_view dirSetting);
 // resolved) where the directory exists, else of its absolute path, without a
 // trailing separator and ASCII lower-cased where the system ignores case.
 // `programDir` is the native path of the executable's directory; the spool is
-// BONDIR of the settings (empty: the current directory).
-std::vector<std::string> InstanceLockNames(const std::string& programDir,
+// BONDIR of the settings (empty: the current directory). The paths are
+// resolved through `env` (Env::AbsolutePath).
+std::vector<std::string> InstanceLockNames(Env& env, const std::string& programDir,
                                            const DriverSettings& settings);
 
 // The 64-bit FNV-1a hash of the bytes of `text`, as a number and as 16

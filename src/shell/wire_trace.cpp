@@ -1,7 +1,6 @@
 #include "shell/wire_trace.h"
 
 #include <ctime>
-#include <filesystem>
 #include <utility>
 
 #include "os/os.h"
@@ -52,9 +51,9 @@ std::string_view OutcomeName(Exchange exchange) {
 }
 
 // Whether the file's last byte is not a line end: a crash left a line open.
-bool EndsInsideALine(const std::string& path) {
-  const File file = OpenFile(PathFromText(path), "rb", nullptr);
-  return file && std::fseek(file.get(), -1, SEEK_END) == 0 && std::fgetc(file.get()) != '\n';
+bool EndsInsideALine(Env& env, const std::string& path) {
+  const std::optional<std::string> bytes = env.ReadFile(PathFromText(path), nullptr);
+  return bytes && !bytes->empty() && bytes->back() != '\n';
 }
 
 }  // namespace
@@ -74,10 +73,11 @@ std::string TraceTime(WireTrace::TimePoint when) {
   return out;
 }
 
-WireTrace::WireTrace(std::string path, const EventLog& log, TimeSource now,
+WireTrace::WireTrace(Env& env, std::string path, const EventLog& log, TimeSource now,
                      std::uintmax_t sizeLimit)
-    : path_(std::move(path)), log_(log), now_(std::move(now)), sizeLimit_(sizeLimit) {
-  if (Open(false) && size_ > 0 && EndsInsideALine(path_)) Write("\r\n");
+    : env_(env), path_(std::move(path)), log_(log), now_(std::move(now)), sizeLimit_(sizeLimit) {
+  if (!now_) now_ = [&env] { return env.Now(); };
+  if (Open(false) && size_ > 0 && EndsInsideALine(env_, path_)) Write("\r\n");
 }
 
 WireTrace::~WireTrace() {
@@ -85,23 +85,21 @@ WireTrace::~WireTrace() {
 }
 
 bool WireTrace::Open(bool full) {
-  namespace fs = std::filesystem;
-  const fs::path path = PathFromText(path_);
-  std::error_code ec;
-  size_ = fs::file_size(path, ec);
-  if (ec) size_ = 0;
+  const std::filesystem::path path = PathFromText(path_);
+  FileStatus status;
+  size_ = env_.Status(path, &status, nullptr) ? status.size : 0;
   if (full || size_ >= sizeLimit_) {
     std::string error;
-    if (!RenameReplacing(
-            path, fs::path(path).replace_filename(PathFromText(std::string(kOldTraceFileName))),
-            &error)) {
+    const auto old =
+        std::filesystem::path(path).replace_filename(PathFromText(std::string(kOldTraceFileName)));
+    if (!env_.RenameReplacing(path, old, &error)) {
       Stop(error);
       return false;
     }
     size_ = 0;
   }
   std::string error;
-  file_ = OpenForAppending(path, &error);
+  file_ = env_.NewAppendableFile(path, &error);
   if (!file_) {
     Stop(error);
     return false;
@@ -116,7 +114,7 @@ void WireTrace::Write(std::string_view text) {
     if (!Open(true)) return;
   }
   std::string error;
-  if (WriteToFile(file_.get(), text, &error)) {
+  if (file_->Append(text, &error)) {
     size_ += text.size();
     return;
   }
@@ -185,9 +183,10 @@ std::string WireTracePath(const DriverSettings& settings) {
   return NativeDirectory(settings.BONDIR) + std::string(kTraceFileName);
 }
 
-std::unique_ptr<WireTrace> StartWireTrace(const DriverSettings& settings, const EventLog& log) {
+std::unique_ptr<WireTrace> StartWireTrace(Env& env, const DriverSettings& settings,
+                                          const EventLog& log) {
   if (!settings.TRACE) return nullptr;
-  auto trace = std::make_unique<WireTrace>(WireTracePath(settings), log);
+  auto trace = std::make_unique<WireTrace>(env, WireTracePath(settings), log);
   if (!trace->Writing()) return nullptr;
   // Named as the other log lines name files: the directory as set.
   std::string line = "-> TRASARE COMUNICATIE PORNITA: ";

@@ -43,6 +43,7 @@
 #include <string_view>
 
 #include "link/printer_link.h"
+#include "os/env.h"
 #include "os/os.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
@@ -55,13 +56,13 @@ class WireTrace : public LinkObserver {
   using TimeSource = std::function<TimePoint()>;
 
   // Opens the file at the native path `path` for appending, creating it when
-  // missing (shared with the spool's group: ShareWithDirectoryGroup in
-  // os/os.h); a file already at `sizeLimit` bytes or more is first moved to
-  // the old file. A file that cannot be opened, written or moved is reported
-  // to `log` with one line, once; the trace then writes nothing more, and
-  // every call still returns at once. `now` gives the time of each event.
-  // `log` must outlive the trace.
-  WireTrace(std::string path, const EventLog& log, TimeSource now = &std::chrono::system_clock::now,
+  // missing (shared with the spool's group: Env::NewAppendableFile); a file
+  // already at `sizeLimit` bytes or more is first moved to the old file. A
+  // file that cannot be opened, written or moved is reported to `log` with
+  // one line, once; the trace then writes nothing more, and every call still
+  // returns at once. `now` gives the time of each event (the Env's wall clock
+  // when empty). `env` and `log` must outlive the trace.
+  WireTrace(Env& env, std::string path, const EventLog& log, TimeSource now = {},
             std::uintmax_t sizeLimit = kTraceSizeLimit);
   ~WireTrace() override;
   WireTrace(const WireTrace&) = delete;
@@ -89,14 +90,15 @@ class WireTrace : public LinkObserver {
   // A complete line; writes the pending STRAY line first.
   void WriteLine(TimePoint when, std::string_view event);
 
+  Env& env_;
   std::string path_;
   const EventLog& log_;
   TimeSource now_;
   std::uintmax_t sizeLimit_;
-  File file_;                   // empty once the trace has stopped
-  std::uintmax_t size_ = 0;     // bytes in the file
-  std::string strayLine_;       // the pending STRAY line, without its CR LF
-  std::size_t strayCount_ = 0;  // bytes on it; 0: none pending
+  std::unique_ptr<WritableFile> file_;  // empty once the trace has stopped
+  std::uintmax_t size_ = 0;             // bytes in the file
+  std::string strayLine_;               // the pending STRAY line, without its CR LF
+  std::size_t strayCount_ = 0;          // bytes on it; 0: none pending
 };
 
 // Name of the trace file in the spool directory of the settings.
@@ -107,7 +109,8 @@ std::string WireTracePath(const DriverSettings& settings);
 // file) and writes the log line
 // "-> TRASARE COMUNICATIE PORNITA: <BONDIR>TRACE.OVX"; when it cannot be opened, the log
 // gets the one line that says why instead, and the result is nullptr too.
-std::unique_ptr<WireTrace> StartWireTrace(const DriverSettings& settings, const EventLog& log);
+std::unique_ptr<WireTrace> StartWireTrace(Env& env, const DriverSettings& settings,
+                                          const EventLog& log);
 
 // "YYYY-MM-DD HH:MM:SS.mmm" in local time.
 std::string TraceTime(WireTrace::TimePoint when);

@@ -4,7 +4,6 @@
 #include "spool/spool_files.h"
 
 namespace ovix {
-namespace fs = std::filesystem;
 
 namespace {
 // How long a file that could not be read is left alone before it is tried again.
@@ -13,40 +12,36 @@ constexpr std::chrono::seconds kRetryDelay{5};
 constexpr int kFirstSightingsPerTick = 32;
 }  // namespace
 
-FileChooser::FileChooser(const DriverSettings& settings, Clock& clock, const EventLog& log)
-    : settings_(settings), clock_(clock), log_(log) {}
+FileChooser::FileChooser(Env& env, const DriverSettings& settings, Clock& clock,
+                         const EventLog& log)
+    : env_(env), settings_(settings), clock_(clock), log_(log) {}
 
 FileChooser::ScanResult FileChooser::Scan(LookKind kind) {
   Look look;
   look.dir = NativeDirectory(settings_.BONDIR);
   look.now = clock_.Now();
-  std::error_code ec;
-  fs::directory_iterator it(look.dir.empty() ? fs::path(".") : PathFromText(look.dir), ec);
   bool wholeDirectory = true;
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    if (!Visit(*it, kind, look)) {
-      wholeDirectory = false;
-      break;
-    }
-  }
+  // A directory that cannot be read is a look that found nothing.
+  env_.ListDirectory(
+      look.dir.empty() ? std::filesystem::path(".") : PathFromText(look.dir),
+      [&](const DirEntry& entry) { return wholeDirectory = Visit(entry, kind, look); }, nullptr);
   return Conclude(kind, wholeDirectory, look);
 }
 
-bool FileChooser::Visit(const fs::directory_entry& entry, LookKind kind, Look& look) {
+bool FileChooser::Visit(const DirEntry& entry, LookKind kind, Look& look) {
   // A name the narrow file functions cannot spell could not be opened as a job.
-  const std::optional<std::string> text = TextFromPath(entry.path().filename());
+  const std::optional<std::string> text = TextFromPath(entry.name);
   if (!text) return true;
   const std::string& name = *text;
-  if (!CanBeJob(name) || IsHiddenFile(entry.path())) return true;
-  std::error_code statEc;
-  if (!entry.is_regular_file(statEc) || entry.is_symlink(statEc)) return true;
+  if (!CanBeJob(name) || entry.hidden) return true;
+  if (entry.type != FileType::Regular || entry.symlink) return true;
   look.result.anyWaiting = true;
   if (stuck_.count(name) || StillSetAside(name, look)) return true;
   // A file still open for writing is never taken. One renamed in is taken
   // at once only when the system proves that nobody writes it any more;
   // otherwise it waits for two timer looks like a file written in place.
   if (arrived_.count(name)) {
-    if (CheckForWriter(look.dir + name) == WriterCheck::NoWriter) {
+    if (env_.CheckForWriter(PathFromText(look.dir + name)) == WriterCheck::NoWriter) {
       look.result.taken = name;
       return false;
     }
@@ -63,14 +58,11 @@ bool FileChooser::StillSetAside(const std::string& name, Look& look) {
   return true;
 }
 
-bool FileChooser::CompareStamp(const fs::directory_entry& entry, const std::string& name,
-                               Look& look) {
-  std::error_code statEc;
-  const Stamp stamp{entry.file_size(statEc), entry.last_write_time(statEc)};
-  if (statEc) return true;
+bool FileChooser::CompareStamp(const DirEntry& entry, const std::string& name, Look& look) {
+  const Stamp stamp{entry.size, entry.modified};
   auto previous = seen_.find(name);
   if (previous != seen_.end() && previous->second == stamp) {
-    if (CheckForWriter(look.dir + name) == WriterCheck::Writing) {
+    if (env_.CheckForWriter(PathFromText(look.dir + name)) == WriterCheck::Writing) {
       // Unchanged but still open for writing: the writer is not done yet.
       ReportOnce(name, "-> FISIERUL " + settings_.BONDIR + VisibleText(name) +
                            " ESTE INCA DESCHIS PENTRU SCRIERE; SE ASTEAPTA INCHIDEREA");
@@ -120,20 +112,20 @@ bool FileChooser::IsOwnFile(const std::string& name) const {
 }
 
 bool FileChooser::IsRegularFile(const std::string& name) const {
-  std::error_code ec;
-  const fs::path path = PathFromText(NativeDirectory(settings_.BONDIR) + name);
-  return fs::is_regular_file(fs::symlink_status(path, ec));
+  FileStatus status;
+  return env_.Status(PathFromText(NativeDirectory(settings_.BONDIR) + name), &status, nullptr) &&
+         status.type == FileType::Regular && !status.symlink;
 }
 
 std::optional<FileChooser::ReadFile> FileChooser::Read(const std::string& name,
                                                        std::string* error) const {
   const std::string path = NativeDirectory(settings_.BONDIR) + name;
-  std::optional<std::string> content = ReadFileBytes(path, error);
+  std::optional<std::string> content = ReadFileBytes(env_, path, error);
   if (!content) return std::nullopt;
-  std::error_code ec;
-  const auto modified = fs::last_write_time(PathFromText(path), ec);
-  const FileIdentity identity =
-      IdentityOf(*content, ec ? 0 : static_cast<std::int64_t>(modified.time_since_epoch().count()));
+  FileStatus status;
+  const bool known = env_.Status(PathFromText(path), &status, nullptr);
+  const FileIdentity identity = IdentityOf(
+      *content, known ? static_cast<std::int64_t>(status.modified.time_since_epoch().count()) : 0);
   return ReadFile{std::move(*content), identity};
 }
 

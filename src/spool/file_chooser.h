@@ -4,7 +4,7 @@
 // aside for a while because they could not be read, the files whose problem
 // has been logged, and the files this run never takes again. Reads the
 // directory and the files, never writes them; logs through the event log.
-// Runs on the GUI thread; the settings, clock and log must outlive it.
+// Runs on the GUI thread; the Env, settings, clock and log must outlive it.
 #pragma once
 
 #include <chrono>
@@ -16,6 +16,7 @@
 #include <string>
 
 #include "link/platform.h"
+#include "os/env.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/journal.h"
@@ -54,7 +55,7 @@ class FileChooser {
     FileIdentity identity;
   };
 
-  FileChooser(const DriverSettings& settings, Clock& clock, const EventLog& log);
+  FileChooser(Env& env, const DriverSettings& settings, Clock& clock, const EventLog& log);
 
   // Looks through the spool directory once. Skips names that cannot be jobs,
   // hidden files, symbolic links and anything not a regular file, the files
@@ -119,16 +120,16 @@ class FileChooser {
   };
   // One directory entry of a look; false when the look stops there (a file
   // was taken, or enough new files were stamped).
-  bool Visit(const std::filesystem::directory_entry& entry, LookKind kind, Look& look);
+  bool Visit(const DirEntry& entry, LookKind kind, Look& look);
   // Whether the file is set aside at `now`; a file whose time has come is
   // not any more.
   bool SetAsideAt(const std::string& name, std::chrono::nanoseconds now);
   bool StillSetAside(const std::string& name, Look& look);
-  bool CompareStamp(const std::filesystem::directory_entry& entry, const std::string& name,
-                    Look& look);
+  bool CompareStamp(const DirEntry& entry, const std::string& name, Look& look);
   ScanResult Conclude(LookKind kind, bool wholeDirectory, Look& look);
   bool IsOwnFile(const std::string& name) const;
 
+  Env& env_;
   const DriverSettings& settings_;
   Clock& clock_;
   const EventLog& log_;

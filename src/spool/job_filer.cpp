@@ -1,18 +1,18 @@
 #include "spool/job_filer.h"
 
-#include <filesystem>
 #include <optional>
 
 #include "os/os.h"
 
 namespace ovix {
-namespace fs = std::filesystem;
 
-JobFiler::JobFiler(const DriverSettings& settings, const EventLog& log, FileChooser& chooser)
-    : settings_(settings),
+JobFiler::JobFiler(Env& env, const DriverSettings& settings, const EventLog& log,
+                   FileChooser& chooser)
+    : env_(env),
+      settings_(settings),
       log_(log),
       chooser_(chooser),
-      journal_(NativeDirectory(settings.BONDIR) + std::string(kJournalFileName)) {}
+      journal_(env, NativeDirectory(settings.BONDIR) + std::string(kJournalFileName)) {}
 
 std::string JobFiler::ForLog(const JobFileRef& file) const {
   return settings_.BONDIR + VisibleText(file.name);
@@ -177,15 +177,12 @@ void JobFiler::DeleteProgrammedFile(const JobFileRef& file) {
 }
 
 bool JobFiler::Delete(const JobFileRef& file, std::string* error) {
-  std::error_code ec;
-  fs::remove(PathFromText(NativePath(file)), ec);
-  if (ec) *error = ec.message();
-  return !ec;
+  return env_.RemoveFile(PathFromText(NativePath(file)), error);
 }
 
 bool JobFiler::MoveJobTo(const JobFileRef& file, const std::string& dirSetting,
                          std::string* error) {
-  return MoveIntoDirectory(NativePath(file), NativeDirectory(dirSetting), file.name, error);
+  return MoveIntoDirectory(env_, NativePath(file), NativeDirectory(dirSetting), file.name, error);
 }
 
 }  // namespace ovix

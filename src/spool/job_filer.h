@@ -4,12 +4,13 @@
 // that cannot be filed after its outcome is never taken again by this run
 // (FileChooser::NeverAgain): a printed one is moved again later
 // (RetryUnfiled), and the journal files any of them at the next start.
-// Runs on the GUI thread; the settings, log and chooser must outlive it.
+// Runs on the GUI thread; the Env, settings, log and chooser must outlive it.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "os/env.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/file_chooser.h"
@@ -21,7 +22,7 @@ class JobFiler {
  public:
   // The journal is OVIXNOVA.JOB in the spool directory; nothing is read or
   // written before the first call.
-  JobFiler(const DriverSettings& settings, const EventLog& log, FileChooser& chooser);
+  JobFiler(Env& env, const DriverSettings& settings, const EventLog& log, FileChooser& chooser);
 
   // The job file as the log shows it: the directory as set, control
   // characters of the name escaped.
@@ -72,6 +73,7 @@ class JobFiler {
   // The job file as the operating system's file functions take it.
   std::string NativePath(const JobFileRef& file) const;
 
+  Env& env_;
   const DriverSettings& settings_;
   const EventLog& log_;
   FileChooser& chooser_;

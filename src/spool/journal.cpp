@@ -1,7 +1,6 @@
 #include "spool/journal.h"
 
 #include <charconv>
-#include <filesystem>
 
 #include "os/os.h"
 #include "shell/event_log.h"
@@ -84,13 +83,17 @@ std::optional<JournalEntry> ParseJournalLine(std::string_view line) {
   return entry;
 }
 
-Journal::Journal(std::string path) : path_(std::move(path)) {}
+Journal::Journal(Env& env, std::string path) : env_(env), path_(std::move(path)) {}
+
+bool Journal::FileMayExist() const {
+  FileStatus status;
+  return !env_.Status(PathFromText(path_), &status, nullptr) || status.type != FileType::Missing;
+}
 
 bool Journal::Load(std::string* error) {
   entries_.clear();
-  std::error_code ec;
-  if (!std::filesystem::exists(PathFromText(path_), ec) && !ec) return true;
-  const std::optional<std::vector<std::string>> lines = ReadLines(path_, error);
+  if (!FileMayExist()) return true;
+  const std::optional<std::vector<std::string>> lines = ReadLines(env_, path_, error);
   if (!lines) return false;
   for (const std::string& line : *lines) {
     std::optional<JournalEntry> entry = ParseJournalLine(line);
@@ -127,13 +130,12 @@ bool Journal::Remove(const std::string& name, std::string* error) {
 
 bool Journal::Write(std::string* error) const {
   if (entries_.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::exists(PathFromText(path_), ec)) return true;
-    return RemoveFileDurably(path_, error);
+    if (!FileMayExist()) return true;
+    return RemoveFileDurably(env_, path_, error);
   }
   std::string content;
   for (const JournalEntry& e : entries_) content += FormatJournalLine(e) + "\n";
-  return WriteFileDurably(path_, content, error);
+  return WriteFileDurably(env_, path_, content, error);
 }
 
 }  // namespace ovix

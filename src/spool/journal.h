@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "os/env.h"
+
 namespace ovix {
 
 inline constexpr std::string_view kJournalFileName = "OVIXNOVA.JOB";
@@ -52,9 +54,10 @@ struct JournalEntry {
 
 class Journal {
  public:
-  // The journal file at `path` (as the file functions take it); nothing is
-  // read or written until Load, Put or Remove.
-  explicit Journal(std::string path);
+  // The journal file at `path` (as the file functions take it), reached
+  // through `env`, which must outlive the journal; nothing is read or written
+  // until Load, Put or Remove.
+  Journal(Env& env, std::string path);
 
   // Reads the journal file: a missing file is an empty journal. Lines that
   // cannot be read as entries are skipped. False with the reason when the
@@ -78,7 +81,10 @@ class Journal {
 
  private:
   bool Write(std::string* error) const;
+  // False only when the file is known to be missing.
+  bool FileMayExist() const;
 
+  Env& env_;
   std::string path_;
   std::vector<JournalEntry> entries_;
 };

@@ -9,15 +9,15 @@
 
 namespace ovix {
 
-ReceiptSpool::ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
-                           DriverHost& host, Clock& clock, Timestamp timestamp)
+ReceiptSpool::ReceiptSpool(Env& env, const DriverSettings& settings, PrinterLink& link,
+                           const EventLog& log, DriverHost& host, Clock& clock, Timestamp timestamp)
     : settings_(settings),
       link_(link),
       log_(log),
       host_(host),
       timestamp_(std::move(timestamp)),
-      chooser_(settings, clock, log),
-      filer_(settings, log, chooser_) {}
+      chooser_(env, settings, clock, log),
+      filer_(env, settings, log, chooser_) {}
 
 std::string ReceiptSpool::GoneLine(const JobFileRef& file, bool replaced) const {
   return "-> EROARE !! FISIERUL " + filer_.ForLog(file) +

@@ -64,7 +64,8 @@ class ReceiptSpool {
 
   // `clock` times the pause before a file that could not be read is tried
   // again; `timestamp` gives the date and time of the clearing's log line.
-  ReceiptSpool(const DriverSettings& settings, PrinterLink& link, const EventLog& log,
+  // The spool's files are reached through `env`, which must outlive it.
+  ReceiptSpool(Env& env, const DriverSettings& settings, PrinterLink& link, const EventLog& log,
                DriverHost& host, Clock& clock, Timestamp timestamp);
 
   // One tick of the polling timer. Returns when the job it found is over.

@@ -1,7 +1,6 @@
 #include "spool/spool_files.h"
 
-#include <filesystem>
-#include <system_error>
+#include <memory>
 #include <utility>
 
 #include "os/os.h"
@@ -31,33 +30,24 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   return m == mask.size();
 }
 
-bool WriteFileDurably(const std::string& path, const std::string& content, std::string* error) {
+bool WriteFileDurably(Env& env, const std::string& path, const std::string& content,
+                      std::string* error) {
   const fs::path target = PathFromText(path);
   const fs::path temporary = fs::path(target).concat(".tmp");
-  File file = OpenFile(temporary, "wb", error);
+  std::unique_ptr<WritableFile> file = env.NewWritableFile(temporary, error);
   if (!file) return false;
-  ShareWithDirectoryGroup(temporary, nullptr);
-  bool ok = WriteToFile(file.get(), content, error) && FlushFileToDisk(file.get(), error);
-  ok = CloseFile(std::move(file), ok ? error : nullptr) && ok;
-  if (!ok || !RenameReplacing(temporary, target, error)) {
-    std::error_code ec;
-    fs::remove(temporary, ec);
+  bool ok = file->Append(content, error) && file->Sync(error);
+  ok = file->Close(ok ? error : nullptr) && ok;
+  if (!ok || !env.RenameReplacing(temporary, target, error)) {
+    env.RemoveFile(temporary, nullptr);
     return false;
   }
-  SyncDirectory(ParentOf(target).string(), nullptr);
-  return true;
+  return env.SyncDirectory(ParentOf(target), error);
 }
 
-bool RemoveFileDurably(const std::string& path, std::string* error) {
-  std::error_code ec;
+bool RemoveFileDurably(Env& env, const std::string& path, std::string* error) {
   const fs::path file = PathFromText(path);
-  fs::remove(file, ec);
-  if (ec) {
-    if (error) *error = ec.message();
-    return false;
-  }
-  SyncDirectory(ParentOf(file).string(), nullptr);
-  return true;
+  return env.RemoveFile(file, error) && env.SyncDirectory(ParentOf(file), error);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -73,12 +63,13 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-std::optional<std::string> ReadFileBytes(const std::string& path, std::string* error) {
-  return ReadWholeFile(PathFromText(path), error);
+std::optional<std::string> ReadFileBytes(Env& env, const std::string& path, std::string* error) {
+  return env.ReadFile(PathFromText(path), error);
 }
 
-std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::string* error) {
-  const std::optional<std::string> text = ReadFileBytes(path, error);
+std::optional<std::vector<std::string>> ReadLines(Env& env, const std::string& path,
+                                                  std::string* error) {
+  const std::optional<std::string> text = ReadFileBytes(env, path, error);
   if (!text) return std::nullopt;
   return SplitLines(*text);
 }

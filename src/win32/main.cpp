@@ -71,7 +71,7 @@ int RunDriver(const Startup& startup) {
 }
 
 int Run() {
-  const Startup startup = PrepareStartup(ProgramDirectory());
+  const Startup startup = PrepareStartup(SystemEnv(), ProgramDirectory());
   if (startup.outcome == Startup::Outcome::AlreadyRunning) return 0;
   if (startup.failure) return FailStartup(*startup.failure);
   return RunDriver(startup);

@@ -130,12 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckLookups(ini, text);
 
   file.Write(text);
-  CheckLoadedSettings(ini, LoadDriverSettings(file.path()));
+  CheckLoadedSettings(ini, LoadDriverSettings(ovix::SystemEnv(), file.path()));
 
   // The default of a missing key comes back without trailing blanks and cut
   // like a value; the first line of the text serves as an arbitrary default.
   const std::string_view fallback = text.substr(0, text.find('\n'));
-  const std::string value = ReadIniKey(kSettingsSection, "COM", fallback, file.path());
+  const std::string value = ReadIniKey(SystemEnv(), kSettingsSection, "COM", fallback, file.path());
   OVIX_FUZZ_CHECK(value.size() <= kMaxIniValueLength);
   if (const std::optional<std::string> present = ini.Get(kSettingsSection, "COM")) {
     OVIX_FUZZ_CHECK(value == *present);

@@ -67,7 +67,7 @@ std::string WithLfEnds(std::string_view text) {
 void CheckReadLines(ScratchFile& file, std::string_view contents) {
   file.Write(contents);
   std::string error;
-  const std::optional<std::vector<std::string>> lines = ReadLines(file.path(), &error);
+  const std::optional<std::vector<std::string>> lines = ReadLines(SystemEnv(), file.path(), &error);
   OVIX_FUZZ_CHECK(lines.has_value());
   std::string joined;
   for (const std::string& line : *lines) {

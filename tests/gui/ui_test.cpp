@@ -421,9 +421,10 @@ void UiTest::errorDialogButtons() {
   settings.ERRDIR = (root / "err").string() + "/";
   std::ofstream(root / "spool" / "a.txt") << "<";
   test::LinkRig rig;
-  const EventLog eventLog((root / "log.txt").string());
+  const EventLog eventLog(SystemEnv(), (root / "log.txt").string());
   QtDriverHost host;
-  ReceiptSpool spool(settings, rig.link, eventLog, host, rig.reg, [] { return std::string(); });
+  ReceiptSpool spool(SystemEnv(), settings, rig.link, eventLog, host, rig.reg,
+                     [] { return std::string(); });
   host.Attach(&spool);
   // The register refuses the total: the receipt fails and the spool shows the dialog.
   rig.reg.answer = [](const Bytes& body) {
@@ -479,9 +480,10 @@ void UiTest::messageBoxes() {
   const std::string file = "/var/spool/ovix/bon<1>.txt";
   DriverSettings settings;
   test::LinkRig rig;
-  const EventLog eventLog((fs::temp_directory_path() / "ovix-gui-boxes.log").string());
+  const EventLog eventLog(SystemEnv(), (fs::temp_directory_path() / "ovix-gui-boxes.log").string());
   QtDriverHost host;
-  ReceiptSpool spool(settings, rig.link, eventLog, host, rig.reg, [] { return std::string(); });
+  ReceiptSpool spool(SystemEnv(), settings, rig.link, eventLog, host, rig.reg,
+                     [] { return std::string(); });
   host.Attach(&spool);
   // Checks a shown box; returns its two buttons, the first one first.
   const auto check = [&](QMessageBox* box, QPushButton** first, QPushButton** second) {

@@ -91,9 +91,10 @@ struct HostRig {
     return s;
   }();
   test::LinkRig rig;
-  EventLog log{(root / "LOG.OVX").string()};
+  EventLog log{SystemEnv(), (root / "LOG.OVX").string()};
   FakeHost host;
-  ReceiptSpool spool{settings, rig.link, log, host, rig.reg, [] { return std::string(); }};
+  ReceiptSpool spool{
+      SystemEnv(), settings, rig.link, log, host, rig.reg, [] { return std::string(); }};
   HostRig() { host.Attach(&spool); }
   ~HostRig() { fs::remove_all(root); }
 };

@@ -19,8 +19,8 @@ struct ChooserRig {
                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
   DriverSettings settings;
   FakeRegister clock;
-  EventLog log{(root / "log.txt").string()};
-  FileChooser chooser{settings, clock, log};
+  EventLog log{SystemEnv(), (root / "log.txt").string()};
+  FileChooser chooser{SystemEnv(), settings, clock, log};
 
   ChooserRig() {
     fs::remove_all(root);

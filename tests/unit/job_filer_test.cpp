@@ -34,21 +34,21 @@ TEST(JobFiler, RecoversAnEarlierRunsJournal) {
       {"i.txt", JobState::Printing, "spool"}, {"y.txt", JobState::Paying, "spool"},
   };
   std::string error;
-  Journal earlier(settings.BONDIR + std::string(kJournalFileName));
+  Journal earlier(SystemEnv(), settings.BONDIR + std::string(kJournalFileName));
   for (const auto& c : cases) {
     if (*c.place) std::ofstream(root / "spool" / c.name) << "+";
     ASSERT_TRUE(earlier.Put({c.name, std::nullopt, c.state}, &error)) << error;
   }
   FakeRegister clock;
-  const EventLog log((root / "log.txt").string());
-  FileChooser chooser(settings, clock, log);
-  JobFiler filer(settings, log, chooser);
+  const EventLog log(SystemEnv(), (root / "log.txt").string());
+  FileChooser chooser(SystemEnv(), settings, clock, log);
+  JobFiler filer(SystemEnv(), settings, log, chooser);
   std::vector<std::string> needRegister;
   for (const JournalEntry& entry : filer.Recover()) needRegister.push_back(entry.name);
   EXPECT_EQ(needRegister, (std::vector<std::string>{"c.txt", "i.txt", "y.txt"}));
   for (const auto& c : cases)
     EXPECT_EQ(fs::exists(root / c.place / c.name), *c.place != 0) << c.name;
-  Journal after(earlier.Path());
+  Journal after(SystemEnv(), earlier.Path());
   ASSERT_TRUE(after.Load(&error)) << error;
   EXPECT_EQ(after.Entries().size(), 3u);
   fs::remove_all(root);

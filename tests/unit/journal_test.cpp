@@ -27,7 +27,7 @@ TEST(Journal, KeepsOneEntryPerReceiptAndReadsOlderRecords) {
   const fs::path dir = fs::temp_directory_path() / "ovix-journal-test";
   fs::remove_all(dir);
   fs::create_directories(dir);
-  Journal journal((dir / "OVIXNOVA.JOB").string());
+  Journal journal(SystemEnv(), (dir / "OVIXNOVA.JOB").string());
   std::string error;
   for (const auto& c : cases) {
     const std::optional<JournalEntry> parsed = ParseJournalLine(c.line);
@@ -44,13 +44,13 @@ TEST(Journal, KeepsOneEntryPerReceiptAndReadsOlderRecords) {
     EXPECT_FALSE(ParseJournalLine(bad)) << bad;
   // A crash before the temporary file was renamed leaves the old journal.
   std::ofstream(dir / "OVIXNOVA.JOB.tmp") << "PRINTING x.txt\n";
-  Journal reread(journal.Path());
+  Journal reread(SystemEnv(), journal.Path());
   EXPECT_TRUE(reread.Load(&error));
   EXPECT_EQ(reread.Entries().size(), 4u);
   EXPECT_FALSE(reread.Find("x.txt"));
   EXPECT_TRUE(reread.Remove("b.txt", &error));
   EXPECT_TRUE(reread.Put({"p.txt", id, JobState::Printing}, &error));
-  Journal third(journal.Path());
+  Journal third(SystemEnv(), journal.Path());
   EXPECT_TRUE(third.Load(&error));
   EXPECT_EQ(third.Entries().size(), 3u);
   EXPECT_EQ(third.Find("p.txt")->state, JobState::Printing);

@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "os/env.h"
+#include "os/system_files.h"
 #include "os/text.h"
 
 namespace ovix {
@@ -54,8 +58,8 @@ TEST(OsText, DriveLettersAndParents) {
   EXPECT_EQ(AsciiLower('\xC9'), '\xC9');
 }
 
-// Every file function fails the same way: false or empty, with the system's
-// reason; and what one writes, another reads back whole.
+// Every call of the system's Env fails the same way: false or empty, with
+// the system's reason; and what one writes, another reads back whole.
 TEST(OsFiles, ReportFailuresWithTheSystemsReason) {
   namespace fs = std::filesystem;
   const fs::path dir =
@@ -64,24 +68,44 @@ TEST(OsFiles, ReportFailuresWithTheSystemsReason) {
   fs::remove_all(dir);
   fs::create_directories(dir / "sub");
   const fs::path file = dir / "a.txt";
+  Env& env = SystemEnv();
   std::string error;
 
-  File out = OpenForAppending(file, &error);
+  std::unique_ptr<WritableFile> out = env.NewAppendableFile(file, &error);
   ASSERT_TRUE(out) << error;
-  EXPECT_TRUE(WriteToFile(out.get(), "12\r\n", &error) && WriteToFile(out.get(), "3", &error));
-  EXPECT_TRUE(FlushFileToDisk(out.get(), &error) && CloseFile(std::move(out), &error)) << error;
-  EXPECT_EQ(ReadWholeFile(file, &error), std::optional<std::string>("12\r\n3"));
-  EXPECT_TRUE(SyncDirectory(dir.string(), &error) && ShareWithDirectoryGroup(file, &error));
+  EXPECT_TRUE(out->Append("12\r\n", &error) && out->Append("3", &error));
+  EXPECT_TRUE(out->Sync(&error) && out->Close(&error)) << error;
+  EXPECT_EQ(env.ReadFile(file, &error), std::optional<std::string>("12\r\n3"));
+  EXPECT_TRUE(env.SyncDirectory(dir, &error) && ShareWithDirectoryGroup(file, &error));
+  EXPECT_TRUE(env.SyncFile(file, &error)) << error;
+  FileStatus status;
+  ASSERT_TRUE(env.Status(file, &status, &error)) << error;
+  EXPECT_EQ(status.type, FileType::Regular);
+  EXPECT_EQ(status.size, 5u);
+  ASSERT_TRUE(env.Status(dir / "gone", &status, &error)) << error;
+  EXPECT_EQ(status.type, FileType::Missing);
+  std::vector<std::string> listed;
+  EXPECT_TRUE(env.ListDirectory(
+      dir, [&](const DirEntry& e) { return listed.push_back(e.name.string()), true; }, &error));
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"a.txt", "sub"}));
 
   const std::vector<std::pair<const char*, std::function<bool(std::string*)>>> failures = {
-      {"open of a missing file",
-       [&](std::string* e) { return !!OpenFile(dir / "no" / "x", "rb", e); }},
-      {"read of a missing file", [&](std::string* e) { return !!ReadWholeFile(dir / "x", e); }},
+      {"open in a missing directory",
+       [&](std::string* e) { return !!env.NewWritableFile(dir / "no" / "x", e); }},
+      {"read of a missing file", [&](std::string* e) { return !!env.ReadFile(dir / "x", e); }},
       {"rename onto a directory",
-       [&](std::string* e) { return RenameReplacing(file, dir / "sub", e); }},
+       [&](std::string* e) { return env.RenameReplacing(file, dir / "sub", e); }},
+      {"copy of a missing file",
+       [&](std::string* e) { return env.CopyFile(dir / "x", dir / "y", e); }},
+      {"list of a missing directory",
+       [&](std::string* e) {
+         return env.ListDirectory(
+             dir / "no", [](auto&) { return true; }, e);
+       }},
       {"move of a missing file",
        [&](std::string* e) {
-         return MoveIntoDirectory((dir / "x").string(), dir.string(), "b", e);
+         return MoveIntoDirectory(env, (dir / "x").string(), dir.string(), "b", e);
        }},
   };
   for (const auto& [what, call] : failures) {

@@ -88,10 +88,15 @@ struct SpoolRig {
        ::testing::UnitTest::GetInstance()->current_test_info()->name());
   DriverSettings settings = SettingsIn(root);
   LinkRig rig;
-  EventLog log{(root / "spool" / "LOG.OVX").string()};
+  EventLog log{SystemEnv(), (root / "spool" / "LOG.OVX").string()};
   ScriptedHost host;
-  ReceiptSpool spool{settings, rig.link, log,
-                     host,     rig.reg,  [] { return std::string("DATE - TIME"); }};
+  ReceiptSpool spool{SystemEnv(),
+                     settings,
+                     rig.link,
+                     log,
+                     host,
+                     rig.reg,
+                     [] { return std::string("DATE - TIME"); }};
   // What the register answers: status byte of S replies and of A replies
   // (per key command, by index), byte-6 value, second status, firmware.
   unsigned char statusS = 0;
@@ -937,8 +942,13 @@ TEST(ReceiptSpool, OutcomesTheDiskRefusedAreFinishedByARestart) {
     EXPECT_EQ(r.Sent(), c.sent) << c.blocked;
     for (const char* dir : {"ok", "err"})
       if (!fs::is_directory(r.root / dir)) fs::remove(r.root / dir);
-    ReceiptSpool restarted{r.settings, r.rig.link, r.log,
-                           r.host,     r.rig.reg,  [] { return std::string(); }};
+    ReceiptSpool restarted{SystemEnv(),
+                           r.settings,
+                           r.rig.link,
+                           r.log,
+                           r.host,
+                           r.rig.reg,
+                           [] { return std::string(); }};
     restarted.RecoverInterruptedJob();
     for (int i = 0; i < 4; ++i) restarted.Tick();
     EXPECT_EQ(r.Sent(), Cmds{}) << c.blocked;
@@ -971,7 +981,7 @@ TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
     r.host.dialog = {c.choice};
     r.Drop(name, kItem);
     r.Ticks();
-    Journal journal((r.root / "spool" / "OVIXNOVA.JOB").string());
+    Journal journal(SystemEnv(), (r.root / "spool" / "OVIXNOVA.JOB").string());
     std::string error;
     ASSERT_TRUE(journal.Load(&error));
     ASSERT_EQ(journal.Entries().size(), 1u);
@@ -980,8 +990,13 @@ TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
     EXPECT_EQ(r.Log().at(0), "-> Inceput tiparire: " + r.settings.BONDIR + logged);
     r.Sent();
     r.statusA = [](const Bytes&) -> unsigned char { return 0; };
-    ReceiptSpool restarted{r.settings, r.rig.link, r.log,
-                           r.host,     r.rig.reg,  [] { return std::string(); }};
+    ReceiptSpool restarted{SystemEnv(),
+                           r.settings,
+                           r.rig.link,
+                           r.log,
+                           r.host,
+                           r.rig.reg,
+                           [] { return std::string(); }};
     restarted.RecoverInterruptedJob();
     restarted.Tick();
     EXPECT_EQ(r.Sent(), c.restartSends);

@@ -77,7 +77,8 @@ const std::vector<KeyDefault> kAllKeys = {
 };
 
 TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
-  const DriverSettings loaded = LoadDriverSettings((dir_ / "absent" / "OVIX.INI").string());
+  const DriverSettings loaded =
+      LoadDriverSettings(SystemEnv(), (dir_ / "absent" / "OVIX.INI").string());
   for (const auto& k : kAllKeys) EXPECT_EQ(loaded.*k.field, k.defaultText) << k.key;
   EXPECT_EQ(loaded, DriverSettings{});
 }
@@ -85,7 +86,7 @@ TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
 TEST_F(SettingsFileTest, EveryKeyIsReadIntoItsOwnField) {
   std::string ini = "[DEFAULT]\r\n";
   for (const auto& k : kAllKeys) ini += std::string(k.key) + "=" + k.key + "_v\r\n";
-  const DriverSettings loaded = LoadDriverSettings(Write(ini));
+  const DriverSettings loaded = LoadDriverSettings(SystemEnv(), Write(ini));
   for (const auto& k : kAllKeys) {
     const std::string key = k.key;
     if (key == "DESCRIERE" || key == "PRET") continue;  // not numbers: corrected
@@ -113,6 +114,7 @@ TEST_F(SettingsFileTest, DirectoriesGetTheirTrailingSeparator) {
   };
   for (const auto& [text, expected] : rows) {
     const DriverSettings loaded = LoadDriverSettings(
+        SystemEnv(),
         Write("[DEFAULT]\nBONDIR=" + text + "\nOKDIR=" + text + "\nERRDIR=" + text + "\n"));
     EXPECT_EQ(std::vector<std::string>({loaded.BONDIR, loaded.OKDIR, loaded.ERRDIR}),
               std::vector<std::string>(3, expected))
@@ -136,7 +138,7 @@ TEST_F(SettingsFileTest, InstanceLockNamesKeyTheDirectories) {
   const auto names = [&](const std::string& prog, const std::string& spool) {
     DriverSettings settings;
     settings.BONDIR = spool;
-    return InstanceLockNames(prog, settings);
+    return InstanceLockNames(SystemEnv(), prog, settings);
   };
   const std::vector<std::string> first = names(root + "prog", root + "spool");
   ASSERT_EQ(first.size(), 2u);
@@ -171,7 +173,7 @@ TEST_F(SettingsFileTest, WindowsWrittenFileLoadsFromTheProgramDirectory) {
   expected.DESCRIERE = "24";
   expected.PRET = "7";
   expected.COM = "/dev/pts/3";
-  EXPECT_EQ(LoadDriverSettings(ProgramIniPath(dir_.string())), expected);
+  EXPECT_EQ(LoadDriverSettings(SystemEnv(), ProgramIniPath(dir_.string())), expected);
 }
 
 TEST_F(SettingsFileTest, WidthCorrections) {
@@ -202,8 +204,8 @@ TEST_F(SettingsFileTest, WidthCorrections) {
       {"PRET", "\" 5 \"", " 5 "},
   };
   for (const auto& row : rows) {
-    const DriverSettings loaded =
-        LoadDriverSettings(Write("[DEFAULT]\n" + std::string(row.key) + "=" + row.text + "\n"));
+    const DriverSettings loaded = LoadDriverSettings(
+        SystemEnv(), Write("[DEFAULT]\n" + std::string(row.key) + "=" + row.text + "\n"));
     const std::string& actual = std::string(row.key) == "PRET" ? loaded.PRET : loaded.DESCRIERE;
     EXPECT_EQ(actual, row.expected) << row.key << "=" << row.text;
   }
@@ -222,7 +224,7 @@ TEST_F(SettingsFileTest, TraceIsOnlyForOne) {
       {"[OTHER]\nTRACE=1\n", false},
   };
   for (const auto& row : rows) {
-    const DriverSettings loaded = LoadDriverSettings(Write(row.file));
+    const DriverSettings loaded = LoadDriverSettings(SystemEnv(), Write(row.file));
     EXPECT_EQ(loaded.TRACE, row.on) << row.file;
     DriverSettings others = loaded;
     others.TRACE = false;
@@ -234,7 +236,7 @@ TEST_F(SettingsFileTest, LookupRules) {
   const std::string longValue(200, 'v');
   struct Row {
     std::string file;
-    std::string expected;  // ReadIniKey("DEFAULT", "OKDIR", "dflt", ...)
+    std::string expected;  // ReadIniKey(SystemEnv(), "DEFAULT", "OKDIR", "dflt", ...)
   };
   const std::vector<Row> rows = {
       {"[default]\nokdir=X\n", "X"},
@@ -264,7 +266,7 @@ TEST_F(SettingsFileTest, LookupRules) {
       {"", "dflt"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", "dflt", Write(row.file)), row.expected)
+    EXPECT_EQ(ReadIniKey(SystemEnv(), "DEFAULT", "OKDIR", "dflt", Write(row.file)), row.expected)
         << "file: " << row.file;
   }
 }
@@ -287,7 +289,7 @@ TEST_F(SettingsFileTest, UnicodeFilesAreRead) {
            utf16(ini, false), utf16(ini, true),
            "\xEF\xBB\xBF[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n",
            "[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n"}) {
-    const DriverSettings loaded = LoadDriverSettings(Write(file));
+    const DriverSettings loaded = LoadDriverSettings(SystemEnv(), Write(file));
     EXPECT_EQ(loaded.COM, "3") << file;
     EXPECT_EQ(loaded.OKDIR, okdir) << file;
   }
@@ -295,9 +297,10 @@ TEST_F(SettingsFileTest, UnicodeFilesAreRead) {
 
 TEST_F(SettingsFileTest, DefaultPassesThroughTheSameBuffer) {
   const std::string path = (dir_ / "none.ini").string();
-  EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", "", path), "");
-  EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", " d  \t", path), " d");
-  EXPECT_EQ(ReadIniKey("DEFAULT", "OKDIR", std::string(200, 'd'), path), std::string(127, 'd'));
+  EXPECT_EQ(ReadIniKey(SystemEnv(), "DEFAULT", "OKDIR", "", path), "");
+  EXPECT_EQ(ReadIniKey(SystemEnv(), "DEFAULT", "OKDIR", " d  \t", path), " d");
+  EXPECT_EQ(ReadIniKey(SystemEnv(), "DEFAULT", "OKDIR", std::string(200, 'd'), path),
+            std::string(127, 'd'));
 }
 
 TEST(SettingsWidths, RoundHalfToEven) {

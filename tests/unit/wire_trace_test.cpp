@@ -66,8 +66,8 @@ TEST(WireTrace, RecordsEachExchangeForTheReplay) {
   {
     LinkRig rig;
     rig.link.StartReceiving();
-    const EventLog log(path.string() + ".log");
-    WireTrace trace(path.string(), log, [&] { return when; });
+    const EventLog log(SystemEnv(), path.string() + ".log");
+    WireTrace trace(SystemEnv(), path.string(), log, [&] { return when; });
     rig.link.SetObserver(&trace);
     rig.reg.answer = [](const Bytes&) { return std::nullopt; };
     for (const auto& c : cases) {
@@ -129,9 +129,10 @@ TEST(WireTrace, StartsAsTheSettingsSay) {
     DriverSettings settings;
     settings.TRACE = c.on;
     settings.BONDIR = (root / c.dir / "").string();
-    const EventLog log((root / "LOG.OVX").string());
+    const EventLog log(SystemEnv(), (root / "LOG.OVX").string());
 
-    EXPECT_EQ(StartWireTrace(settings, log) != nullptr, c.contentAfter != nullptr) << c.dir;
+    EXPECT_EQ(StartWireTrace(SystemEnv(), settings, log) != nullptr, c.contentAfter != nullptr)
+        << c.dir;
     std::string expectedLog = c.log;
     if (const auto at = expectedLog.find("{path}"); at != std::string::npos) {
       expectedLog.replace(at, 6, WireTracePath(settings));
@@ -198,9 +199,9 @@ TEST(WireTrace, WritesAStrayRunAsOneLineAndCapsItsSize) {
     const std::filesystem::path path = dir / "TRACE.OVX";
     if (c.before) std::ofstream(path, std::ios::binary) << c.before;
     {
-      const EventLog log((dir / "LOG.OVX").string());
+      const EventLog log(SystemEnv(), (dir / "LOG.OVX").string());
       WireTrace trace(
-          path.string(), log, [&] { return when; }, c.limit * ack.size());
+          SystemEnv(), path.string(), log, [&] { return when; }, c.limit * ack.size());
       for (const char* e = c.events; *e; ++e) {
         if (*e == 'A') trace.OnTraffic(Traffic::AckSent, {});
         if (*e == 'T') trace.OnTraffic(Traffic::CommandSent, H("10 03"));

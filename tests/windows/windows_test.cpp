@@ -82,12 +82,14 @@ TEST_F(WindowsFiles, MovesAndWritesReplaceExistingFiles) {
   fs::create_directories(root_ / "ok");
   Put(root_ / "ok" / "a.txt", "old");
   std::string error;
-  ASSERT_TRUE(MoveIntoDirectory((root_ / "a.txt").string(), Setting("ok"), "a.txt", &error))
+  ASSERT_TRUE(
+      MoveIntoDirectory(SystemEnv(), (root_ / "a.txt").string(), Setting("ok"), "a.txt", &error))
       << error;
   EXPECT_EQ(Read(root_ / "ok" / "a.txt"), "new");
   EXPECT_FALSE(fs::exists(root_ / "a.txt"));
 
-  ASSERT_TRUE(WriteFileDurably((root_ / "ok" / "a.txt").string(), "newer", &error)) << error;
+  ASSERT_TRUE(WriteFileDurably(SystemEnv(), (root_ / "ok" / "a.txt").string(), "newer", &error))
+      << error;
   EXPECT_EQ(Read(root_ / "ok" / "a.txt"), "newer");
   EXPECT_FALSE(fs::exists(root_ / "ok" / "a.txt.tmp"));
 }
@@ -110,18 +112,19 @@ TEST_F(WindowsFiles, ToldWhileAWriterHoldsTheFile) {
     const HANDLE held = CreateFileA(path.c_str(), c.access, c.share, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CheckForWriter(path), c.held);
+    EXPECT_EQ(SystemEnv().CheckForWriter(path), c.held);
     CloseHandle(held);
-    EXPECT_EQ(CheckForWriter(path), WriterCheck::NoWriter);
+    EXPECT_EQ(SystemEnv().CheckForWriter(path), WriterCheck::NoWriter);
   }
-  EXPECT_EQ(CheckForWriter((root_ / "gone.txt").string()), WriterCheck::Unknown);
+  EXPECT_EQ(SystemEnv().CheckForWriter(root_ / "gone.txt"), WriterCheck::Unknown);
 }
 
 TEST_F(WindowsFiles, AFailedMoveSaysWhy) {
   Put(root_ / "a.txt", "x");
   Put(root_ / "ok", "a file where the directory should be");
   std::string error;
-  EXPECT_FALSE(MoveIntoDirectory((root_ / "a.txt").string(), Setting("ok"), "a.txt", &error));
+  EXPECT_FALSE(
+      MoveIntoDirectory(SystemEnv(), (root_ / "a.txt").string(), Setting("ok"), "a.txt", &error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(error.find("nknown"), std::string::npos) << error;
   EXPECT_TRUE(fs::exists(root_ / "a.txt"));
@@ -153,9 +156,10 @@ TEST_F(WindowsFiles, SpoolWithWindowsDirectoriesPrintsAndFiles) {
   Put(unspellable, "<\r\n");
 
   test::LinkRig rig;
-  const EventLog log(settings.BONDIR + std::string(kLogFileName));
+  const EventLog log(SystemEnv(), settings.BONDIR + std::string(kLogFileName));
   QuietHost host;
-  ReceiptSpool spool(settings, rig.link, log, host, rig.reg, [] { return std::string("T"); });
+  ReceiptSpool spool(SystemEnv(), settings, rig.link, log, host, rig.reg,
+                     [] { return std::string("T"); });
   for (int i = 0; i < 6; ++i) spool.Tick();
 
   EXPECT_TRUE(fs::exists(root_ / "ok" / "bon1.txt"));
@@ -179,12 +183,13 @@ TEST_F(WindowsFiles, AnsiNamesReachTheirFiles) {
   const fs::path logPath = root_ / L"sp\u00e9ol" / "LOG.OVX";
   Put(logPath, std::string(kLogSizeLimit + 1, 'x'));
 
-  const EventLog log(settings.BONDIR + std::string(kLogFileName));
+  const EventLog log(SystemEnv(), settings.BONDIR + std::string(kLogFileName));
   log.RotateAtStartup();
   EXPECT_FALSE(fs::exists(logPath));
   test::LinkRig rig;
   QuietHost host;
-  ReceiptSpool spool(settings, rig.link, log, host, rig.reg, [] { return std::string("T"); });
+  ReceiptSpool spool(SystemEnv(), settings, rig.link, log, host, rig.reg,
+                     [] { return std::string("T"); });
   spool.Tick();
   spool.Tick();
 

@@ -339,7 +339,7 @@ FileReport CheckLines(const std::vector<std::string>& lines, const DriverSetting
 FileReport CheckFile(const std::string& path, const DriverSettings& settings, bool newFirmware) {
   FileReport f;
   std::string error;
-  if (std::optional<std::vector<std::string>> lines = ReadLines(path, &error)) {
+  if (std::optional<std::vector<std::string>> lines = ReadLines(SystemEnv(), path, &error)) {
     f = CheckLines(*lines, settings, newFirmware);
   } else {
     f.kind = FileKind::Unreadable;

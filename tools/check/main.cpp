@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::fclose(ini);
-    settings = ovix::LoadDriverSettings(iniPath);
+    settings = ovix::LoadDriverSettings(ovix::SystemEnv(), iniPath);
   }
 
   std::vector<ovix::check::FileReport> reports;
