@@ -100,47 +100,74 @@ bool JobFiler::FileIntoOkDirectory(const JobFileRef& file) {
     return true;
   }
   // A printed receipt never goes to the error directory, where receipts wait
-  // to be printed again: it stays in the spool with its entry, skipped by the
-  // scan, until a later move (RetryUnfiled) or the next start files it.
+  // to be printed again: it stays in the spool with its entry until a later
+  // move (RetryUnfiled) or the next start files it.
   Log("-> EROARE !! MUTARE " + ForLog(file) + " IN DIRECTORUL " + settings_.OKDIR +
       " ESUATA: " + error);
-  chooser_.NeverAgain(file.name);
-  std::erase_if(unfiled_, [&](const JobFileRef& f) { return f.name == file.name; });
-  unfiled_.push_back(file);
+  KeepUnfiled(file, Target::OkDirectory);
   return false;
 }
 
 void JobFiler::FiledIntoOkDirectory(const JobFileRef& file) {
   Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.OKDIR);
   Forget(file.name);
-  chooser_.TakeAgain(file.name);
+}
+
+void JobFiler::KeepUnfiled(const JobFileRef& file, Target target) {
+  chooser_.NeverAgain(file.name);
+  std::erase_if(unfiled_, [&](const Unfiled& u) { return u.file.name == file.name; });
+  unfiled_.push_back({file, target});
 }
 
 void JobFiler::RetryUnfiled() {
-  std::vector<JobFileRef> still;
-  for (const JobFileRef& file : unfiled_) {
-    std::string error;
-    const std::optional<FileChooser::ReadFile> read = chooser_.Read(file.name, &error);
-    if (!chooser_.IsRegularFile(file.name) ||
-        (read && file.identity && *file.identity != read->identity)) {
-      // Gone, or another file took its name: nothing of this receipt is left
-      // to file, and the new file is a job of its own.
-      Forget(file.name);
-      chooser_.TakeAgain(file.name);
-    } else if (read && MoveJobTo(file, settings_.OKDIR, &error)) {
-      FiledIntoOkDirectory(file);
+  std::string error;
+  journal_.WriteAgain(&error);
+  std::vector<Unfiled> still;
+  for (const Unfiled& unfiled : unfiled_) {
+    if (RetryOne(unfiled)) {
+      chooser_.TakeAgain(unfiled.file.name);
     } else {
-      still.push_back(file);
+      still.push_back(unfiled);
     }
   }
   unfiled_ = std::move(still);
+}
+
+bool JobFiler::RetryOne(const Unfiled& unfiled) {
+  const JobFileRef& file = unfiled.file;
+  std::string error;
+  const std::optional<FileChooser::ReadFile> read = chooser_.Read(file.name, &error);
+  if (!chooser_.IsRegularFile(file.name) ||
+      (read && file.identity && *file.identity != read->identity)) {
+    // Gone, or another file took its name: nothing of this job is left to
+    // file, and the new file is a job of its own.
+    Forget(file.name);
+    return true;
+  }
+  if (!read) return false;
+  switch (unfiled.target) {
+    case Target::OkDirectory:
+      if (!MoveJobTo(file, settings_.OKDIR, &error)) return false;
+      FiledIntoOkDirectory(file);
+      return true;
+    case Target::ErrorDirectory:
+      if (!MoveJobTo(file, settings_.ERRDIR, &error)) return false;
+      Log("-> FISIERUL " + ForLog(file) + " A FOST MUTAT IN DIRECTORUL " + settings_.ERRDIR);
+      break;
+    case Target::Deleted:
+      if (!Delete(file, &error)) return false;
+      Log("-> FISIERUL " + ForLog(file) + " A FOST STERS");
+      break;
+  }
+  Forget(file.name);
+  return true;
 }
 
 bool JobFiler::FileIntoErrorDirectory(const JobFileRef& file) {
   std::string error;
   if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
     Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
-    chooser_.NeverAgain(file.name);
+    KeepUnfiled(file, Target::ErrorDirectory);
     return false;
   }
   Forget(file.name);
@@ -153,14 +180,14 @@ void JobFiler::FileEmptyFile(const JobFileRef& file, bool currency) {
     if (!Delete(file, &error)) {
       Log("-> Programare Valute: " + ForLog(file) +
           " FARA VALUTE; FISIERUL NU POATE FI STERS: " + error);
-      chooser_.NeverAgain(file.name);
+      KeepUnfiled(file, Target::Deleted);
     } else {
       Log("-> Programare Valute: " + ForLog(file) + " FARA VALUTE; FISIER STERS");
     }
   } else if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
     chooser_.ReportOnce(
         file.name, "-> EROARE !! FISIERUL GOL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
-    chooser_.NeverAgain(file.name);
+    KeepUnfiled(file, Target::ErrorDirectory);
   } else {
     Log("-> EROARE !! FISIERUL GOL " + ForLog(file) + " MUTAT IN DIRECTORUL " + settings_.ERRDIR);
   }
@@ -170,9 +197,9 @@ void JobFiler::FileEmptyFile(const JobFileRef& file, bool currency) {
 void JobFiler::DeleteProgrammedFile(const JobFileRef& file) {
   std::string error;
   if (!Delete(file, &error)) {
-    // Programmed already: never again in this run, even though the file stays.
+    // Programmed already: never programmed again, even though the file stays.
     Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI STERS: " + error);
-    chooser_.NeverAgain(file.name);
+    KeepUnfiled(file, Target::Deleted);
   }
 }
 

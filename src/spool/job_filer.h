@@ -47,25 +47,40 @@ class JobFiler {
   // with its entry (Printed), is never taken as a job by this run, and
   // RetryUnfiled tries the move again; returns false then.
   bool FileIntoOkDirectory(const JobFileRef& file);
-  // Tries again to move each printed receipt that FileIntoOkDirectory could
-  // not move. One that left the spool, or whose name another file took, has
-  // its entry forgotten (the other file is a job again). Logs only a success.
+  // Tries again what could not be done to the files whose outcome is known
+  // (a move into the OK or error directory, a delete), and the journal write
+  // that failed last. A file that left the spool, or whose name another
+  // file took, has its entry forgotten (the other file is a job again).
+  // Logs each file it now filed; a failure again is not logged again.
   void RetryUnfiled();
   // Files a cancelled or given-up receipt into the error directory and
-  // forgets its entry. False when it cannot be moved (its entry stays).
+  // forgets its entry. False when it cannot be moved (its entry stays, and
+  // RetryUnfiled moves it later).
   bool FileIntoErrorDirectory(const JobFileRef& file);
   // A file with nothing to send: a currency programming without currencies is
   // deleted, an empty receipt goes to the error directory; its entry is
   // forgotten either way.
   void FileEmptyFile(const JobFileRef& file, bool currency);
-  // Deletes the file of a currency programming that was sent.
+  // Deletes the file of a currency programming that was sent (or, when it
+  // cannot be deleted, has RetryUnfiled delete it later).
   void DeleteProgrammedFile(const JobFileRef& file);
 
  private:
   // Logs the recovery of one entry and files it when it needs no register;
   // true when it needs the register.
   bool RecoverEntry(const JournalEntry& entry);
+  // Where a file whose outcome is known still has to go.
+  enum class Target { OkDirectory, ErrorDirectory, Deleted };
+  struct Unfiled {
+    JobFileRef file;
+    Target target;
+  };
   void FiledIntoOkDirectory(const JobFileRef& file);
+  // The file stays in the spool, skipped by the scan, until RetryUnfiled
+  // carries out its outcome.
+  void KeepUnfiled(const JobFileRef& file, Target target);
+  // True when the retried outcome was carried out or nothing is left to do.
+  bool RetryOne(const Unfiled& unfiled);
   // True when the file is deleted; otherwise the reason is in `error`.
   bool Delete(const JobFileRef& file, std::string* error);
   bool MoveJobTo(const JobFileRef& file, const std::string& dirSetting, std::string* error);
@@ -78,8 +93,8 @@ class JobFiler {
   const EventLog& log_;
   FileChooser& chooser_;
   Journal journal_;
-  // Printed receipts still in the spool because the OK directory refused them.
-  std::vector<JobFileRef> unfiled_;
+  // Files whose outcome is known but that the disk refused to move or delete.
+  std::vector<Unfiled> unfiled_;
 };
 
 }  // namespace ovix

@@ -114,7 +114,7 @@ bool Journal::Put(const JournalEntry& entry, std::string* error) {
   bool replaced = false;
   for (JournalEntry& e : entries_) {
     if (e.name != entry.name) continue;
-    if (e.state == entry.state && e.identity == entry.identity) return true;
+    if (e.state == entry.state && e.identity == entry.identity && !unwritten_) return true;
     e = entry;
     replaced = true;
   }
@@ -128,14 +128,19 @@ bool Journal::Remove(const std::string& name, std::string* error) {
   return Write(error);
 }
 
-bool Journal::Write(std::string* error) const {
-  if (entries_.empty()) {
-    if (!FileMayExist()) return true;
-    return RemoveFileDurably(env_, path_, error);
-  }
+bool Journal::WriteAgain(std::string* error) {
+  return !unwritten_ || Write(error);
+}
+
+bool Journal::Write(std::string* error) {
   std::string content;
   for (const JournalEntry& e : entries_) content += FormatJournalLine(e) + "\n";
-  return WriteFileDurably(env_, path_, content, error);
+  if (entries_.empty()) {
+    unwritten_ = FileMayExist() && !RemoveFileDurably(env_, path_, error);
+  } else {
+    unwritten_ = !WriteFileDurably(env_, path_, content, error);
+  }
+  return !unwritten_;
 }
 
 }  // namespace ovix

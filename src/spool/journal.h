@@ -76,17 +76,21 @@ class Journal {
   // journal; an empty journal removes the file. False with the reason when
   // the change cannot be written.
   bool Remove(const std::string& name, std::string* error);
+  // Writes the journal again when the last write failed, so that the disk
+  // catches up with the journal in memory; true when there was nothing to do.
+  bool WriteAgain(std::string* error);
 
   const std::string& Path() const { return path_; }
 
  private:
-  bool Write(std::string* error) const;
+  bool Write(std::string* error);
   // False only when the file is known to be missing.
   bool FileMayExist() const;
 
   Env& env_;
   std::string path_;
   std::vector<JournalEntry> entries_;
+  bool unwritten_ = false;  // the last write failed: the disk is behind
 };
 
 // One entry as a journal line (without the line end) and back. The line is

@@ -255,7 +255,8 @@ TEST(ReceiptSpool, AFileOfTheSameNameInTheOkDirectoryIsReplaced) {
   std::ofstream(r.root / "ok" / "a.txt") << "an older receipt";
   r.Drop("a.txt", "<");
   r.Ticks();
-  EXPECT_EQ(ReadLines(r.settings.OKDIR + "a.txt", nullptr), std::vector<std::string>{"<"});
+  EXPECT_EQ(ReadLines(SystemEnv(), r.settings.OKDIR + "a.txt", nullptr),
+            std::vector<std::string>{"<"});
   EXPECT_FALSE(r.In("spool", "a.txt"));
 }
 
@@ -814,7 +815,10 @@ TEST(ReceiptSpool, APrintedReceiptThatCannotBeFiledWaitsForTheOkDirectory) {
                                  0),
             0u);
   EXPECT_EQ(r.Log().size(), 2u);  // the failure is logged once
-  EXPECT_EQ(ReadLines(r.settings.BONDIR + "OVIXNOVA.JOB", nullptr)->at(0).rfind("PRINTED ", 0), 0u);
+  EXPECT_EQ(ReadLines(SystemEnv(), r.settings.BONDIR + "OVIXNOVA.JOB", nullptr)
+                ->at(0)
+                .rfind("PRINTED ", 0),
+            0u);
   fs::remove(r.root / "ok");
   r.spool.SafetyLook();
   EXPECT_TRUE(r.In("ok", "a.txt"));
