@@ -39,11 +39,13 @@ void JobFiler::Forget(const std::string& name) {
     Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI STEARSA: " + error);
 }
 
-std::vector<JournalEntry> JobFiler::Recover() {
+std::optional<std::vector<JournalEntry>> JobFiler::Recover() {
   std::string error;
   if (!journal_.Load(&error)) {
-    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI CITITA: " + error);
-    return {};
+    if (!unreadReported_)
+      Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI CITITA: " + error);
+    unreadReported_ = true;
+    return std::nullopt;
   }
   std::vector<JournalEntry> needRegister;
   const std::vector<JournalEntry> entries = journal_.Entries();

@@ -7,6 +7,7 @@
 // Runs on the GUI thread; the Env, settings, log and chooser must outlive it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,9 @@ class JobFiler {
   // either whose file is gone, or was replaced by another file of its name,
   // is dropped. Returns the entries that still need the register (printing,
   // paying or cancelled), in the journal's order. A journal that cannot be
-  // read is logged and counts as empty.
-  std::vector<JournalEntry> Recover();
+  // read gives nullopt, logged the first time only: nothing may be printed
+  // before it is read, or a receipt it holds could be printed twice.
+  std::optional<std::vector<JournalEntry>> Recover();
 
   // Files a printed receipt into the OK directory and forgets its entry.
   // When the move fails, the failure is logged, the file stays in the spool
@@ -95,6 +97,7 @@ class JobFiler {
   Journal journal_;
   // Files whose outcome is known but that the disk refused to move or delete.
   std::vector<Unfiled> unfiled_;
+  bool unreadReported_ = false;  // the journal could not be read; logged
 };
 
 }  // namespace ovix

@@ -30,7 +30,10 @@ void ReceiptSpool::Log(const std::string& line) {
 }
 
 void ReceiptSpool::RecoverInterruptedJob() {
-  for (const JournalEntry& entry : filer_.Recover()) {
+  const std::optional<std::vector<JournalEntry>> entries = filer_.Recover();
+  journalUnread_ = !entries;
+  if (!entries) return;
+  for (const JournalEntry& entry : *entries) {
     const RetakeFile retake{{entry.name, entry.identity}, entry.state == JobState::Paying};
     recovered_.emplace_back(retake, entry.state == JobState::Cancelled ? Decision::VoidAndFile
                                                                        : Decision::VoidAndReprint);
@@ -45,6 +48,11 @@ void ReceiptSpool::OnPortError(const std::string& reason) {
 
 void ReceiptSpool::Tick() {
   if (phase_ != Phase::Idle) return;
+  if (journalUnread_) {
+    // No file is taken before the journal of the last run is read.
+    RecoverInterruptedJob();
+    if (journalUnread_) return SetTimer(true);
+  }
   if (!retake_ && !recovered_.empty()) {
     retake_ = recovered_.front().first;
     operatorDecision_ = recovered_.front().second;
@@ -76,7 +84,8 @@ void ReceiptSpool::Look() {
   // With the timer off nothing waited for a second look, so a full look now
   // cannot take a file written in place too early.
   if (!timerOn_) return Tick();
-  if (retake_ || !recovered_.empty()) return;  // the failed file goes first, on the next tick
+  // The failed file goes first, on the next tick; nothing goes before the journal is read.
+  if (retake_ || !recovered_.empty() || journalUnread_) return;
   const FileChooser::ScanResult scan = chooser_.Scan(FileChooser::LookKind::Arrivals);
   if (scan.taken) TakeFile(*scan.taken);
 }

@@ -112,6 +112,8 @@ class ReceiptSpool {
   // out complete (AskReceiptComplete). Those needing the register are taken
   // by the first ticks, before any other file; an entry whose file has gone,
   // or was replaced by another file of its name, only has its receipt voided.
+  // A journal that cannot be read is read again by each tick, which takes
+  // no file before it succeeds.
   void RecoverInterruptedJob();
 
   // Calls that may arrive while a tick runs (from the event processing inside
@@ -221,6 +223,7 @@ class ReceiptSpool {
   bool watchLost_ = false;  // a running watch failed: the safety look tries again
   bool timerOn_ = true;     // as last set through the host (on from start-up)
   std::optional<RetakeFile> retake_;
+  bool journalUnread_ = false;  // the last run's journal could not be read yet
   // Journal entries of an earlier run that need the register, with their
   // decisions: each becomes retake_ in turn before any other file is taken.
   std::deque<std::pair<RetakeFile, Decision>> recovered_;

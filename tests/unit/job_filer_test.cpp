@@ -44,7 +44,9 @@ TEST(JobFiler, RecoversAnEarlierRunsJournal) {
   FileChooser chooser(SystemEnv(), settings, clock, log);
   JobFiler filer(SystemEnv(), settings, log, chooser);
   std::vector<std::string> needRegister;
-  for (const JournalEntry& entry : filer.Recover()) needRegister.push_back(entry.name);
+  const std::optional<std::vector<JournalEntry>> entries = filer.Recover();
+  ASSERT_TRUE(entries);
+  for (const JournalEntry& entry : *entries) needRegister.push_back(entry.name);
   EXPECT_EQ(needRegister, (std::vector<std::string>{"c.txt", "i.txt", "y.txt"}));
   for (const auto& c : cases)
     EXPECT_EQ(fs::exists(root / c.place / c.name), *c.place != 0) << c.name;
