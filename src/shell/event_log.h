@@ -35,8 +35,8 @@ class EventLog {
   const std::string& Path() const { return path_; }
 
   // Appends each line followed by CR LF in one opening of the file, creating it
-  // when missing (shared with the spool's group: ShareWithDirectoryGroup in
-  // os/os.h). Returns false when the file cannot be opened or written, with
+  // when missing (shared with the spool's group: Env::NewAppendableFile).
+  // Returns false when the file cannot be opened or written, with
   // the reason in *error; the caller decides whether that matters.
   bool WriteLines(const std::vector<std::string>& lines, std::string* error = nullptr) const;
   bool WriteLogLine(std::string_view line, std::string* error = nullptr) const {
