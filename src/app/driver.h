@@ -20,8 +20,8 @@ namespace ovix {
 class Driver {
  public:
   // Starts the wire trace, connects the link to `port` and the spool to
-  // `host`; the files go through the startup's Env. `startup` must be Ready; it, `port`, `pump` and
-  // `host` must outlive the driver.
+  // `host`; every file goes through the startup's Env. `startup` must be
+  // Ready; it, its Env, `port`, `pump` and `host` must outlive the driver.
   Driver(const Startup& startup, DriverPort& port, EventPump& pump, AppHost& host);
   ~Driver();
   Driver(const Driver&) = delete;

@@ -206,9 +206,10 @@ class EnvWrapper : public Env {
 // system this is a rename; across file systems the file is copied under a
 // temporary name in the target, flushed, renamed into place, and only then is
 // the source removed, so a crash leaves two identical copies at worst, never
-// none and never a partial one. Both directories are flushed afterwards; a
-// flush that fails is a failure too (the file may then have moved). On any
-// other failure the source is untouched.
+// none and never a partial one. Both directories are flushed afterwards. A
+// directory flush that fails, or a source that cannot be removed after its
+// copy is in place, is a failure too, with its reason: the file may then be
+// in the target already. On any other failure the source is untouched.
 bool MoveIntoDirectory(Env& env, const std::string& source, const std::string& targetDir,
                        const std::string& name, std::string* error);
 

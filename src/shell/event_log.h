@@ -34,10 +34,10 @@ class EventLog {
   EventLog(Env& env, std::string path) : env_(env), path_(std::move(path)) {}
   const std::string& Path() const { return path_; }
 
-  // Appends each line followed by CR LF in one opening of the file, creating it
-  // when missing (shared with the spool's group: ShareWithDirectoryGroup in
-  // os/os.h). Returns false when the file cannot be opened or written, with
-  // the reason in *error; the caller decides whether that matters.
+  // Appends each line followed by CR LF in one opening of the file, creating
+  // it when missing (shared with the spool's group: Env::NewAppendableFile).
+  // Returns false when the file cannot be opened or written, with the reason
+  // in *error; the caller decides whether that matters.
   bool WriteLines(const std::vector<std::string>& lines, std::string* error = nullptr) const;
   bool WriteLogLine(std::string_view line, std::string* error = nullptr) const {
     return WriteLines({std::string(line)}, error);
