@@ -93,7 +93,7 @@ TEST(JobFiler, APrintedReceiptSurvivesACrashAtEveryPoint) {
     const EventLog log(SystemEnv(), (root / "spool" / "LOG.OVX").string());
     FileChooser chooser(SystemEnv(), settings, clock, log);
     JobFiler filer(SystemEnv(), settings, log, chooser);
-    const std::vector<JournalEntry> needRegister = filer.Recover();
+    const std::vector<JournalEntry> needRegister = filer.Recover().value();
     const bool inSpool = fs::exists(root / "spool" / job.name);
     EXPECT_NE(inSpool, fs::exists(root / "ok" / job.name)) << k;
     EXPECT_FALSE(fs::exists(root / "err" / job.name)) << k;
