@@ -8,6 +8,7 @@ set(OVIX_UNIT_TEST_SOURCES
   ${OVIX_ROOT}/tests/unit/check_test.cpp
   ${OVIX_ROOT}/tests/unit/digit_keys_test.cpp
   ${OVIX_ROOT}/tests/unit/fault_env_test.cpp
+  ${OVIX_ROOT}/tests/unit/fault_points_test.cpp
   ${OVIX_ROOT}/tests/unit/file_chooser_test.cpp
   ${OVIX_ROOT}/tests/unit/frame_codec_test.cpp
   ${OVIX_ROOT}/tests/unit/job_file_test.cpp

@@ -111,10 +111,11 @@ bool FileChooser::IsOwnFile(const std::string& name) const {
   return false;
 }
 
-bool FileChooser::IsRegularFile(const std::string& name) const {
+FileChooser::Presence FileChooser::Find(const std::string& name, std::string* error) const {
   FileStatus status;
-  return env_.Status(PathFromText(NativeDirectory(settings_.BONDIR) + name), &status, nullptr) &&
-         status.type == FileType::Regular && !status.symlink;
+  if (!env_.Status(PathFromText(NativeDirectory(settings_.BONDIR) + name), &status, error))
+    return Presence::Unknown;
+  return status.type == FileType::Regular && !status.symlink ? Presence::Here : Presence::Gone;
 }
 
 std::optional<FileChooser::ReadFile> FileChooser::Read(const std::string& name,

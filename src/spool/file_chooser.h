@@ -69,8 +69,11 @@ class FileChooser {
   // True when the name matches the mask, does not begin with a dot and is not
   // the log's, the wire trace's or the journal's (or their temporary files').
   bool CanBeJob(const std::string& name) const;
-  // True when the spool holds a regular file of this name (no link followed).
-  bool IsRegularFile(const std::string& name) const;
+  // Whether the spool holds a regular file of this name (no link followed):
+  // Unknown, with the reason in `error`, when its status cannot be read now,
+  // which callers must not take for a file that is gone.
+  enum class Presence { Here, Gone, Unknown };
+  Presence Find(const std::string& name, std::string* error = nullptr) const;
   // Reads the whole file and its identity; nullopt with the reason in `error`
   // when it cannot be read.
   std::optional<ReadFile> Read(const std::string& name, std::string* error) const;

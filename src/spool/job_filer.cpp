@@ -59,10 +59,11 @@ bool JobFiler::RecoverEntry(const JournalEntry& entry) {
   const JobFileRef file{entry.name, entry.identity};
   const std::string bon = "-> RECUPERARE: BONUL " + ForLog(file);
   // The file the entry speaks of is still there (a file that cannot be read
-  // now counts as it: the tick that takes it tells).
+  // or looked at now counts as it: the tick that takes it tells).
   std::string error;
   const std::optional<FileChooser::ReadFile> read = chooser_.Read(entry.name, &error);
-  const bool there = chooser_.IsRegularFile(entry.name) && (!read || entry.Matches(read->identity));
+  const bool there = chooser_.Find(entry.name) != FileChooser::Presence::Gone &&
+                     (!read || entry.Matches(read->identity));
   switch (entry.state) {
     case JobState::Printed:
     case JobState::GivenUp: {
@@ -138,8 +139,10 @@ void JobFiler::RetryUnfiled() {
 bool JobFiler::RetryOne(const Unfiled& unfiled) {
   const JobFileRef& file = unfiled.file;
   std::string error;
+  const FileChooser::Presence presence = chooser_.Find(file.name);
+  if (presence == FileChooser::Presence::Unknown) return false;
   const std::optional<FileChooser::ReadFile> read = chooser_.Read(file.name, &error);
-  if (!chooser_.IsRegularFile(file.name) ||
+  if (presence == FileChooser::Presence::Gone ||
       (read && file.identity && *file.identity != read->identity)) {
     // Gone, or another file took its name: nothing of this job is left to
     // file, and the new file is a job of its own.

@@ -35,8 +35,10 @@ inline constexpr std::string_view kCancelSequence{"\x00\x0F", 2};
 inline constexpr std::string_view kCancelSequenceTail{"\x00\x3A\x31", 3};
 // Sent before a file is printed again after a failure.
 inline constexpr std::string_view kRetryPreparation{"\x00\x0F\x00\x3A\x31", 5};
+// Voids the receipt open on the register.
+inline constexpr char kVoid = 0x0F;
 // Sent before a receipt when the status reply's byte-6 value is not 1.
-inline constexpr char kStatusKey = 0x0F;
+inline constexpr char kStatusKey = kVoid;
 
 // The clearing: two commands, each with the 9 s wait.
 inline constexpr std::string_view kClearingFirst{"\x11\x45\x31", 3};

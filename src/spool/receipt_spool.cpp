@@ -159,9 +159,12 @@ void ReceiptSpool::Retake() {
     if (operatorDecision_ == Decision::None && !retake.askFirst) retake_.reset();
     return;
   }
-  if (!chooser_.IsRegularFile(name))
-    return EndJob(retake.file, VoidForGoneFile(), GoneLine(retake.file, false));
   std::string error;
+  const FileChooser::Presence presence = chooser_.Find(name, &error);
+  if (presence == FileChooser::Presence::Unknown)
+    return EndJob(retake.file, JobOutcome::Unreadable, error);
+  if (presence == FileChooser::Presence::Gone)
+    return EndJob(retake.file, VoidForGoneFile(), GoneLine(retake.file, false));
   const std::optional<ReadFile> read = chooser_.Read(name, &error);
   if (!read) return EndJob(retake.file, JobOutcome::Unreadable, error);
   // Another file under the same name is a new job, taken by a later look.
@@ -274,18 +277,23 @@ std::optional<JobOutcome> ReceiptSpool::CarryOutDecision() {
 
 // True when the register answered the keys of the cancel sequence.
 bool ReceiptSpool::CancelSequence() {
-  bool answered = SendEachKey(keys::kCancelSequence);
-  if (link_.SecondStatus() != 0) answered = SendEachKey(keys::kCancelSequenceTail) && answered;
-  return answered;
+  const bool answered = SendEachKey(keys::kCancelSequence);
+  if (!answered || link_.SecondStatus() == 0) return answered;
+  return SendEachKey(keys::kCancelSequenceTail);
 }
 
-// Sends each key as a command of its own, whatever the one before gave; stops
-// once the exit is confirmed. True when every key was answered.
+// Sends each key as a command of its own, whatever the one before gave, but
+// for the void key: when the register did not carry it out, the receipt is
+// still open and the keys after it would land in it (the total key of the
+// retry preparation would pay it), so nothing more is sent and the keys count
+// as unanswered. Stops once the exit is confirmed. True when every key was
+// answered.
 bool ReceiptSpool::SendEachKey(std::string_view keys) {
   bool answered = true;
   for (char key : keys) {
     if (exitRequested_) return false;
     const Exchange exchange = link_.SendCommand(std::string_view(&key, 1));
+    if (key == keys::kVoid && exchange != Exchange::Reply) return false;
     answered = answered && (exchange == Exchange::Reply || exchange == Exchange::Refused);
   }
   return answered;
