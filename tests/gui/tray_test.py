@@ -246,6 +246,22 @@ class TrayOnX(DriverTest):
         self.tray_shot("tray-busy" + suffix, box)
         rig.wait(lambda: rig.where("a.txt") == "ok", "the receipt filed")
 
+        # The payment question, the total's reply lost: it comes up without the
+        # keyboard focus, and Enter, Space and a digit typed into it answer
+        # nothing; Alt+N, once it has the focus, answers "Nu".
+        rig.simulate("mute-nth 5")
+        rig.drop("p.txt", ITEM, "<")
+        question = self.wait_for("the payment question", lambda: x.windows("OVIXNOVA"))
+        time.sleep(0.5)
+        focus = subprocess.run(["xdotool", "getwindowfocus"], env=x.env, capture_output=True, text=True)
+        self.assertNotIn(focus.stdout.strip(), question)
+        x.run("xdotool", "windowfocus", "--sync", question[0], "key", "Return", "space", "7")
+        time.sleep(0.5)
+        self.assertEqual((x.windows("OVIXNOVA"), rig.where("p.txt")), (question, "spool"))
+        x.run("xdotool", "key", "alt+n")
+        rig.wait(lambda: rig.where("p.txt") == "ok", "the receipt printed again")
+        self.assertIn("\t-> NU: BONUL SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU", rig.job_log())
+
         # The error picture and the no-answer box with a silent register.
         rig.simulate("silent on")
         rig.drop("b.txt", "<")
