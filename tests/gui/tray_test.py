@@ -258,6 +258,8 @@ class TrayOnX(DriverTest):
         focus = subprocess.run(["xdotool", "getwindowfocus"], env=x.env, capture_output=True, text=True)
         self.assertNotIn(focus.stdout.strip(), question)
         qx, qy, qw, qh = x.geometry(question[0])
+        if embedded:
+            x.shot("payment-question", (qx, qy, qw, qh))
         x.run("xdotool", "mousemove", str(qx + 24), str(qy + qh // 2), "click", "1")
         x.run("xdotool", "windowfocus", "--sync", question[0], "key", "Return", "space", "7", "n")
         time.sleep(0.5)
