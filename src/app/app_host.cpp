@@ -51,10 +51,12 @@ bool AppHost::WatchSpool(const std::string& directory, std::string* reason) {
   return StartWatch(directory, reason);
 }
 
-// An exit requested while the box is up is not a Cancel: the tick ends and
-// the driver stops in order.
+// Cancel stops the driver through the same exit as the menu's, never at once:
+// the running tick ends and unloads the main window, which writes the stop
+// line. An exit requested while the box is up is not a Cancel.
 bool AppHost::AskContinueWithoutRegister() {
-  return ShowNoAnswerBox() || ExitRequested();
+  if (!ShowNoAnswerBox() && !ExitRequested()) RunExitSequence();
+  return true;
 }
 
 // A box closed without an answer comes back until the exit is requested.

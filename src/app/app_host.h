@@ -55,6 +55,11 @@ class AppHost : public DriverHost {
 
   // DriverHost
   bool WatchSpool(const std::string& directory, std::string* reason) final;
+  // The no-answer box (ui::kNoAnswerBox). True for OK, and also for Cancel:
+  // Cancel runs the orderly exit (RunExitSequence), so the spool sees the
+  // exit requested, ends its tick and unloads the main window, and the stop
+  // line is written as after every other exit. An exit requested while the
+  // box is up is not a Cancel.
   bool AskContinueWithoutRegister() final;
   bool AskReceiptComplete(const std::string& file) final;
   void UnloadMain() final;
@@ -85,7 +90,8 @@ class AppHost : public DriverHost {
   virtual void FinishOpenPrompts() = 0;
   // Ends the event loop (not the About box's).
   virtual void QuitEventLoop() = 0;
-  // The no-answer box, modal; true for OK.
+  // The no-answer box, modal; true for OK (Esc and the close button
+  // included), false for Cancel.
   virtual bool ShowNoAnswerBox() = 0;
   virtual PaymentAnswer ShowPaymentQuestion(const std::string& file) = 0;
 

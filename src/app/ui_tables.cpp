@@ -102,6 +102,22 @@ const WindowLayout kAboutBox{"About", "", Frame::NoCaption, 3765,
 const WindowLayout kPrintErrorDialog{"Erorno2", "ATENTIE !!", Frame::Caption,   5820,
                                      1380,      {},           kErorno2Controls, {}};
 const std::span<const MenuEntry> kPopupMenu = kMenuEntries;
+const PromptLayout kNoAnswerBox{.first = nullptr,
+                                .second = nullptr,
+                                .keysAnswer = true,
+                                .mnemonics = false,
+                                .activates = true,
+                                .escapePressesFirst = true};
+const PromptLayout kPaymentQuestion{.first = kPaymentYes,
+                                    .second = kPaymentNo,
+                                    .keysAnswer = false,
+                                    .mnemonics = true,
+                                    .activates = false,
+                                    .escapePressesFirst = false};
+
+std::string ButtonCaption(const PromptLayout& prompt, const char* text) {
+  return (prompt.mnemonics ? "&" : "") + std::string(text);
+}
 
 int ButtonCount(const WindowLayout& window) {
   int count = 0;

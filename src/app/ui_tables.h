@@ -83,9 +83,37 @@ ErrorChoice ErrorChoiceOfButton(int index);
 
 // The caption of the no-answer box and of the payment question.
 inline constexpr char kPromptCaption[] = "OVIXNOVA";
-// The payment question's buttons, "Da" the default one.
+// The payment question's buttons.
 inline constexpr char kPaymentYes[] = "Da";
 inline constexpr char kPaymentNo[] = "Nu";
+
+// How a prompt with two buttons takes the keyboard and the screen; both front
+// ends draw the no-answer box and the payment question from these.
+struct PromptLayout {
+  // The buttons' texts in order; null for the system's OK and Cancel.
+  const char* first;
+  const char* second;
+  // The first button is the default one: Enter presses it, and Enter, Space
+  // and typed characters press the focused button. False: no default button,
+  // no button with the focus, and those keys do nothing; only a click or
+  // Alt + a button's mnemonic answers.
+  bool keysAnswer;
+  // The captions carry a mnemonic, their first letter (ButtonCaption).
+  bool mnemonics;
+  // Shown activated, with the keyboard focus. False: shown above all windows
+  // while the focus stays with the program that has it.
+  bool activates;
+  // Esc and the close button press the first button; false: they do nothing.
+  bool escapePressesFirst;
+};
+// OK (also Esc and the close button: wait and try again) and Cancel.
+extern const PromptLayout kNoAnswerBox;
+// "Da" and "Nu", answered only by a click or Alt+D / Alt+N: a scanner's Enter
+// typed into the point-of-sale program must not answer it.
+extern const PromptLayout kPaymentQuestion;
+// A button's caption as displayed: `text` with the mnemonic marker "&" before
+// its first letter where `prompt` has mnemonics.
+std::string ButtonCaption(const PromptLayout& prompt, const char* text);
 
 // The no-answer box's text, its lines joined by `lineBreak` (a message box of
 // Windows takes "\r", Qt "\n").

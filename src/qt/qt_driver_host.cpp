@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdlib>
@@ -10,6 +12,57 @@
 #include "qt/dialogs.h"
 
 namespace ovix {
+namespace {
+
+// Eats every key pressed without Alt (Enter, Space, Esc, typed characters) on
+// a prompt whose keys answer nothing; the buttons' Alt mnemonics are
+// shortcuts, which Qt carries out before a key press is delivered.
+class KeysAnswerNothing : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress &&
+        !(static_cast<QKeyEvent*>(event)->modifiers() & Qt::AltModifier))
+      return true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+// The keyboard and screen rules of `layout` on a prompt whose buttons are
+// added, `first` the first of them: Esc and the close button press it where
+// the layout says so; where keys answer nothing, no button is the default or
+// takes the focus and the keys' filter covers the box and all its widgets.
+// Qt activates every modal window it shows: a prompt shown without the
+// activation is not modal (RunPrompt waits for it all the same).
+void ApplyPromptLayout(QMessageBox& box, const ui::PromptLayout& layout, QAbstractButton* first) {
+  box.setWindowModality(layout.activates ? Qt::ApplicationModal : Qt::NonModal);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  box.setAttribute(Qt::WA_ShowWithoutActivating, !layout.activates);
+  if (layout.escapePressesFirst) box.setEscapeButton(first);
+  if (layout.keysAnswer) return;
+  box.setDefaultButton(static_cast<QPushButton*>(nullptr));
+  for (QAbstractButton* button : box.buttons()) {
+    if (auto* push = qobject_cast<QPushButton*>(button)) push->setAutoDefault(false);
+    button->setFocusPolicy(Qt::NoFocus);
+  }
+  auto* filter = new KeysAnswerNothing(&box);
+  box.installEventFilter(filter);
+  for (QWidget* widget : box.findChildren<QWidget*>()) widget->installEventFilter(filter);
+}
+
+// Shows a dialog that is not modal and returns its result once it is done,
+// or once the application's event loops are ended.
+int RunModeless(QDialog& dialog) {
+  QEventLoop loop;
+  QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+  dialog.show();
+  loop.exec(QEventLoop::DialogExec);
+  return dialog.result();
+}
+
+}  // namespace
 
 QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
   timer_.setInterval(100);
@@ -122,7 +175,7 @@ template <class Prompt>
 int QtDriverHost::RunPrompt(QPointer<Prompt>& shown, Prompt& prompt) {
   shown = &prompt;
   tray_.UpdateMenuEntries();
-  const int result = prompt.exec();
+  const int result = prompt.isModal() ? prompt.exec() : RunModeless(prompt);
   shown = nullptr;
   tray_.UpdateMenuEntries();
   return result;
@@ -132,8 +185,7 @@ bool QtDriverHost::ShowNoAnswerBox() {
   QMessageBox box(QMessageBox::Critical, ui::kPromptCaption,
                   QString::fromStdString(ui::NoAnswerText("\n")),
                   QMessageBox::Ok | QMessageBox::Cancel, &main_);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  ApplyPromptLayout(box, ui::kNoAnswerBox, box.button(QMessageBox::Ok));
   return RunPrompt<QMessageBox>(noAnswerBox_, box) == QMessageBox::Ok;
 }
 
@@ -146,11 +198,12 @@ PaymentAnswer QtDriverHost::ShowPaymentQuestion(const std::string& file) {
   // Both buttons take the action role: every desktop's layout keeps such
   // buttons in the order added, and with no button of a reject or no role
   // the box has no escape button, so Esc and the close button do nothing.
-  QPushButton* yes = box.addButton(ui::kPaymentYes, QMessageBox::ActionRole);
-  QPushButton* no = box.addButton(ui::kPaymentNo, QMessageBox::ActionRole);
-  box.setDefaultButton(yes);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  const ui::PromptLayout& layout = ui::kPaymentQuestion;
+  QPushButton* yes = box.addButton(QString::fromStdString(ui::ButtonCaption(layout, layout.first)),
+                                   QMessageBox::ActionRole);
+  QPushButton* no = box.addButton(QString::fromStdString(ui::ButtonCaption(layout, layout.second)),
+                                  QMessageBox::ActionRole);
+  ApplyPromptLayout(box, layout, yes);
   RunPrompt<QMessageBox>(paymentBox_, box);
   if (box.clickedButton() == yes) return PaymentAnswer::Yes;
   return box.clickedButton() == no ? PaymentAnswer::No : PaymentAnswer::NoAnswer;
@@ -158,8 +211,10 @@ PaymentAnswer QtDriverHost::ShowPaymentQuestion(const std::string& file) {
 
 QPushButton* QtDriverHost::PaymentButton(QMessageBox* box, const QString& text) {
   if (!box) return nullptr;
+  const QString caption =
+      QString::fromStdString(ui::ButtonCaption(ui::kPaymentQuestion, text.toLatin1().constData()));
   for (QAbstractButton* button : box->buttons())
-    if (button->text() == text) return qobject_cast<QPushButton*>(button);
+    if (button->text() == caption) return qobject_cast<QPushButton*>(button);
   return nullptr;
 }
 

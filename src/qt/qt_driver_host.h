@@ -44,11 +44,16 @@ class QtDriverHost : public QObject, public AppHost {
   QDialog* ExitConfirmationWindow() const { return exitConfirmation_; }
   QDialog* AboutWindow() const { return about_; }
   QDialog* ErrorDialogWindow() const { return errorDialog_; }
+  // The no-answer box: caption "OVIXNOVA", the stop icon, OK (the default;
+  // also Esc and the close button) and Cancel.
   QMessageBox* NoAnswerBox() const { return noAnswerBox_; }
-  // The payment question: caption "OVIXNOVA", the question icon, "Da" (the
-  // default) and "Nu"; Esc and the close button answer nothing.
+  // The payment question: caption "OVIXNOVA", the question icon, "&Da" and
+  // "&Nu" without a default button, shown topmost without activating (and
+  // so not modal); only a click or Alt+D / Alt+N answers
+  // (ui::kPaymentQuestion).
   QMessageBox* PaymentQuestionBox() const { return paymentBox_; }
-  // The button of the payment question with the text `text` ("Da" or "Nu").
+  // The button of the payment question whose table text is `text` ("Da" or
+  // "Nu").
   static QPushButton* PaymentButton(QMessageBox* box, const QString& text);
   const QTimer& SafetyTimer() const { return safetyTimer_; }
 
@@ -67,8 +72,8 @@ class QtDriverHost : public QObject, public AppHost {
 
  private:
   void BuildPopupMenu();
-  // Runs a modal prompt, noted in `shown` and with the tray menu shut while
-  // it is up; returns its result.
+  // Runs a prompt, modal or not, noted in `shown` and with the tray menu shut
+  // while it is up; returns its result.
   template <class Prompt>
   int RunPrompt(QPointer<Prompt>& shown, Prompt& prompt);
 

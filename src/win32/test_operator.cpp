@@ -21,13 +21,12 @@ class Win32Hands : public OperatorHands {
     return true;
   }
   bool AnswerNoAnswerBox(bool ok) override {
-    if (!host_.NoAnswerBox()) return false;
-    PostMessageA(host_.NoAnswerBox(), WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
-    return true;
+    const HWND box = host_.NoAnswerBox();
+    return box && Click(win32::PromptButton(box, ok ? 0 : 1));
   }
   bool AnswerPaymentQuestion(bool yes) override {
     const HWND box = host_.PaymentQuestionBox();
-    return box && Click(GetDlgItem(box, yes ? IDYES : IDNO));
+    return box && Click(win32::PromptButton(box, yes ? 0 : 1));
   }
   bool PressErrorButton(int index) override {
     const HWND dialog = host_.ErrorDialogWindow();

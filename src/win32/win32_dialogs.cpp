@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cctype>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,16 +16,18 @@ namespace {
 
 using ui::Px;
 
-enum class Kind { Form1, About, Erorno2 };
+enum class Kind { Form1, About, Erorno2, Prompt };
 
 // What one of the driver's windows keeps in GWLP_USERDATA; deleted with it.
 struct DialogState {
   Kind kind = Kind::Form1;
   std::function<void()> onExit;                        // Form1
   const std::function<void(int)>* onButton = nullptr;  // Erorno2, only while it runs
-  bool ended = false;     // Erorno2: a button or DismissPrompt ended it
-  bool leftDown = false;  // About: the left button went down inside
-  HWND focus = nullptr;   // the control that gets the focus when it is activated
+  bool ended = false;  // Erorno2, Prompt: a button or DismissPrompt ended it
+  int answer = 0;      // Prompt: 1 + the index of the button that ended it; 0: none
+  const ui::PromptLayout* prompt = nullptr;  // Prompt
+  bool leftDown = false;                     // About: the left button went down inside
+  HWND focus = nullptr;                      // the control that gets the focus when it is activated
 };
 
 constexpr char kDialogClass[] = "OVIXNOVA_DIALOG";
@@ -152,29 +155,43 @@ DWORD FrameStyle(ui::Frame frame) {
 // A top-level window with the layout's caption, frame and client area,
 // centred on the work area of the primary screen. Takes the state over once
 // created.
-HWND CreateFrame(std::unique_ptr<DialogState>* state, HWND owner, const ui::WindowLayout& layout) {
-  constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;  // no window icon
-  const DWORD style = FrameStyle(layout.frame);
+HWND CreateFrame(std::unique_ptr<DialogState>* state, HWND owner, const char* caption,
+                 ui::Frame frame, SIZE client, DWORD exStyle = 0) {
+  const DWORD kExStyle = WS_EX_DLGMODALFRAME | exStyle;  // no window icon
+  const DWORD style = FrameStyle(frame);
   DialogClass();
-  RECT rect{0, 0, Px(layout.widthTwips), Px(layout.heightTwips)};
+  RECT rect{0, 0, client.cx, client.cy};
   AdjustWindowRectEx(&rect, style, FALSE, kExStyle);
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
   const int left = work.left + (work.right - work.left - width) / 2;
   const int top = work.top + (work.bottom - work.top - height) / 2;
-  return CreateWindowExA(kExStyle, kDialogClass, layout.caption, style, left, top, width, height,
-                         owner, nullptr, GetModuleHandleA(nullptr), state);
+  return CreateWindowExA(kExStyle, kDialogClass, caption, style, left, top, width, height, owner,
+                         nullptr, GetModuleHandleA(nullptr), state);
+}
+
+HWND CreateFrame(std::unique_ptr<DialogState>* state, HWND owner, const ui::WindowLayout& layout) {
+  return CreateFrame(state, owner, layout.caption, layout.frame,
+                     {Px(layout.widthTwips), Px(layout.heightTwips)});
+}
+
+// A control placed in pixels.
+HWND AddControl(HWND parent, const char* windowClass, int id, const char* text, DWORD style,
+                const RECT& place, HFONT font) {
+  const HWND control = CreateWindowExA(
+      0, windowClass, text, WS_CHILD | WS_VISIBLE | style, place.left, place.top,
+      place.right - place.left, place.bottom - place.top, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+  if (control && font) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return control;
 }
 
 HWND AddControl(HWND parent, const char* windowClass, int id, const char* text, DWORD style,
                 const ui::Twips& twips, HFONT font) {
-  const HWND control = CreateWindowExA(
-      0, windowClass, text, WS_CHILD | WS_VISIBLE | style, Px(twips.left), Px(twips.top),
-      Px(twips.width), Px(twips.height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-      GetModuleHandleA(nullptr), nullptr);
-  if (control && font) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return control;
+  const RECT place{Px(twips.left), Px(twips.top), Px(twips.left) + Px(twips.width),
+                   Px(twips.top) + Px(twips.height)};
+  return AddControl(parent, windowClass, id, text, style, place, font);
 }
 
 // A label (static text without & prefixes). A font wider than the
@@ -320,6 +337,11 @@ void OnCommand(HWND window, DialogState& state, int id, int code) {
     state.ended = true;
     PostMessageA(window, WM_NULL, 0, 0);  // wakes the dialog's message loop
     if (state.onButton && *state.onButton) (*state.onButton)(id - kFirstButtonId);
+  } else if (state.kind == Kind::Prompt && (id == kFirstButtonId || id == kFirstButtonId + 1) &&
+             !state.ended) {
+    state.ended = true;
+    state.answer = id - kFirstButtonId + 1;
+    PostMessageA(window, WM_NULL, 0, 0);
   }
 }
 
@@ -343,12 +365,37 @@ bool CommonMessage(HWND window, DialogState& state, UINT message, WPARAM wParam,
       NextControl(window, wParam, lParam);
       return true;
     case kDismiss:
-      if (state.kind == Kind::Erorno2) state.ended = true;
+      state.ended = true;
       PostMessageA(window, WM_NULL, 0, 0);
       return true;
     default:
       return false;
   }
+}
+
+// The close button of a prompt presses its first button where the layout
+// says so; otherwise it does nothing.
+LRESULT ClosePrompt(HWND window, const DialogState& state) {
+  if (state.prompt && state.prompt->escapePressesFirst)
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(kFirstButtonId, BN_CLICKED), 0);
+  return 0;
+}
+
+// Alt + a prompt button's mnemonic letter presses the button; true when one
+// matched. Plain characters never come here: they reach no button.
+bool PressMnemonic(HWND window, const DialogState& state, WPARAM key) {
+  if (!state.prompt || !state.prompt->mnemonics || key > 0xFF) return false;
+  const char* const texts[] = {state.prompt->first, state.prompt->second};
+  for (int index = 0; index < 2; ++index) {
+    const std::string caption = ui::ButtonCaption(*state.prompt, texts[index]);
+    const std::size_t mark = caption.find('&');
+    if (mark + 1 >= caption.size() ||
+        std::tolower(static_cast<unsigned char>(caption[mark + 1])) != std::tolower(int(key)))
+      continue;
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(kFirstButtonId + index, BN_CLICKED), 0);
+    return true;
+  }
+  return false;
 }
 
 LRESULT StaticColour(HWND window, HDC dc, HWND control) {
@@ -374,6 +421,10 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return StaticColour(window, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_CLOSE:
       if (state->kind == Kind::Erorno2) return 0;  // the operator is to choose
+      if (state->kind == Kind::Prompt) return ClosePrompt(window, *state);
+      break;
+    case WM_SYSCHAR:
+      if (state->kind == Kind::Prompt && PressMnemonic(window, *state, wParam)) return 0;
       break;
     case WM_NCDESTROY:
       if (window == form1) form1 = nullptr;
@@ -463,34 +514,39 @@ void RunModalLoop(HWND dialog) {
   }
 }
 
-thread_local HWND* boxShown = nullptr;    // where the next message box's window goes
-thread_local bool boxIsQuestion = false;  // the next message box is the payment question
+thread_local HWND* boxShown = nullptr;  // where the next message box's window goes
 thread_local HHOOK boxHook = nullptr;
 
-// The payment question's window procedure before QuestionProc took over.
-constexpr wchar_t kQuestionBase[] = L"OVIXNOVA.QuestionBase";
+// The no-answer box's window procedure before NoAnswerProc took over.
+constexpr wchar_t kBoxBase[] = L"OVIXNOVA.NoAnswerBase";
+// The id the no-answer box's Cancel button takes instead of IDCANCEL.
+constexpr int kBoxCancelId = 0x7FF0;
 
-// The payment question over the system's message box: the buttons read "Da"
-// and "Nu", and Esc and the close button, which send IDCANCEL, answer
-// nothing (a box with the cancel button hidden would take it as an answer).
-LRESULT CALLBACK QuestionProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
-  const auto base = reinterpret_cast<WNDPROC>(GetPropW(box, kQuestionBase));
+// The no-answer box over the system's message box. The dialog manager sends
+// IDCANCEL for Esc and the close button alike; with the Cancel button under
+// an id of its own, only that button is a Cancel, and IDCANCEL from anywhere
+// else presses OK where the table says so (ui::kNoAnswerBox).
+LRESULT CALLBACK NoAnswerProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto base = reinterpret_cast<WNDPROC>(GetPropW(box, kBoxBase));
+  const int escape = ui::kNoAnswerBox.escapePressesFirst ? IDOK : IDCANCEL;
   switch (message) {
     case WM_INITDIALOG: {
       const LRESULT result = CallWindowProcW(base, box, message, wParam, lParam);
-      SetDlgItemTextA(box, IDYES, ui::kPaymentYes);
-      SetDlgItemTextA(box, IDNO, ui::kPaymentNo);
+      if (const HWND cancel = GetDlgItem(box, IDCANCEL))
+        SetWindowLongPtrW(cancel, GWLP_ID, kBoxCancelId);
       return result;
     }
+    case WM_CLOSE:
+      return CallWindowProcW(base, box, WM_COMMAND, MAKEWPARAM(escape, BN_CLICKED), 0);
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDCANCEL) return 0;
-      break;
-    case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_CLOSE) return 0;
+      if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kBoxCancelId) {
+        const int id = LOWORD(wParam) == IDCANCEL ? escape : IDCANCEL;
+        return CallWindowProcW(base, box, message, MAKEWPARAM(id, HIWORD(wParam)), 0);
+      }
       break;
     case WM_NCDESTROY:
       SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
-      RemovePropW(box, kQuestionBase);
+      RemovePropW(box, kBoxBase);
       break;
     default:
       break;
@@ -498,8 +554,9 @@ LRESULT CALLBACK QuestionProc(HWND box, UINT message, WPARAM wParam, LPARAM lPar
   return CallWindowProcW(base, box, message, wParam, lParam);
 }
 
-// Notes the message box's window as it is created: the first top-level window
-// of the dialog class on this thread while the box is being shown.
+// Notes the message box's window as it is created, the first top-level
+// window of the dialog class on this thread while the box is being shown,
+// and puts NoAnswerProc in front of its window procedure.
 LRESULT CALLBACK WatchBoxCreation(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_CREATEWND && boxShown) {
     const HWND window = reinterpret_cast<HWND>(wParam);
@@ -508,34 +565,126 @@ LRESULT CALLBACK WatchBoxCreation(int code, WPARAM wParam, LPARAM lParam) {
     if (!(create->lpcs->style & WS_CHILD) && GetClassNameA(window, name, sizeof name) > 0 &&
         lstrcmpA(name, "#32770") == 0) {
       *std::exchange(boxShown, nullptr) = window;
-      if (std::exchange(boxIsQuestion, false)) {
-        SetPropW(window, kQuestionBase,
-                 reinterpret_cast<HANDLE>(GetWindowLongPtrW(window, GWLP_WNDPROC)));
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&QuestionProc));
-      }
+      SetPropW(window, kBoxBase, reinterpret_cast<HANDLE>(GetWindowLongPtrW(window, GWLP_WNDPROC)));
+      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NoAnswerProc));
     }
   }
   return CallNextHookEx(boxHook, code, wParam, lParam);
 }
 
-// Shows a message box, noting its window in *shown while it is up; a
-// question box gets the payment question's buttons and keys. Returns the
-// box's answer (0 when it could not be shown or was ended without one).
-int ShowMessageBox(HWND owner, const char* text, UINT type, HWND* shown, bool question) {
+// Shows the no-answer message box, noting its window in *shown while it is
+// up. Returns the box's answer (0 when it could not be shown).
+int ShowNoAnswerBox(HWND owner, const char* text, UINT type, HWND* shown) {
   HWND unused = nullptr;
   HWND* const target = shown ? shown : &unused;
   *target = nullptr;
   HWND* const outerShown = std::exchange(boxShown, target);
-  const bool outerQuestion = std::exchange(boxIsQuestion, question);
   const HHOOK hook = SetWindowsHookExA(WH_CBT, &WatchBoxCreation, nullptr, GetCurrentThreadId());
   const HHOOK outerHook = std::exchange(boxHook, hook);
   const int answer = MessageBoxA(owner, text, ui::kPromptCaption, type);
   if (hook) UnhookWindowsHookEx(hook);
   boxHook = outerHook;
   boxShown = outerShown;
-  boxIsQuestion = outerQuestion;
   *target = nullptr;
   return answer;
+}
+
+// A prompt's measures in pixels, as a message box has them: the margin, the
+// icon's side, the buttons' size and the gap between them.
+constexpr int kPromptMargin = 11, kIconSide = 32;
+constexpr int kButtonWidth = 75, kButtonHeight = 23, kButtonGap = 6;
+constexpr int kQuestionIcon = 32514;  // the system's IDI_QUESTION
+
+SIZE TextSize(HFONT font, const std::string& text) {
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT rect{0, 0, 0, 0};
+  DrawTextA(dc, text.c_str(), -1, &rect, DT_CALCRECT | DT_NOPREFIX | DT_LEFT);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return {rect.right + 2, rect.bottom};
+}
+
+// A button of a prompt whose keys answer nothing: Space, Enter and typed
+// characters, which a button takes once a click has given it the focus, are
+// dropped; Alt + a letter goes to the prompt's mnemonics.
+LRESULT CALLBACK PromptButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto base = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(button, GWLP_USERDATA));
+  switch (message) {
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+      return 0;
+    case WM_SYSCHAR:
+      return SendMessageA(GetParent(button), message, wParam, lParam);
+    default:
+      return CallWindowProcA(base, button, message, wParam, lParam);
+  }
+}
+
+// The prompt's icon, text and its two buttons centred below them. Where keys
+// answer, the buttons take the focus by Tab and the first is the default one;
+// where they do not, no button is either.
+void AddPromptControls(HWND window, const ui::PromptLayout& layout, const std::string& text,
+                       int icon, SIZE textSize, SIZE client) {
+  const HFONT font = Font(kDefaultFont);
+  const HWND picture = AddControl(
+      window, "STATIC", kLabelId, nullptr, SS_ICON,
+      RECT{kPromptMargin, kPromptMargin, kPromptMargin + kIconSide, kPromptMargin + kIconSide},
+      nullptr);
+  SendMessageA(picture, STM_SETICON,
+               reinterpret_cast<WPARAM>(LoadIconA(nullptr, MAKEINTRESOURCEA(icon))), 0);
+  const int textLeft = 2 * kPromptMargin + kIconSide;
+  AddControl(window, "STATIC", kLabelId, text.c_str(), SS_LEFT | SS_NOPREFIX,
+             RECT{textLeft, kPromptMargin, textLeft + textSize.cx, kPromptMargin + textSize.cy},
+             font);
+  const char* const texts[] = {layout.first, layout.second};
+  int left = (client.cx - 2 * kButtonWidth - kButtonGap) / 2;
+  const int top = client.cy - kPromptMargin - kButtonHeight;
+  for (int index = 0; index < 2; ++index, left += kButtonWidth + kButtonGap) {
+    const DWORD style = !layout.keysAnswer ? BS_PUSHBUTTON
+                        : index == 0       ? WS_TABSTOP | BS_DEFPUSHBUTTON
+                                           : WS_TABSTOP | BS_PUSHBUTTON;
+    const HWND button = AddControl(window, "BUTTON", kFirstButtonId + index,
+                                   ui::ButtonCaption(layout, texts[index]).c_str(), style,
+                                   RECT{left, top, left + kButtonWidth, top + kButtonHeight}, font);
+    if (button && !layout.keysAnswer) {
+      const LONG_PTR base =
+          SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PromptButtonProc));
+      SetWindowLongPtrA(button, GWLP_USERDATA, base);
+    }
+  }
+}
+
+// A prompt of ours with the layout's buttons, hidden, topmost and centred.
+HWND CreatePrompt(HWND owner, const ui::PromptLayout& layout, const std::string& text, int icon) {
+  const SIZE textSize = TextSize(Font(kDefaultFont), text);
+  const int textRight = 3 * kPromptMargin + kIconSide + textSize.cx;
+  const int buttonsRight = 2 * kPromptMargin + 2 * kButtonWidth + kButtonGap;
+  const SIZE client{
+      textRight > buttonsRight ? textRight : buttonsRight,
+      3 * kPromptMargin + (textSize.cy > kIconSide ? textSize.cy : kIconSide) + kButtonHeight};
+  auto state = NewState(Kind::Prompt);
+  state->prompt = &layout;
+  const HWND window = CreateFrame(&state, owner, ui::kPromptCaption, ui::Frame::CaptionAndClose,
+                                  client, WS_EX_TOPMOST);
+  if (window) AddPromptControls(window, layout, text, icon, textSize, client);
+  return window;
+}
+
+// Shows `window` above the windows `after` says, activated or not, with the
+// owner disabled, and returns once it has ended; *shown holds it meanwhile.
+void RunModal(HWND owner, HWND window, HWND* shown, HWND after, bool activate) {
+  if (shown) *shown = window;
+  // EnableWindow answers whether the owner was disabled already (a dialog
+  // over it); only an owner disabled here is enabled again.
+  const bool ownerDisabledHere = owner && !EnableWindow(owner, FALSE);
+  SetWindowPos(window, after, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | (activate ? 0 : SWP_NOACTIVATE));
+  if (activate) SetForegroundWindow(window);
+  RunModalLoop(window);
+  // The owner is enabled before the window goes, so that it gets the activation.
+  if (ownerDisabledHere) EnableWindow(owner, TRUE);
 }
 
 }  // namespace
@@ -574,32 +723,33 @@ HWND ShowAbout(HWND owner, const std::string& versionText) {
 void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, HWND* shown) {
   const HWND dialog = CreatePrintErrorDialog(owner, onButton);
   if (!dialog) return;
-  if (shown) *shown = dialog;
-  // EnableWindow answers whether the owner was disabled already (a dialog
-  // over it); only an owner disabled here is enabled again.
-  const bool ownerDisabledHere = owner && !EnableWindow(owner, FALSE);
-  SetWindowPos(dialog, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
-  SetForegroundWindow(dialog);
-  RunModalLoop(dialog);
-  // The owner is enabled before the dialog goes, so that it gets the activation.
-  if (ownerDisabledHere) EnableWindow(owner, TRUE);
+  RunModal(owner, dialog, shown, HWND_NOTOPMOST, true);
   if (DialogState* state = StateOf(dialog)) state->onButton = nullptr;
   if (IsWindow(dialog)) DestroyWindow(dialog);
   if (shown) *shown = nullptr;
 }
 
 bool AskContinueWithoutRegister(HWND owner, HWND* shown) {
-  return ShowMessageBox(owner, ui::NoAnswerText("\r").c_str(),
-                        MB_OKCANCEL | MB_ICONSTOP | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
-                        shown, false) == IDOK;
+  return ShowNoAnswerBox(owner, ui::NoAnswerText("\r").c_str(),
+                         MB_OKCANCEL | MB_ICONSTOP | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
+                         shown) == IDOK;
 }
 
 int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown) {
-  const std::string text = ui::PaymentQuestionText(file);
-  return ShowMessageBox(
-      owner, text.c_str(),
-      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
-      shown, true);
+  const ui::PromptLayout& layout = ui::kPaymentQuestion;
+  const HWND prompt = CreatePrompt(owner, layout, ui::PaymentQuestionText(file), kQuestionIcon);
+  if (!prompt) return 0;
+  RunModal(owner, prompt, shown, HWND_TOPMOST, layout.activates);
+  const DialogState* state = StateOf(prompt);
+  const int answer = state ? state->answer : 0;
+  if (IsWindow(prompt)) DestroyWindow(prompt);
+  if (shown) *shown = nullptr;
+  return answer == 1 ? IDYES : answer == 2 ? IDNO : 0;
+}
+
+HWND PromptButton(HWND prompt, int index) {
+  if (StateOf(prompt)) return GetDlgItem(prompt, kFirstButtonId + index);
+  return GetDlgItem(prompt, index == 0 ? IDOK : kBoxCancelId);
 }
 
 void DismissPrompt(HWND shown) {
@@ -608,11 +758,8 @@ void DismissPrompt(HWND shown) {
     SendMessageA(shown, kDismiss, 0, 0);
     return;
   }
-  // The payment question takes no IDCANCEL: it ends without an answer.
-  if (GetPropW(shown, kQuestionBase)) {
-    EndDialog(shown, 0);
-    return;
-  }
+  // The no-answer box takes IDCANCEL as its escape: the exit decides what
+  // its end means.
   char name[16] = "";
   if (GetClassNameA(shown, name, sizeof name) > 0 && lstrcmpA(name, "#32770") == 0)
     SendMessageA(shown, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -621,8 +768,12 @@ void DismissPrompt(HWND shown) {
 bool PreTranslateDialogMessage(MSG* msg) {
   if (!msg || !msg->hwnd) return false;
   const HWND root = GetAncestor(msg->hwnd, GA_ROOT);
-  if (!StateOf(root)) return false;
+  const DialogState* state = StateOf(root);
+  if (!state) return false;
   if (ExitKey(root, msg->message, msg->wParam)) return true;
+  // The dialog manager would press a prompt's button for Enter and for its
+  // letter typed without Alt: a prompt whose keys answer nothing is left out.
+  if (state->kind == Kind::Prompt && !state->prompt->keysAnswer) return false;
   return IsDialogMessageA(root, msg) != FALSE;
 }
 

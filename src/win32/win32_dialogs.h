@@ -33,16 +33,24 @@ HWND ShowAbout(HWND owner, const std::string& versionText);
 void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, HWND* shown);
 
 // The no-answer message box: caption "OVIXNOVA", the stop icon, OK and
-// Cancel, system-modal and topmost. True for OK. *shown holds the box's window
-// while it is up (so a test or the exit can answer it).
+// Cancel, system-modal and topmost. True for OK, which Esc and the close
+// button also press (ui::kNoAnswerBox); false for the Cancel button. *shown
+// holds the box's window while it is up (so a test or the exit can answer it).
 bool AskContinueWithoutRegister(HWND owner, HWND* shown);
 
-// The payment question about the receipt `file` (ANSI, as the log shows it):
-// caption "OVIXNOVA", the question icon, "Da" (the default) and "Nu",
-// system-modal and topmost; Esc and the close button do nothing. Returns
-// IDYES or IDNO, or 0 when the box could not be shown or DismissPrompt ended
-// it. *shown holds the box's window while it is up.
+// The payment question about the receipt `file` (ANSI, as the log shows it),
+// a window of ours drawn from ui::kPaymentQuestion: caption "OVIXNOVA", the
+// question icon, "&Da" and "&Nu", modal to `owner`, shown topmost without
+// taking the activation from the program that has it. No button is the
+// default one or takes the focus; Enter, Space, Esc, typed characters and the
+// close button do nothing; a click or Alt+D / Alt+N answers. Returns IDYES or
+// IDNO, or 0 when it could not be shown or DismissPrompt ended it. *shown
+// holds its window while it is up.
 int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown);
+
+// The button `index` (0 the first, 1 the second) of the shown no-answer box
+// or payment question; null when there is none.
+HWND PromptButton(HWND prompt, int index);
 
 // Ends a shown printer-error dialog or message box without a choice (the exit
 // closes them).

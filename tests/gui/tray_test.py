@@ -3,7 +3,9 @@
 StatusNotifierItem host, which draws the menu the driver exports).
 
 Right-clicks the tray icon, opens the menu, the About box and the exit
-confirmation, confirms the exit with Ctrl+Ins and checks the stop line. Saves
+confirmation, confirms the exit with Ctrl+Ins and checks the stop line. Types
+at the payment question, which comes up without the focus and answers only
+Alt+N, and presses Esc in the no-answer box, which is OK. Saves
 screenshots of the icon's three pictures, the menu, the dialogs and the
 no-answer box under build/screenshots/.
 """
@@ -246,10 +248,30 @@ class TrayOnX(DriverTest):
         self.tray_shot("tray-busy" + suffix, box)
         rig.wait(lambda: rig.where("a.txt") == "ok", "the receipt filed")
 
+        # The payment question, the total's reply lost: it comes up without the
+        # keyboard focus. Clicked to the front, Enter, Space, a digit and a
+        # letter typed into it answer nothing; Alt+N answers "Nu".
+        rig.simulate("mute-nth 5")
+        rig.drop("p.txt", ITEM, "<")
+        question = self.wait_for("the payment question", lambda: x.windows("OVIXNOVA"))
+        time.sleep(0.5)
+        focus = subprocess.run(["xdotool", "getwindowfocus"], env=x.env, capture_output=True, text=True)
+        self.assertNotIn(focus.stdout.strip(), question)
+        qx, qy, qw, qh = x.geometry(question[0])
+        if embedded:
+            x.shot("payment-question", (qx, qy, qw, qh))
+        x.run("xdotool", "mousemove", str(qx + 24), str(qy + qh // 2), "click", "1")
+        x.run("xdotool", "windowfocus", "--sync", question[0], "key", "Return", "space", "7", "n")
+        time.sleep(0.5)
+        self.assertEqual((x.windows("OVIXNOVA"), rig.where("p.txt")), (question, "spool"))
+        x.run("xdotool", "key", "alt+n")
+        rig.wait(lambda: rig.where("p.txt") == "ok", "the receipt printed again")
+        self.assertIn("\t-> NU: BONUL SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU", rig.job_log())
+
         # The error picture and the no-answer box with a silent register.
         rig.simulate("silent on")
         rig.drop("b.txt", "<")
-        self.wait_for("the no-answer box", lambda: x.windows("OVIXNOVA"))
+        no_answer = self.wait_for("the no-answer box", lambda: x.windows("OVIXNOVA"))
         time.sleep(0.5)
         self.tray_shot("tray-error" + suffix, box)
         if embedded:
@@ -269,8 +291,12 @@ class TrayOnX(DriverTest):
             time.sleep(0.5)
             self.assertEqual((x.windows("ATENTIE !!!"), x.windows("^ $")), ([], []))
             x.run("xdotool", "key", "Escape")
+        # Esc in the no-answer box is OK: the same file is tried again.
         rig.simulate("silent off", "fail-keys 2A status 08")
-        rig.operate("ok")
+        bx, by, bw, bh = x.geometry(no_answer[0])
+        x.run("xdotool", "mousemove", str(bx + 24), str(by + bh // 2), "click", "1")
+        x.run("xdotool", "windowfocus", "--sync", no_answer[0], "key", "Escape")
+        rig.wait(lambda: "\t-> RE-INCERCARE..." in rig.job_log(), "the retry after Esc")
         rig.drop("c.txt", ITEM)
         dialog = self.wait_for("the error dialog", lambda: x.windows("ATENTIE !!$"))
         time.sleep(0.3)

@@ -455,23 +455,29 @@ void UiTest::errorDialogButtons() {
 }
 
 // The no-answer box and the payment question: caption, icon, text, buttons
-// in their order and the default one, the tray menu shut while they are up,
-// and what each way of ending them answers. An action is a button's text,
-// "enter" (on the box), "esc" and "close" (which must leave it up), "forced"
-// (a close without an answer: the question comes back) or "exit" (the exit
-// ends it).
+// in their order, the default one and the activation, the tray menu shut
+// while they are up, and what each way of ending them answers. An action is
+// a button's text (a click), "alt+D" / "alt+N" (the mnemonic, once the
+// operator has brought the box forward), "enter", "space", "7", "n", "esc" and
+// "close" (which the payment question must ignore), "forced" (a close
+// without an answer: the question comes back) or "exit" (the exit ends it).
+// The no-answer box's Cancel ends the driver in order.
 void UiTest::messageBoxes_data() {
   QTest::addColumn<bool>("payment");
   QTest::addColumn<QStringList>("actions");
   QTest::addColumn<bool>("answer");
-  QTest::newRow("no answer OK") << false << QStringList{"OK"} << true;
-  QTest::newRow("no answer Cancel") << false << QStringList{"Cancel"} << false;
-  QTest::newRow("payment Da") << true << QStringList{"Da"} << true;
-  QTest::newRow("payment Nu") << true << QStringList{"Nu"} << false;
-  QTest::newRow("payment Enter") << true << QStringList{"enter"} << true;
-  QTest::newRow("payment Esc, close") << true << QStringList{"esc", "close", "Nu"} << false;
-  QTest::newRow("payment forced close") << true << QStringList{"forced", "Da"} << true;
-  QTest::newRow("payment exit") << true << QStringList{"exit"} << false;
+  QTest::addColumn<bool>("unloaded");
+  QTest::newRow("no answer OK") << false << QStringList{"OK"} << true << false;
+  QTest::newRow("no answer Esc") << false << QStringList{"esc"} << true << false;
+  QTest::newRow("no answer close") << false << QStringList{"close"} << true << false;
+  QTest::newRow("no answer Cancel") << false << QStringList{"Cancel"} << true << true;
+  QTest::newRow("payment Da") << true << QStringList{"Da"} << true << false;
+  QTest::newRow("payment Nu") << true << QStringList{"Nu"} << false << false;
+  QTest::newRow("payment keys, Alt+D")
+      << true << QStringList{"enter", "space", "7", "n", "esc", "close", "alt+D"} << true << false;
+  QTest::newRow("payment Alt+N") << true << QStringList{"alt+N"} << false << false;
+  QTest::newRow("payment forced close") << true << QStringList{"forced", "Da"} << true << false;
+  QTest::newRow("payment exit") << true << QStringList{"exit"} << false << false;
 }
 
 void UiTest::messageBoxes() {
@@ -492,12 +498,15 @@ void UiTest::messageBoxes() {
     *second = payment ? QtDriverHost::PaymentButton(box, ui::kPaymentNo)
                       : qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel));
     QCOMPARE(box->windowTitle(), QString(ui::kPromptCaption));
-    QVERIFY(box->isModal() && (box->windowFlags() & Qt::WindowStaysOnTopHint));
+    QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(box->isModal(), !payment);
     QVERIFY(host.Tray().menuBlocked());
+    QCOMPARE(box->testAttribute(Qt::WA_ShowWithoutActivating), payment);
     if (!payment) {
       QCOMPARE(box->icon(), QMessageBox::Critical);
       QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
       QCOMPARE(box->text(), QString::fromStdString(ui::NoAnswerText("\n")));
+      QVERIFY(box->escapeButton() == *first);
       return;
     }
     QCOMPARE(box->icon(), QMessageBox::Question);
@@ -505,34 +514,55 @@ void UiTest::messageBoxes() {
     QCOMPARE(box->textFormat(), Qt::PlainText);
     QCOMPARE(box->buttons().size(), 2);
     QVERIFY(*first && *second && (*first)->x() < (*second)->x());
-    QCOMPARE(box->defaultButton(), *first);
+    QCOMPARE((*first)->text() + (*second)->text(), QString("&Da&Nu"));
+    QVERIFY(!box->defaultButton() && !box->escapeButton());
+    QVERIFY(!(*first)->isDefault() && !(*second)->isDefault() && !box->focusWidget());
   };
+  // The keys that must not answer the payment question.
+  const QMap<QString, Qt::Key> keys{{"enter", Qt::Key_Return},
+                                    {"space", Qt::Key_Space},
+                                    {"7", Qt::Key_7},
+                                    {"n", Qt::Key_N},
+                                    {"esc", Qt::Key_Escape}};
   int step = 0;
+  bool busy = false;
   QTimer driver;
   QObject::connect(&driver, &QTimer::timeout, [&] {
     QMessageBox* box = payment ? host.PaymentQuestionBox() : host.NoAnswerBox();
-    if (!box || !box->isVisible() || step >= actions.size()) return;
+    if (busy || !box || !box->isVisible() || step >= actions.size()) return;
     QPushButton *first = nullptr, *second = nullptr;
     check(box, &first, &second);
     const QString action = actions[step++];
-    if (action == "esc" || action == "close") {
-      if (action == "esc") QTest::keyClick(box, Qt::Key_Escape);
+    if (keys.contains(action) || action == "close") {
       if (action == "close") box->close();
-      QVERIFY(box->isVisible() && !box->clickedButton());
-    } else if (action == "enter") {
-      QTest::keyClick(box, Qt::Key_Return);
+      if (action != "close") QTest::keyClick(box, keys[action]);
+      QCOMPARE(box->isVisible(), payment);
+      // A key that answers clicks at once, a mnemonic's letter a moment later.
+      QVERIFY(box->clickedButton() == (payment ? nullptr : first));
+      QVERIFY(!first->isDown() && !second->isDown());
+    } else if (action.startsWith("alt+")) {
+      busy = true;  // the wait below runs this timer's events
+      box->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(box));
+      busy = false;
+      QTest::keyClick(box, action.back().toLatin1(), Qt::AltModifier);
     } else if (action == "forced" || action == "exit") {
       if (action == "exit") spool.RequestExit();
       box->done(0);  // as the exit sequence ends it
     } else if (first && second) {
-      (action == first->text() ? first : second)->click();
+      (action == first->text().remove('&') ? first : second)->click();
     }
   });
   driver.start(0);
   QFETCH(bool, answer);
+  QFETCH(bool, unloaded);
   QCOMPARE(payment ? host.AskReceiptComplete(file) : host.AskContinueWithoutRegister(), answer);
   QCOMPARE(step, actions.size());
   QVERIFY(!host.PaymentQuestionBox() && !host.NoAnswerBox() && !host.Tray().menuBlocked());
+  QCOMPARE(host.MainUnloaded(), unloaded);
+  // The exit ended the application's event loops: a run of the loop clears that.
+  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+  QCoreApplication::exec();
 }
 
 // The safety looks run from start-up to the exit, every kSafetyLookPeriod.

@@ -106,8 +106,9 @@ TEST(AppHost, ExitOrder) {
   EXPECT_TRUE(host.MainUnloaded());
 }
 
-// An exit request overrides Cancel in the no-answer box; a payment question
-// closed without an answer comes back until it gets one or the exit comes.
+// Cancel in the no-answer box runs the exit sequence, and an exit request
+// overrides it; a payment question closed without an answer comes back until
+// it gets one or the exit comes.
 TEST(AppHost, PromptRules) {
   using A = PaymentAnswer;
   const struct {
@@ -116,15 +117,16 @@ TEST(AppHost, PromptRules) {
     std::deque<A> answers;
     bool result;
     int shown;
+    bool unloaded;
   } cases[] = {
-      {false, false, {true}, {}, true, 1},
-      {false, false, {false}, {}, false, 1},
-      {true, false, {false}, {}, true, 1},
-      {false, true, {}, {A::Yes}, true, 1},
-      {false, true, {}, {A::No}, false, 1},
-      {false, true, {}, {A::NotShown}, false, 1},
-      {false, true, {}, {A::NoAnswer, A::NoAnswer, A::Yes}, true, 3},
-      {true, true, {}, {A::NoAnswer, A::Yes}, false, 1},
+      {false, false, {true}, {}, true, 1, false},
+      {false, false, {false}, {}, true, 1, true},
+      {true, false, {false}, {}, true, 1, false},
+      {false, true, {}, {A::Yes}, true, 1, false},
+      {false, true, {}, {A::No}, false, 1, false},
+      {false, true, {}, {A::NotShown}, false, 1, false},
+      {false, true, {}, {A::NoAnswer, A::NoAnswer, A::Yes}, true, 3, false},
+      {true, true, {}, {A::NoAnswer, A::Yes}, false, 1, false},
   };
   for (const auto& c : cases) {
     HostRig rig;
@@ -137,7 +139,24 @@ TEST(AppHost, PromptRules) {
     EXPECT_EQ(
         c.noAnswer.size() + c.answers.size() - rig.host.noAnswer.size() - rig.host.payment.size(),
         std::size_t(c.shown));
+    EXPECT_EQ(rig.host.MainUnloaded(), c.unloaded);
   }
+}
+
+// Cancel in the no-answer box during a job ends the driver in order: the exit
+// sequence runs while the tick does, and the tick, once over, unloads the
+// main window, so the stop line is due; the file stays in the spool.
+TEST(AppHost, NoAnswerCancelEndsInOrder) {
+  HostRig rig;
+  rig.rig.reg.answer = [](const Bytes&) { return std::optional<Bytes>(); };
+  rig.host.noAnswer = {false};
+  std::ofstream(rig.root / "a.txt") << "PAINE ALBA           0001.000 00000450 01";
+  rig.spool.Tick();
+  rig.spool.Tick();
+  EXPECT_EQ(rig.host.calls, "prompt timers watch icon confirmation prompts timers quit ");
+  EXPECT_TRUE(rig.host.MainUnloaded());
+  EXPECT_FALSE(rig.spool.TickRunning());
+  EXPECT_TRUE(fs::exists(rig.root / "a.txt"));
 }
 
 // Changes that ask for a look post one until it has run.
@@ -161,6 +180,14 @@ TEST(AppTables, ErrorButtonsAndTexts) {
   EXPECT_EQ(ui::NoAnswerText("\r"),
             "Casa de marcat nu raspunde !!\rLIPSA HIRTIE SAU INCHISA !!\r\r"
             "INTRODUCETI HIRTIE SAU DESCHIDETI CASA !!\r\rCONTINUARE APLICATIE ??");
+  // The payment question takes no key but Alt + a mnemonic and leaves the
+  // focus where it is; the no-answer box keeps the keys of a message box.
+  const ui::PromptLayout &box = ui::kNoAnswerBox, &question = ui::kPaymentQuestion;
+  EXPECT_TRUE(box.keysAnswer && box.activates && box.escapePressesFirst && !box.mnemonics);
+  EXPECT_TRUE(!question.keysAnswer && !question.activates && !question.escapePressesFirst);
+  EXPECT_EQ(
+      ui::ButtonCaption(question, question.first) + ui::ButtonCaption(question, question.second),
+      "&Da&Nu");
 }
 
 // Records the answers the script gives.
