@@ -123,10 +123,12 @@ std::optional<FileChooser::ReadFile> FileChooser::Read(const std::string& name,
   const std::string path = NativeDirectory(settings_.BONDIR) + name;
   std::optional<std::string> content = ReadFileBytes(env_, path, error);
   if (!content) return std::nullopt;
+  // Without its modification time the identity would be another file's, and
+  // the file's journal entry or decision would no longer know it.
   FileStatus status;
-  const bool known = env_.Status(PathFromText(path), &status, nullptr);
-  const FileIdentity identity = IdentityOf(
-      *content, known ? static_cast<std::int64_t>(status.modified.time_since_epoch().count()) : 0);
+  if (!env_.Status(PathFromText(path), &status, error)) return std::nullopt;
+  const FileIdentity identity =
+      IdentityOf(*content, static_cast<std::int64_t>(status.modified.time_since_epoch().count()));
   return ReadFile{std::move(*content), identity};
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -244,6 +245,9 @@ TEST(FaultPoints, EveryPointOfAReceiptsLife) {
     for (const std::string& label : clean.labels) serial += label.rfind("serial ", 0) == 0;
     std::printf("[ points   ] %-16s %3zu points: %3zu file operations, %2zu commands\n", sc.name,
                 clean.points, clean.points - serial, serial);
+    if (std::getenv("OVIX_POINTS_DUMP"))
+      for (std::size_t i = 0; i < clean.labels.size(); ++i)
+        std::printf("  %zu %s\n", i + 1, clean.labels[i].c_str());
     for (std::size_t k = 1; k <= clean.points; ++k) {
       for (Disturbance how : {Disturbance::Crash, Disturbance::PowerCut, Disturbance::FailFirst,
                               Disturbance::FailSecond, Disturbance::FailThird}) {
