@@ -103,7 +103,7 @@ class Env {
   // Creates the directory and its missing parents; true when it exists.
   virtual bool CreateDirectories(const std::filesystem::path& dir, std::string* error) = 0;
   // Flushes a directory's entries (creations, renames, removals) to the disk.
-  // True where the system offers no such call.
+  // True where the system or the file system offers no such call.
   virtual bool SyncDirectory(const std::filesystem::path& dir, std::string* error) = 0;
 
   // Removes a file; true when it is gone, a file that was not there included.

@@ -38,6 +38,8 @@ bool WriteFileDurably(Env& env, const std::string& path, const std::string& cont
   if (!file) return false;
   bool ok = file->Append(content, error) && file->Sync(error);
   ok = file->Close(ok ? error : nullptr) && ok;
+  // Let go even when the close failed: Windows cannot remove an open file.
+  file.reset();
   if (!ok || !env.RenameReplacing(temporary, target, error)) {
     env.RemoveFile(temporary, nullptr);
     return false;
