@@ -38,7 +38,11 @@ class DriverHost {
   // link switched, a file system mounted over it). Called by the spool's
   // safety look; a host without a watch keeps this default.
   virtual bool WatchFollowsSpool() { return true; }
-  // The no-answer message box, modal. True for OK (go on), false for Cancel.
+  // The no-answer message box, modal. True for OK (go on); a host whose
+  // Cancel ends the program runs its orderly exit first (ExitRequested() is
+  // then set, and the spool ends the tick so that the stop line is written)
+  // and returns true too. False asks the spool to end the program at once
+  // (EndProgramNow).
   virtual bool AskContinueWithoutRegister() = 0;
   // The payment question, modal: a payment command of the receipt `file` (as
   // the log shows it) was sent but its outcome is unknown, so the operator

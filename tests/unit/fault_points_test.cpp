@@ -243,8 +243,12 @@ TEST(FaultPoints, EveryPointOfAReceiptsLife) {
     const End clean = points.Run(0, Disturbance::None, {});
     std::size_t serial = 0;
     for (const std::string& label : clean.labels) serial += label.rfind("serial ", 0) == 0;
-    std::printf("[ points   ] %-16s %3zu points: %3zu file operations, %2zu commands\n", sc.name,
-                clean.points, clean.points - serial, serial);
+    std::printf(
+        "[ points   ] %-16s %3zu points (%3zu file operations, %2zu commands): %3zu crashes, "
+        "%3zu power cuts, %3zu errors\n",
+        sc.name, clean.points, clean.points - serial, serial, clean.points, clean.points,
+        3 * clean.points);
+    // OVIX_POINTS_DUMP=1 lists the points of each scenario, to find the one a failure names.
     if (std::getenv("OVIX_POINTS_DUMP"))
       for (std::size_t i = 0; i < clean.labels.size(); ++i)
         std::printf("  %zu %s\n", i + 1, clean.labels[i].c_str());
