@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fault_env.h"
 #include "test_support.h"
 
 namespace ovix {
@@ -54,52 +53,6 @@ TEST(JobFiler, RecoversAnEarlierRunsJournal) {
   Journal after(SystemEnv(), earlier.Path());
   ASSERT_TRUE(after.Load(&error)) << error;
   EXPECT_EQ(after.Entries().size(), 3u);
-  fs::remove_all(root);
-}
-
-// A printed receipt is filed with a crash and a power cut at each point of
-// the filing: after the restart's recovery it is either in the OK directory,
-// or still in the spool with the journal sending it back to the register,
-// never lost, never in both and never left without its entry.
-TEST(JobFiler, APrintedReceiptSurvivesACrashAtEveryPoint) {
-  const fs::path root = fs::temp_directory_path() / "ovix-filer-crash";
-  DriverSettings settings;
-  settings.BONDIR = (root / "spool").string() + "/";
-  settings.OKDIR = (root / "ok").string() + "/";
-  settings.ERRDIR = (root / "err").string() + "/";
-  FakeRegister clock;
-  const JobFileRef job{"p.txt", std::nullopt};
-  // Runs the filing with a crash at point `crashAt` (0: none); the points of the run.
-  const auto run = [&](std::size_t crashAt) {
-    fs::remove_all(root);
-    fs::create_directories(root / "spool");
-    std::ofstream(root / "spool" / job.name) << "+";
-    Journal(SystemEnv(), settings.BONDIR + std::string(kJournalFileName))
-        .Put({job.name, std::nullopt, JobState::Printing}, nullptr);
-    FaultEnv env(SystemEnv());
-    if (crashAt) env.CrashAt(crashAt);
-    const EventLog log(env, (root / "spool" / "LOG.OVX").string());
-    FileChooser chooser(env, settings, clock, log);
-    JobFiler filer(env, settings, log, chooser);
-    filer.Record(job, JobState::Printed);
-    filer.FileIntoOkDirectory(job);
-    env.DropUnsyncedData();
-    return env.Count();
-  };
-  const std::size_t points = run(0);
-  EXPECT_GE(points, 15u);
-  for (std::size_t k = 1; k <= points + 1; ++k) {
-    run(k <= points ? k : 0);
-    const EventLog log(SystemEnv(), (root / "spool" / "LOG.OVX").string());
-    FileChooser chooser(SystemEnv(), settings, clock, log);
-    JobFiler filer(SystemEnv(), settings, log, chooser);
-    const std::vector<JournalEntry> needRegister = filer.Recover().value();
-    const bool inSpool = fs::exists(root / "spool" / job.name);
-    EXPECT_NE(inSpool, fs::exists(root / "ok" / job.name)) << k;
-    EXPECT_FALSE(fs::exists(root / "err" / job.name)) << k;
-    EXPECT_EQ(needRegister.size(), inSpool ? 1u : 0u) << k;
-    for (const JournalEntry& entry : needRegister) EXPECT_EQ(entry.state, JobState::Printing) << k;
-  }
   fs::remove_all(root);
 }
 
