@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -153,6 +154,11 @@ struct SpoolRig {
     return out;
   }
   bool In(const std::string& dir, const std::string& name) { return fs::exists(root / dir / name); }
+  // Another driver on the same disk and register, as after a restart.
+  std::unique_ptr<ReceiptSpool> Restarted() {
+    return std::make_unique<ReceiptSpool>(SystemEnv(), settings, rig.link, log, host, rig.reg,
+                                          [] { return std::string(); });
+  }
   std::string Path(const std::string& name) { return settings.BONDIR + name; }
 };
 
@@ -946,15 +952,9 @@ TEST(ReceiptSpool, OutcomesTheDiskRefusedAreFinishedByARestart) {
     EXPECT_EQ(r.Sent(), c.sent) << c.blocked;
     for (const char* dir : {"ok", "err"})
       if (!fs::is_directory(r.root / dir)) fs::remove(r.root / dir);
-    ReceiptSpool restarted{SystemEnv(),
-                           r.settings,
-                           r.rig.link,
-                           r.log,
-                           r.host,
-                           r.rig.reg,
-                           [] { return std::string(); }};
-    restarted.RecoverInterruptedJob();
-    for (int i = 0; i < 4; ++i) restarted.Tick();
+    const std::unique_ptr<ReceiptSpool> restarted = r.Restarted();
+    restarted->RecoverInterruptedJob();
+    for (int i = 0; i < 4; ++i) restarted->Tick();
     EXPECT_EQ(r.Sent(), Cmds{}) << c.blocked;
     EXPECT_TRUE(r.In(c.choice ? "err" : "ok", "a.txt")) << c.blocked;
     EXPECT_FALSE(r.In("spool", "OVIXNOVA.JOB")) << c.blocked;
@@ -994,15 +994,9 @@ TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
     EXPECT_EQ(r.Log().at(0), "-> Inceput tiparire: " + r.settings.BONDIR + logged);
     r.Sent();
     r.statusA = [](const Bytes&) -> unsigned char { return 0; };
-    ReceiptSpool restarted{SystemEnv(),
-                           r.settings,
-                           r.rig.link,
-                           r.log,
-                           r.host,
-                           r.rig.reg,
-                           [] { return std::string(); }};
-    restarted.RecoverInterruptedJob();
-    restarted.Tick();
+    const std::unique_ptr<ReceiptSpool> restarted = r.Restarted();
+    restarted->RecoverInterruptedJob();
+    restarted->Tick();
     EXPECT_EQ(r.Sent(), c.restartSends);
   }
 }
