@@ -116,7 +116,10 @@ const PromptLayout kPaymentQuestion{.first = kPaymentYes,
                                     .escapePressesFirst = false};
 
 std::string ButtonCaption(const PromptLayout& prompt, const char* text) {
-  return (prompt.mnemonics ? "&" : "") + std::string(text);
+  // Built by appending: GCC 12's optimiser warns (wrongly) about "&" + string.
+  std::string caption;
+  if (prompt.mnemonics) caption += '&';
+  return caption += text;
 }
 
 int ButtonCount(const WindowLayout& window) {
