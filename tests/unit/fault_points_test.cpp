@@ -148,13 +148,6 @@ struct Process {
       return ReplyData(refused ? 0x08 : 0x00);
     };
   }
-  static Bytes IdentificationReply() {
-    Bytes data(34, '\0');
-    data[0] = 'T';
-    data[32] = 0x07;
-    data[33] = 0x05;
-    return data;
-  }
 
   LinkRig rig;
   Operator op;

@@ -64,15 +64,6 @@ class ScriptedHost : public DriverHost {
   void UnloadMain() override { ++unloaded; }
 };
 
-// Reply data of an identification reply for a firmware version.
-Bytes IdentificationReply(int major, int minor) {
-  Bytes data(34, '\0');
-  data[0] = 'T';
-  data[32] = static_cast<char>(minor / 10 * 16 + minor % 10);
-  data[33] = static_cast<char>(major / 10 * 16 + major % 10);
-  return data;
-}
-
 // The spool, OK and error directories under `root`.
 DriverSettings SettingsIn(const fs::path& root) {
   DriverSettings settings;

@@ -133,6 +133,15 @@ class FakeRegister : public SerialPort, public Clock, public EventPump {
   std::deque<std::pair<nanoseconds, Bytes>> pending;
 };
 
+// Reply data of an identification reply for a firmware version.
+inline Bytes IdentificationReply(int major = 5, int minor = 7) {
+  Bytes data(34, '\0');
+  data[0] = 'T';
+  data[32] = static_cast<char>(minor / 10 * 16 + minor % 10);
+  data[33] = static_cast<char>(major / 10 * 16 + major % 10);
+  return data;
+}
+
 // What a register does with the key commands it carries out, as far as the
 // tests need: a receipt opens with its first sale and stays open until a
 // payment closes it (its items then join `closed`) or key 0x0F voids it.
