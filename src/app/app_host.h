@@ -32,8 +32,9 @@ class AppHost : public DriverHost {
   // directory watch starts (the polling timer then stops while nothing waits).
   void StartTimer();
   // Installs the connection through which the icon's mouse events arrive, and
-  // shows the tray icon where a notification area exists.
-  virtual void AddTrayIcon() = 0;
+  // shows the tray icon, with `tooltip` as its tooltip, where a notification
+  // area exists.
+  virtual void AddTrayIcon(const std::string& tooltip) = 0;
   // For tests: the directory watch is not used, as where the system offers
   // none; the timer looks every 100 ms.
   void DisableSpoolWatch() { watchDisabled_ = true; }

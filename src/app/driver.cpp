@@ -1,5 +1,7 @@
 #include "app/driver.h"
 
+#include "app/ui_tables.h"
+
 namespace ovix {
 
 Driver::Driver(const Startup& startup, DriverPort& port, EventPump& pump, AppHost& host)
@@ -34,7 +36,7 @@ std::optional<StartupFailure> Driver::Start() {
   }
   link_.StartReceiving();
   host_.StartTimer();
-  host_.AddTrayIcon();
+  host_.AddTrayIcon(ui::TooltipText(startup_.settingsProblem));
   return std::nullopt;
 }
 

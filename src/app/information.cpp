@@ -50,8 +50,11 @@ std::string VersionText() {
   return VersionText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
 }
 
-std::string TooltipText() {
-  return TooltipText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
+std::string TooltipText(const std::string& settingsProblem) {
+  std::string text =
+      TooltipText(OVIXNOVA_VERSION_MAJOR, OVIXNOVA_VERSION_MINOR, OVIXNOVA_VERSION_PATCH);
+  if (!settingsProblem.empty()) text += "\nATENTIE !! OVIX.INI " + settingsProblem;
+  return text;
 }
 
 }  // namespace ui

@@ -37,11 +37,15 @@ std::string StartupFailureLine(const StartupFailure& failure) {
   return "-> EROARE LA PORNIRE: " + failure.message;
 }
 
+std::string SettingsProblemLine(const std::string& iniPath, const std::string& problem) {
+  return "-> ATENTIE !! FISIERUL " + iniPath + " " + problem + "; SE FOLOSESC VALORILE IMPLICITE";
+}
+
 Startup PrepareStartup(Env& env, const std::string& programDir) {
   Startup startup;
   startup.env = &env;
   startup.iniPath = ProgramIniPath(programDir);
-  startup.settings = LoadDriverSettings(env, startup.iniPath);
+  startup.settings = LoadDriverSettings(env, startup.iniPath, &startup.settingsProblem);
   if (!TakeInstanceLocks(InstanceLockNames(env, programDir, startup.settings))) {
     startup.outcome = Startup::Outcome::AlreadyRunning;
     return startup;
@@ -55,6 +59,8 @@ Startup PrepareStartup(Env& env, const std::string& programDir) {
         MakeStartupFailure(StartupFailure::Kind::LogNotWritten, log.Path(), startup.iniPath, error);
     return startup;
   }
+  if (!startup.settingsProblem.empty())
+    log.WriteLines({SettingsProblemLine(startup.iniPath, startup.settingsProblem)});
   startup.device = SerialDeviceName(startup.settings.COM);
   if (startup.device.empty()) {
     startup.failure = MakeStartupFailure(StartupFailure::Kind::InvalidPort, startup.settings.COM,

@@ -36,6 +36,11 @@ StartupFailure MakeStartupFailure(StartupFailure::Kind kind, const std::string& 
 // The failure's line in the event log: "-> EROARE LA PORNIRE: " and the message.
 std::string StartupFailureLine(const StartupFailure& failure);
 
+// The log line of an OVIX.INI that gave only defaults: "-> ATENTIE !!
+// FISIERUL " + the file + " " + the problem + "; SE FOLOSESC VALORILE
+// IMPLICITE".
+std::string SettingsProblemLine(const std::string& iniPath, const std::string& problem);
+
 // An option a front end adds to --help and --version, for the help text.
 struct ExtraOption {
   std::string usage;  // as the usage line shows it, e.g. "--stop DIR"
@@ -60,6 +65,10 @@ struct Startup {
   Env* env = nullptr;   // what every file of the driver is reached through; not owned
   std::string iniPath;  // OVIX.INI in the program directory
   DriverSettings settings;
+  // Why OVIX.INI gave only defaults although it exists (LoadDriverSettings);
+  // empty when it was read or is missing. Logged after the start block and
+  // shown in the tray icon's tooltip.
+  std::string settingsProblem;
   std::string device;
   std::optional<EventLog> log;
   std::optional<StartupFailure> failure;
@@ -68,8 +77,9 @@ struct Startup {
 // Reads OVIX.INI from `programDir` (in the system's own spelling), takes the
 // instance locks (a second copy ends here, before it touches the log, the job
 // record or the spool), starts the log (rotated, with its start block
-// written) and names the serial device; a COM setting that names no port is
-// logged after the start block, which shows it. Every file is reached through
+// written, then SettingsProblemLine where OVIX.INI gave only defaults) and
+// names the serial device; a COM setting that names no port is logged after
+// the start block, which shows it. Every file is reached through
 // `env` (SystemEnv() in the program), which must outlive the driver.
 Startup PrepareStartup(Env& env, const std::string& programDir);
 

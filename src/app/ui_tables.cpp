@@ -102,8 +102,8 @@ const WindowLayout kAboutBox{"About", "", Frame::NoCaption, 3765,
 const WindowLayout kPrintErrorDialog{"Erorno2", "ATENTIE !!", Frame::Caption,   5820,
                                      1380,      {},           kErorno2Controls, {}};
 const std::span<const MenuEntry> kPopupMenu = kMenuEntries;
-const PromptLayout kNoAnswerBox{.first = nullptr,
-                                .second = nullptr,
+const PromptLayout kNoAnswerBox{.first = kNoAnswerOk,
+                                .second = kNoAnswerCancel,
                                 .keysAnswer = true,
                                 .mnemonics = false,
                                 .activates = true,

@@ -83,6 +83,9 @@ ErrorChoice ErrorChoiceOfButton(int index);
 
 // The caption of the no-answer box and of the payment question.
 inline constexpr char kPromptCaption[] = "OVIXNOVA";
+// The no-answer box's buttons, as a Romanian system's message box names them.
+inline constexpr char kNoAnswerOk[] = "OK";
+inline constexpr char kNoAnswerCancel[] = "Anulare";
 // The payment question's buttons.
 inline constexpr char kPaymentYes[] = "Da";
 inline constexpr char kPaymentNo[] = "Nu";
@@ -90,7 +93,7 @@ inline constexpr char kPaymentNo[] = "Nu";
 // How a prompt with two buttons takes the keyboard and the screen; both front
 // ends draw the no-answer box and the payment question from these.
 struct PromptLayout {
-  // The buttons' texts in order; null for the system's OK and Cancel.
+  // The buttons' texts in order.
   const char* first;
   const char* second;
   // The first button is the default one: Enter presses it, and Enter, Space
@@ -115,8 +118,8 @@ extern const PromptLayout kPaymentQuestion;
 // its first letter where `prompt` has mnemonics.
 std::string ButtonCaption(const PromptLayout& prompt, const char* text);
 
-// The no-answer box's text, its lines joined by `lineBreak` (a message box of
-// Windows takes "\r", Qt "\n").
+// The no-answer box's text, its lines joined by `lineBreak` (a static text
+// of Windows takes "\r\n", Qt "\n").
 std::string NoAnswerText(std::string_view lineBreak);
 // The payment question about the receipt `file`, as the log shows it.
 std::string PaymentQuestionText(std::string_view file);
@@ -136,8 +139,10 @@ extern const std::span<const MenuEntry> kPopupMenu;
 // "OVIXNOVA V." + the three numbers without separators.
 std::string VersionText(int major, int minor, int revision);
 std::string TooltipText(int major, int minor, int revision);
-// The same of this build's version.
+// The same of this build's version; the tooltip adds a second line,
+// "ATENTIE !! OVIX.INI " + `settingsProblem`, when the settings file gave
+// only defaults (Startup::settingsProblem).
 std::string VersionText();
-std::string TooltipText();
+std::string TooltipText(const std::string& settingsProblem = {});
 
 }  // namespace ovix::ui

@@ -11,15 +11,50 @@
 namespace ovix {
 namespace fs = std::filesystem;
 
+namespace {
+
+// The causes an operator can do something about, in the log's style: plain
+// ASCII, so that every code page spells them.
+struct Cause {
+  std::errc cause;
+  const char* words;
+};
+constexpr Cause kCommonCauses[] = {
+    {std::errc::no_such_file_or_directory, "nu exista"},
+    {std::errc::no_such_device, "dispozitivul nu exista sau nu mai este conectat"},
+    {std::errc::no_such_device_or_address, "dispozitivul nu exista sau nu mai este conectat"},
+    {std::errc::broken_pipe, "legatura cu dispozitivul s-a intrerupt"},
+    {std::errc::permission_denied, "acces refuzat"},
+    {std::errc::operation_not_permitted, "acces refuzat"},
+    {std::errc::no_space_on_device, "disc plin"},
+    {std::errc::read_only_file_system, "disc protejat la scriere"},
+    {std::errc::io_error, "eroare de citire/scriere pe dispozitiv"},
+    {std::errc::device_or_resource_busy, "folosit de alt program"},
+    {std::errc::not_a_directory, "nu este un director"},
+    {std::errc::is_a_directory, "este un director"},
+    {std::errc::filename_too_long, "nume prea lung"},
+    {std::errc::function_not_supported, "operatie nesuportata de dispozitiv"},
+};
+
+}  // namespace
+
+std::string ReasonText(std::errc cause, const std::string& systemMessage, int code) {
+  std::string text = systemMessage;
+  for (const Cause& known : kCommonCauses)
+    if (known.cause == cause) text = known.words;
+  return text + " (cod " + std::to_string(code) + ")";
+}
+
 bool SystemFailure(std::string* error) {
-  if (error) *error = std::strerror(errno != 0 ? errno : EIO);
+  if (error)
+    *error = SystemReason(std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
   return false;
 }
 
 namespace {
 
 bool Failed(const std::error_code& ec, std::string* error) {
-  if (error) *error = ec.message();
+  if (error) *error = SystemReason(ec);
   return false;
 }
 

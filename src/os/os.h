@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace ovix {
@@ -28,20 +29,35 @@ std::string NativeDirectory(std::string_view dirSetting);
 // with the system's directory separator.
 std::string FileInDirectory(const std::string& dir, std::string_view name);
 
-// A file path held as text, as the settings have it and the narrow file
-// functions (fopen) take it, as a filesystem path: on POSIX the bytes as they
-// are, on Windows text in the ANSI code page.
+// A file path held as text, as the settings, the log and every layer above
+// the system keep it, as a filesystem path: on POSIX the bytes as they are,
+// on Windows UTF-8 text, so that every name a directory can hold is reached.
 std::filesystem::path PathFromText(const std::string& text);
 
-// The reverse: std::nullopt when a character of the path has no spelling in
-// that encoding (on Windows, one outside the ANSI code page), so that the
-// narrow file functions could not reach it.
+// The reverse: std::nullopt when the path cannot be spelled as such text (on
+// Windows, a name with an unpaired surrogate, which no text can hold).
 std::optional<std::string> TextFromPath(const std::filesystem::path& path);
 
-// UTF-8 text in the system's narrow encoding, the one the settings and the
-// file functions use: unchanged on POSIX; on Windows in the ANSI code page,
-// where a character that the code page cannot spell becomes '?'.
+// Text as the system's narrow ("ANSI") calls and the event log's file take
+// it, from the UTF-8 the driver holds: unchanged on POSIX; on Windows in the
+// ANSI code page, where a character the code page cannot spell becomes its
+// nearest look-alike or '?'.
 std::string NarrowFromUtf8(std::string_view utf8);
+
+// The reverse, for text that comes from the system's narrow side (a settings
+// file written in the code page, a journal written by an older driver):
+// unchanged on POSIX and for text that is well-formed UTF-8 already; on
+// Windows other text is read in the ANSI code page.
+std::string Utf8FromNarrow(std::string_view text);
+
+// The operator's words for a failed call of the system, in Romanian for the
+// common causes (a missing file, directory or port, access denied, a full or
+// write-protected disk, a device that went away, an input/output error, a
+// busy file or port), else the system's own message, each followed by the
+// system's code: "acces refuzat (cod 5)". `code` is an errno value in the
+// generic category and the system's own code (errno on POSIX, a Win32 error
+// on Windows) in the system category.
+std::string SystemReason(const std::error_code& code);
 
 // The device of serial port number `port` (1 is the first): "COM<port>" on
 // Windows, "/dev/ttyS<port-1>" on POSIX.

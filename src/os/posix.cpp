@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "os/os.h"
 #include "os/system_files.h"
@@ -36,6 +37,16 @@ std::optional<std::string> TextFromPath(const fs::path& path) {
 
 std::string NarrowFromUtf8(std::string_view utf8) {
   return std::string(utf8);
+}
+
+std::string Utf8FromNarrow(std::string_view text) {
+  return std::string(text);
+}
+
+std::string SystemReason(const std::error_code& code) {
+  // Both categories hold errno values here.
+  return ReasonText(static_cast<std::errc>(code.value()), std::strerror(code.value()),
+                    code.value());
 }
 
 std::string SerialDeviceOfPort(int port) {

@@ -18,6 +18,10 @@ namespace ovix {
 // with its reason in *error (an input/output error when errno holds none).
 bool SystemFailure(std::string* error);
 
+// SystemReason's text: the Romanian words for `cause` when it is one of the
+// common causes, else `systemMessage`, then " (cod <code>)".
+std::string ReasonText(std::errc cause, const std::string& systemMessage, int code);
+
 // Closes a file its owner did not close with CloseFile.
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }

@@ -3,6 +3,7 @@
 // everything else.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string_view>
 
@@ -21,6 +22,28 @@ inline constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr bool HasDriveLetter(std::string_view text) {
   return text.size() >= 2 && text[1] == ':' && AsciiLower(text[0]) >= 'a' &&
          AsciiLower(text[0]) <= 'z';
+}
+
+// Whether `text` is well-formed UTF-8 (ASCII is); *beyondAscii, when given,
+// says whether it holds a character beyond ASCII. Text in a single-byte code
+// page with such a character almost never is well-formed UTF-8.
+constexpr bool IsWellFormedUtf8(std::string_view text, bool* beyondAscii = nullptr) {
+  bool beyond = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t tail = lead < 0x80                   ? 0
+                             : lead >= 0xC2 && lead < 0xE0 ? 1
+                             : lead >= 0xE0 && lead < 0xF0 ? 2
+                             : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                           : 4;
+    if (tail == 4 || tail >= text.size() - i) return false;
+    for (std::size_t k = 1; k <= tail; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    beyond = beyond || tail > 0;
+    i += tail + 1;
+  }
+  if (beyondAscii) *beyondAscii = beyond;
+  return true;
 }
 
 // The directory that holds `path`: its parent, or "." for a bare name.

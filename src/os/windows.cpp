@@ -3,10 +3,12 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstring>
 #include <system_error>
 
 #include "os/os.h"
 #include "os/system_files.h"
+#include "os/text.h"
 
 namespace ovix {
 namespace fs = std::filesystem;
@@ -19,44 +21,131 @@ std::string FileInDirectory(const std::string& dir, std::string_view name) {
   return dir + DirectorySeparator() + std::string(name);
 }
 
-fs::path PathFromText(const std::string& text) {
-  // The standard library would read the text in another encoding than fopen.
+namespace {
+
+std::wstring WideFrom(std::string_view text, UINT codePage) {
   const int length = static_cast<int>(text.size());
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
-  return std::filesystem::path(std::move(wide));
+  const int size = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), size);
+  return wide;
+}
+
+// `wide` in UTF-8; std::nullopt for an unpaired surrogate.
+std::optional<std::string> Utf8From(std::wstring_view wide) {
+  const int length = static_cast<int>(wide.size());
+  if (length == 0) return std::string();
+  const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, nullptr,
+                                       0, nullptr, nullptr);
+  if (size <= 0) return std::nullopt;
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, text.data(), size,
+                      nullptr, nullptr);
+  return text;
+}
+
+}  // namespace
+
+fs::path PathFromText(const std::string& text) {
+  // The standard library would read narrow text in the ANSI code page.
+  return fs::path(WideFrom(text, CP_UTF8));
 }
 
 std::optional<std::string> TextFromPath(const fs::path& path) {
-  const std::wstring& wide = path.native();
-  const int length = static_cast<int>(wide.size());
-  if (length == 0) return std::string();
-  // No best-fit replacements: a look-alike character would name another file.
-  // A UTF-8 code page spells everything but takes neither that flag nor the
-  // report of a replacement.
-  const bool utf8 = GetACP() == CP_UTF8;
-  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  BOOL replaced = FALSE;
-  BOOL* const report = utf8 ? nullptr : &replaced;
-  const int size =
-      WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, report);
-  if (size <= 0 || replaced) return std::nullopt;
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, flags, wide.data(), length, text.data(), size, nullptr, nullptr);
-  return text;
+  return Utf8From(path.native());
 }
 
 std::string NarrowFromUtf8(std::string_view utf8) {
-  const int length = static_cast<int>(utf8.size());
-  const int wideSize = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-  if (wideSize <= 0) return std::string(utf8);
-  std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), wideSize);
-  const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideSize, nullptr, 0, "?", nullptr);
-  std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideSize, text.data(), size, "?", nullptr);
+  // A UTF-8 code page spells everything but takes no replacement character.
+  const char* const replacement = GetACP() == CP_UTF8 ? nullptr : "?";
+  std::string text;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0xC2 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string_view character = utf8.substr(i, length);
+    // Bytes that are no UTF-8 (receipt text of the code page, quoted in a
+    // line) are the code page's already and pass as they are.
+    if (lead < 0x80 || !IsWellFormedUtf8(character) || character.size() < length) {
+      text += utf8[i++];
+      continue;
+    }
+    const std::wstring wide = WideFrom(character, CP_UTF8);
+    char spelled[8] = "";
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                         spelled, sizeof spelled, replacement, nullptr);
+    text.append(spelled, static_cast<std::size_t>(size > 0 ? size : 0));
+    i += length;
+  }
   return text;
+}
+
+std::string Utf8FromNarrow(std::string_view text) {
+  if (IsWellFormedUtf8(text)) return std::string(text);
+  return Utf8From(WideFrom(text, CP_ACP)).value_or(std::string(text));
+}
+
+namespace {
+
+// Win32 error codes of the common causes.
+struct Win32Cause {
+  DWORD code;
+  std::errc cause;
+};
+constexpr Win32Cause kWin32Causes[] = {
+    {ERROR_FILE_NOT_FOUND, std::errc::no_such_file_or_directory},
+    {ERROR_PATH_NOT_FOUND, std::errc::no_such_file_or_directory},
+    {ERROR_INVALID_DRIVE, std::errc::no_such_file_or_directory},
+    {ERROR_BAD_NETPATH, std::errc::no_such_file_or_directory},
+    {ERROR_BAD_NET_NAME, std::errc::no_such_file_or_directory},
+    {ERROR_ACCESS_DENIED, std::errc::permission_denied},
+    {ERROR_SHARING_VIOLATION, std::errc::device_or_resource_busy},
+    {ERROR_LOCK_VIOLATION, std::errc::device_or_resource_busy},
+    {ERROR_BUSY, std::errc::device_or_resource_busy},
+    {ERROR_DISK_FULL, std::errc::no_space_on_device},
+    {ERROR_HANDLE_DISK_FULL, std::errc::no_space_on_device},
+    {ERROR_WRITE_PROTECT, std::errc::read_only_file_system},
+    {ERROR_NOT_READY, std::errc::no_such_device},
+    {ERROR_DEV_NOT_EXIST, std::errc::no_such_device},
+    {ERROR_DEVICE_NOT_CONNECTED, std::errc::no_such_device},
+    {ERROR_DEVICE_REMOVED, std::errc::no_such_device},
+    {ERROR_BAD_UNIT, std::errc::no_such_device},
+    {ERROR_BROKEN_PIPE, std::errc::broken_pipe},
+    {ERROR_IO_DEVICE, std::errc::io_error},
+    {ERROR_CRC, std::errc::io_error},
+    {ERROR_GEN_FAILURE, std::errc::io_error},
+    {ERROR_READ_FAULT, std::errc::io_error},
+    {ERROR_WRITE_FAULT, std::errc::io_error},
+    {ERROR_INVALID_FUNCTION, std::errc::function_not_supported},
+    {ERROR_DIRECTORY, std::errc::not_a_directory},
+    {ERROR_FILENAME_EXCED_RANGE, std::errc::filename_too_long},
+};
+
+// The system's own text for a Win32 error code, in UTF-8, without its
+// closing full stop and line end.
+std::string Win32Message(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring wide = length > 0 ? std::wstring(text, length) : std::wstring();
+  if (text != nullptr) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
+                           wide.back() == L'.'))
+    wide.pop_back();
+  const std::string message = Utf8From(wide).value_or(std::string());
+  return message.empty() ? "eroare de sistem" : message;
+}
+
+}  // namespace
+
+std::string SystemReason(const std::error_code& code) {
+  const int value = code.value();
+  if (code.category() == std::generic_category())
+    return ReasonText(static_cast<std::errc>(value), Utf8FromNarrow(std::strerror(value)), value);
+  std::errc cause{};
+  for (const Win32Cause& known : kWin32Causes)
+    if (known.code == static_cast<DWORD>(value)) cause = known.cause;
+  return ReasonText(cause, Win32Message(static_cast<DWORD>(value)), value);
 }
 
 std::string SerialDeviceOfPort(int port) {
@@ -78,7 +167,8 @@ namespace {
 
 bool LastErrorFailure(std::string* error) {
   if (error)
-    *error = std::error_code(static_cast<int>(GetLastError()), std::system_category()).message();
+    *error =
+        SystemReason(std::error_code(static_cast<int>(GetLastError()), std::system_category()));
   return false;
 }
 
@@ -123,20 +213,6 @@ bool IsHiddenFile(const fs::path& path) {
          (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
 }
 
-namespace {
-
-// Wide text in the ANSI code page, the encoding of every other log line.
-std::string ToAnsi(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
-
-}  // namespace
-
 std::tm LocalCalendarTime(std::time_t when) {
   std::tm local{};
   localtime_s(&local, &when);
@@ -160,7 +236,7 @@ std::string LocalTimestamp(std::time_t when) {
                        nullptr))
     date[0] = L'\0';
   if (!GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st, nullptr, time, kChars)) time[0] = L'\0';
-  return ToAnsi(date) + " - " + ToAnsi(time);
+  return Utf8From(date).value_or("") + " - " + Utf8From(time).value_or("");
 }
 
 // --- Shared by the sessions and the users of a machine ---

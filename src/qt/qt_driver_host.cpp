@@ -121,9 +121,9 @@ bool QtDriverHost::WatchFollowsSpool() {
   return watch_.FollowsPath();
 }
 
-void QtDriverHost::AddTrayIcon() {
+void QtDriverHost::AddTrayIcon(const std::string& tooltip) {
   tray_.HookWindow();
-  tray_.AddTrayIcon(main_.windowIcon());
+  tray_.AddTrayIcon(main_.windowIcon(), tooltip);
 }
 
 void QtDriverHost::RemoveTray() {
@@ -185,6 +185,8 @@ bool QtDriverHost::ShowNoAnswerBox() {
   QMessageBox box(QMessageBox::Critical, ui::kPromptCaption,
                   QString::fromStdString(ui::NoAnswerText("\n")),
                   QMessageBox::Ok | QMessageBox::Cancel, &main_);
+  box.button(QMessageBox::Ok)->setText(ui::kNoAnswerBox.first);
+  box.button(QMessageBox::Cancel)->setText(ui::kNoAnswerBox.second);
   ApplyPromptLayout(box, ui::kNoAnswerBox, box.button(QMessageBox::Ok));
   return RunPrompt<QMessageBox>(noAnswerBox_, box) == QMessageBox::Ok;
 }

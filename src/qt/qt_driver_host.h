@@ -25,7 +25,7 @@ class QtDriverHost : public QObject, public AppHost {
   ~QtDriverHost() override;
 
   // Installs the hook and shows the tray icon with the main window's icon.
-  void AddTrayIcon() override;
+  void AddTrayIcon(const std::string& tooltip) override;
 
   // DriverHost
   void SetTrayIcon(TrayPicture picture) override;

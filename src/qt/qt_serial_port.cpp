@@ -22,25 +22,25 @@ constexpr std::chrono::seconds kDeadLockAge{5};
 const char* ErrorKind(QSerialPort::SerialPortError error) {
   switch (error) {
     case QSerialPort::DeviceNotFoundError:
-      return "device not found";
+      return "dispozitivul nu exista";
     case QSerialPort::PermissionError:
-      return "access denied or port in use";
+      return "acces refuzat sau port folosit de alt program";
     case QSerialPort::OpenError:
-      return "port already open";
+      return "portul este deja deschis";
     case QSerialPort::WriteError:
-      return "write failed";
+      return "scriere esuata";
     case QSerialPort::ReadError:
-      return "read failed";
+      return "citire esuata";
     case QSerialPort::ResourceError:
-      return "device no longer available";
+      return "dispozitivul nu mai este conectat";
     case QSerialPort::UnsupportedOperationError:
-      return "operation not supported";
+      return "operatie nesuportata de dispozitiv";
     case QSerialPort::TimeoutError:
-      return "timed out";
+      return "timp de asteptare depasit";
     case QSerialPort::NotOpenError:
-      return "port not open";
+      return "portul nu este deschis";
     default:
-      return "port error";
+      return "eroare de port";
   }
 }
 
@@ -146,7 +146,7 @@ void QtSerialPort::Close() {
 bool QtSerialPort::EnsureOpen(std::string* error) {
   if (port_.isOpen()) return true;
   if (device_.empty()) {
-    if (error != nullptr) *error = "no device";
+    if (error != nullptr) *error = "niciun dispozitiv";
     return false;
   }
   return Open(device_, error);

@@ -66,9 +66,9 @@ void TrayIcon::UpdateMenuEntries() {
   }
 }
 
-void TrayIcon::AddTrayIcon(const QIcon& icon) {
+void TrayIcon::AddTrayIcon(const QIcon& icon, const std::string& tooltip) {
   tray_.setIcon(icon);
-  tray_.setToolTip(QString::fromStdString(ui::TooltipText()));
+  tray_.setToolTip(QString::fromStdString(tooltip));
   ShowWhenTrayExists();
 }
 
@@ -99,7 +99,7 @@ void TrayIcon::TrayWindowProc(TrayMouse action) {
 void TrayIcon::OnMainMinimized() {
   if (IsHooked != 0) return;
   HookWindow();
-  AddTrayIcon(main_.windowIcon());
+  AddTrayIcon(main_.windowIcon(), tray_.toolTip().toStdString());
   main_.hide();
 }
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <string>
 
 namespace ovix {
 
@@ -43,9 +44,9 @@ class TrayIcon : public QObject {
   void UnhookWindow();
   int IsHooked = 0;
 
-  // Shows the icon with `icon` and the version tooltip. Where no notification
+  // Shows the icon with `icon` and `tooltip`. Where no notification
   // area exists yet, the icon appears as soon as one does.
-  void AddTrayIcon(const QIcon& icon);
+  void AddTrayIcon(const QIcon& icon, const std::string& tooltip);
   // Makes the icon of a resource number (102, 103, 104) the main window's icon
   // and shows it in the tray.
   void SetTrayIcon(int resource);

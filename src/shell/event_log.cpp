@@ -11,7 +11,8 @@ namespace ovix {
 bool EventLog::WriteLines(const std::vector<std::string>& lines, std::string* error) const {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
-  return AppendToFile(env_, PathFromText(path_), text, error);
+  // The log is text of the system's code page; names in it came as UTF-8.
+  return AppendToFile(env_, PathFromText(path_), NarrowFromUtf8(text), error);
 }
 
 std::string VisibleText(std::string_view text, bool reversible) {

@@ -93,43 +93,41 @@ std::string Utf8FromUtf16(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
-// Whether the text is well-formed UTF-8 with at least one character beyond
-// ASCII: text in a single-byte code page almost never is.
-bool IsUtf8BeyondAscii(std::string_view text) {
-  bool beyond = false;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t tail = lead < 0x80                   ? 0
-                             : lead >= 0xC2 && lead < 0xE0 ? 1
-                             : lead >= 0xE0 && lead < 0xF0 ? 2
-                             : lead >= 0xF0 && lead < 0xF5 ? 3
-                                                           : 4;
-    if (tail == 4 || tail >= text.size() - i) return false;
-    for (std::size_t k = 1; k <= tail; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    beyond = beyond || tail > 0;
-    i += tail + 1;
-  }
-  return beyond;
+// Whether bytes without a byte-order mark are UTF-16, and in which order: an
+// INI file's text holds no zero byte, while UTF-16 of Latin letters has one in
+// every other byte. The order is the one whose high bytes hold more zeros.
+std::optional<bool> Utf16WithoutMark(std::string_view bytes) {
+  std::size_t zeros[2] = {0, 0};
+  for (std::size_t i = 0; i < bytes.size(); ++i) zeros[i % 2] += bytes[i] == '\0' ? 1 : 0;
+  if (zeros[0] + zeros[1] == 0) return std::nullopt;
+  return zeros[0] > zeros[1];
 }
 
-// The text of a settings file in the system's narrow encoding: UTF-16 with
-// its byte-order mark (either order, as Notepad's "Unicode" saves it) and
-// UTF-8 (with or without its mark) are converted; other bytes are taken as
-// text of the system's code page, as they are.
+// The text of a settings file in UTF-8: UTF-16 with its byte-order mark
+// (either order, as Notepad's "Unicode" saves it) or without one (told by its
+// zero bytes) is converted; UTF-8 (with or without its mark) stays; other
+// bytes are text of the system's code page (Utf8FromNarrow).
 std::string SettingsText(std::string_view bytes) {
   constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
   if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))
-    return NarrowFromUtf8(Utf8FromUtf16(bytes.substr(2), bytes[0] == '\xFE'));
+    return Utf8FromUtf16(bytes.substr(2), bytes[0] == '\xFE');
   if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
-  return IsUtf8BeyondAscii(bytes) ? NarrowFromUtf8(bytes) : std::string(bytes);
+  if (const std::optional<bool> bigEndian = Utf16WithoutMark(bytes))
+    return Utf8FromUtf16(bytes, *bigEndian);
+  return Utf8FromNarrow(bytes);
 }
 
 }  // namespace
 
-IniFile IniFile::Load(Env& env, const std::string& path) {
-  const std::optional<std::string> text = env.ReadFile(PathFromText(path), nullptr);
-  return text ? Parse(*text) : IniFile{};
+IniFile IniFile::Load(Env& env, const std::string& path, std::string* readError) {
+  std::string error;
+  const std::optional<std::string> text = env.ReadFile(PathFromText(path), &error);
+  if (text) return Parse(*text);
+  FileStatus status;
+  const bool missing =
+      env.Status(PathFromText(path), &status, nullptr) && status.type == FileType::Missing;
+  if (readError && !missing) *readError = error;
+  return IniFile{};
 }
 
 IniFile IniFile::Parse(std::string_view bytes) {
@@ -160,6 +158,11 @@ IniFile IniFile::Parse(std::string_view bytes) {
   return ini;
 }
 
+bool IniFile::HasSection(std::string_view section) const {
+  return std::ranges::any_of(sections_,
+                             [&](const Section& s) { return EqualsIgnoreCase(s.name, section); });
+}
+
 std::optional<std::string> IniFile::Get(std::string_view section, std::string_view key) const {
   const auto sectionIt = std::ranges::find_if(
       sections_, [&](const Section& s) { return EqualsIgnoreCase(s.name, section); });
@@ -177,8 +180,17 @@ std::string ReadIniKey(Env& env, std::string_view section, std::string_view key,
   return CutToMaxLength(defaultValue);
 }
 
-DriverSettings LoadDriverSettings(Env& env, const std::string& iniPath) {
-  const IniFile ini = IniFile::Load(env, iniPath);
+DriverSettings LoadDriverSettings(Env& env, const std::string& iniPath, std::string* problem) {
+  std::string readError;
+  const IniFile ini = IniFile::Load(env, iniPath, &readError);
+  if (problem && !readError.empty()) {
+    *problem = "NU POATE FI CITIT: " + readError;
+  } else if (problem && !ini.HasSection(kSettingsSection)) {
+    FileStatus status;
+    const bool exists =
+        env.Status(PathFromText(iniPath), &status, nullptr) && status.type != FileType::Missing;
+    if (exists) *problem = "NU ARE SECTIUNEA [DEFAULT]";
+  }
   DriverSettings settings;
   auto read = [&](const SettingKey& key) {
     if (auto value = ini.Get(kSettingsSection, key.name)) settings.*key.field = std::move(*value);

@@ -102,12 +102,17 @@ inline constexpr std::array<SettingKey, 21> kSettingKeys = {{
 class IniFile {
  public:
   // Reads and parses the file. A missing or unreadable file gives an empty
-  // IniFile (every lookup misses); this never fails.
-  static IniFile Load(Env& env, const std::string& path);
+  // IniFile (every lookup misses); this never fails. An existing file that
+  // cannot be read sets *readError (when given) to the system's reason.
+  static IniFile Load(Env& env, const std::string& path, std::string* readError = nullptr);
   // Parses the bytes of an INI file held in memory: UTF-16 with its
-  // byte-order mark (either order) and UTF-8 are read as well as text in the
-  // system's code page (on Windows, values come out in the ANSI code page).
+  // byte-order mark (either order) or without one (told by its zero bytes)
+  // and UTF-8 are read as well as text in the system's code page; values come
+  // out in UTF-8 on Windows, as the bytes they are on POSIX.
   static IniFile Parse(std::string_view bytes);
+
+  // Whether the file has the section (its name in any case).
+  bool HasSection(std::string_view section) const;
 
   // The value of the key in the section; std::nullopt when the section or the
   // key is missing. A present key with an empty value gives the empty text.
@@ -138,7 +143,13 @@ std::string ReadIniKey(Env& env, std::string_view section, std::string_view key,
 // above 0 and at most 9; in-range texts stay exactly as read ("12abc" stays).
 // BONDIR, OKDIR and ERRDIR pass through WithTrailingSeparator, since file
 // paths are the directory text followed by the file name.
-DriverSettings LoadDriverSettings(Env& env, const std::string& iniPath);
+// A file that exists but gives no settings, so that every value is a default
+// (it cannot be read, or it has no section "DEFAULT": a damaged file, or text
+// in an encoding not read here), sets *problem (when given) to the operator's
+// words for why ("NU ARE SECTIUNEA [DEFAULT]", "NU POATE FI CITIT: " and the
+// reason); a missing file is no problem and leaves it empty.
+DriverSettings LoadDriverSettings(Env& env, const std::string& iniPath,
+                                  std::string* problem = nullptr);
 
 // A directory setting that ends with a separator: the text as it is when it
 // is empty (the current directory), a drive alone ("C:", that drive's current

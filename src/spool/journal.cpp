@@ -79,7 +79,9 @@ std::optional<JournalEntry> ParseJournalLine(std::string_view line) {
   }
   // Otherwise a line of an older driver: the rest is the name.
   if (rest.empty()) return std::nullopt;
-  entry.name = UnescapeText(rest);
+  // Names are UTF-8; a name in the ANSI code page was written by a driver
+  // that kept names so on Windows, and is read so.
+  entry.name = Utf8FromNarrow(UnescapeText(rest));
   return entry;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/ui_tables.h"
+#include "os/os.h"
 
 namespace ovix::win32 {
 namespace {
@@ -514,86 +515,12 @@ void RunModalLoop(HWND dialog) {
   }
 }
 
-thread_local HWND* boxShown = nullptr;  // where the next message box's window goes
-thread_local HHOOK boxHook = nullptr;
-
-// The no-answer box's window procedure before NoAnswerProc took over.
-constexpr wchar_t kBoxBase[] = L"OVIXNOVA.NoAnswerBase";
-// The id the no-answer box's Cancel button takes instead of IDCANCEL.
-constexpr int kBoxCancelId = 0x7FF0;
-
-// The no-answer box over the system's message box. The dialog manager sends
-// IDCANCEL for Esc and the close button alike; with the Cancel button under
-// an id of its own, only that button is a Cancel, and IDCANCEL from anywhere
-// else presses OK where the table says so (ui::kNoAnswerBox).
-LRESULT CALLBACK NoAnswerProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
-  const auto base = reinterpret_cast<WNDPROC>(GetPropW(box, kBoxBase));
-  const int escape = ui::kNoAnswerBox.escapePressesFirst ? IDOK : IDCANCEL;
-  switch (message) {
-    case WM_INITDIALOG: {
-      const LRESULT result = CallWindowProcW(base, box, message, wParam, lParam);
-      if (const HWND cancel = GetDlgItem(box, IDCANCEL))
-        SetWindowLongPtrW(cancel, GWLP_ID, kBoxCancelId);
-      return result;
-    }
-    case WM_CLOSE:
-      return CallWindowProcW(base, box, WM_COMMAND, MAKEWPARAM(escape, BN_CLICKED), 0);
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kBoxCancelId) {
-        const int id = LOWORD(wParam) == IDCANCEL ? escape : IDCANCEL;
-        return CallWindowProcW(base, box, message, MAKEWPARAM(id, HIWORD(wParam)), 0);
-      }
-      break;
-    case WM_NCDESTROY:
-      SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
-      RemovePropW(box, kBoxBase);
-      break;
-    default:
-      break;
-  }
-  return CallWindowProcW(base, box, message, wParam, lParam);
-}
-
-// Notes the message box's window as it is created, the first top-level
-// window of the dialog class on this thread while the box is being shown,
-// and puts NoAnswerProc in front of its window procedure.
-LRESULT CALLBACK WatchBoxCreation(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_CREATEWND && boxShown) {
-    const HWND window = reinterpret_cast<HWND>(wParam);
-    const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
-    char name[16] = "";
-    if (!(create->lpcs->style & WS_CHILD) && GetClassNameA(window, name, sizeof name) > 0 &&
-        lstrcmpA(name, "#32770") == 0) {
-      *std::exchange(boxShown, nullptr) = window;
-      SetPropW(window, kBoxBase, reinterpret_cast<HANDLE>(GetWindowLongPtrW(window, GWLP_WNDPROC)));
-      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NoAnswerProc));
-    }
-  }
-  return CallNextHookEx(boxHook, code, wParam, lParam);
-}
-
-// Shows the no-answer message box, noting its window in *shown while it is
-// up. Returns the box's answer (0 when it could not be shown).
-int ShowNoAnswerBox(HWND owner, const char* text, UINT type, HWND* shown) {
-  HWND unused = nullptr;
-  HWND* const target = shown ? shown : &unused;
-  *target = nullptr;
-  HWND* const outerShown = std::exchange(boxShown, target);
-  const HHOOK hook = SetWindowsHookExA(WH_CBT, &WatchBoxCreation, nullptr, GetCurrentThreadId());
-  const HHOOK outerHook = std::exchange(boxHook, hook);
-  const int answer = MessageBoxA(owner, text, ui::kPromptCaption, type);
-  if (hook) UnhookWindowsHookEx(hook);
-  boxHook = outerHook;
-  boxShown = outerShown;
-  *target = nullptr;
-  return answer;
-}
-
 // A prompt's measures in pixels, as a message box has them: the margin, the
 // icon's side, the buttons' size and the gap between them.
 constexpr int kPromptMargin = 11, kIconSide = 32;
 constexpr int kButtonWidth = 75, kButtonHeight = 23, kButtonGap = 6;
 constexpr int kQuestionIcon = 32514;  // the system's IDI_QUESTION
+constexpr int kStopIcon = 32513;      // the system's IDI_HAND
 
 SIZE TextSize(HFONT font, const std::string& text) {
   HDC dc = GetDC(nullptr);
@@ -729,40 +656,42 @@ void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, H
   if (shown) *shown = nullptr;
 }
 
-bool AskContinueWithoutRegister(HWND owner, HWND* shown) {
-  return ShowNoAnswerBox(owner, ui::NoAnswerText("\r").c_str(),
-                         MB_OKCANCEL | MB_ICONSTOP | MB_SYSTEMMODAL | MB_TOPMOST | MB_SETFOREGROUND,
-                         shown) == IDOK;
-}
+namespace {
 
-int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown) {
-  const ui::PromptLayout& layout = ui::kPaymentQuestion;
-  const HWND prompt = CreatePrompt(owner, layout, ui::PaymentQuestionText(file), kQuestionIcon);
+// Shows a prompt of ours modal to `owner` and returns 1 + the index of the
+// button that ended it, or 0 when it could not be shown or was dismissed.
+int RunPrompt(HWND owner, const ui::PromptLayout& layout, const std::string& text, int icon,
+              HWND* shown) {
+  const HWND prompt = CreatePrompt(owner, layout, text, icon);
   if (!prompt) return 0;
   RunModal(owner, prompt, shown, HWND_TOPMOST, layout.activates);
   const DialogState* state = StateOf(prompt);
   const int answer = state ? state->answer : 0;
   if (IsWindow(prompt)) DestroyWindow(prompt);
   if (shown) *shown = nullptr;
+  return answer;
+}
+
+}  // namespace
+
+bool AskContinueWithoutRegister(HWND owner, HWND* shown) {
+  return RunPrompt(owner, ui::kNoAnswerBox, ui::NoAnswerText("\r\n"), kStopIcon, shown) != 2;
+}
+
+int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown) {
+  // The window's narrow text is the ANSI code page's; the name is UTF-8.
+  const int answer = RunPrompt(owner, ui::kPaymentQuestion,
+                               ui::PaymentQuestionText(NarrowFromUtf8(file)), kQuestionIcon, shown);
   return answer == 1 ? IDYES : answer == 2 ? IDNO : 0;
 }
 
 HWND PromptButton(HWND prompt, int index) {
-  if (StateOf(prompt)) return GetDlgItem(prompt, kFirstButtonId + index);
-  return GetDlgItem(prompt, index == 0 ? IDOK : kBoxCancelId);
+  return GetDlgItem(prompt, kFirstButtonId + index);
 }
 
 void DismissPrompt(HWND shown) {
   if (!shown || !IsWindow(shown)) return;
-  if (StateOf(shown)) {
-    SendMessageA(shown, kDismiss, 0, 0);
-    return;
-  }
-  // The no-answer box takes IDCANCEL as its escape: the exit decides what
-  // its end means.
-  char name[16] = "";
-  if (GetClassNameA(shown, name, sizeof name) > 0 && lstrcmpA(name, "#32770") == 0)
-    SendMessageA(shown, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  if (StateOf(shown)) SendMessageA(shown, kDismiss, 0, 0);
 }
 
 bool PreTranslateDialogMessage(MSG* msg) {

@@ -32,13 +32,15 @@ HWND ShowAbout(HWND owner, const std::string& versionText);
 // dialog; returns once it is gone. *shown holds the window while it is up.
 void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, HWND* shown);
 
-// The no-answer message box: caption "OVIXNOVA", the stop icon, OK and
-// Cancel, system-modal and topmost. True for OK, which Esc and the close
-// button also press (ui::kNoAnswerBox); false for the Cancel button. *shown
+// The no-answer box, a window of ours drawn from ui::kNoAnswerBox, so that
+// its buttons read as the table has them on every system: caption
+// "OVIXNOVA", the stop icon, "OK" (the default button) and "Anulare", modal to
+// `owner`, topmost and activated. True for OK, which Esc and the close button
+// also press, and when DismissPrompt ended it; false for "Anulare". *shown
 // holds the box's window while it is up (so a test or the exit can answer it).
 bool AskContinueWithoutRegister(HWND owner, HWND* shown);
 
-// The payment question about the receipt `file` (ANSI, as the log shows it),
+// The payment question about the receipt `file` (UTF-8, as the log holds it),
 // a window of ours drawn from ui::kPaymentQuestion: caption "OVIXNOVA", the
 // question icon, "&Da" and "&Nu", modal to `owner`, shown topmost without
 // taking the activation from the program that has it. No button is the
@@ -52,7 +54,7 @@ int AskReceiptComplete(HWND owner, const std::string& file, HWND* shown);
 // or payment question; null when there is none.
 HWND PromptButton(HWND prompt, int index);
 
-// Ends a shown printer-error dialog or message box without a choice (the exit
+// Ends a shown printer-error dialog or prompt without a choice (the exit
 // closes them).
 void DismissPrompt(HWND shown);
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/ui_tables.h"
+#include "os/os.h"
 #include "win32/win32_dialogs.h"
 #include "win32/win32_serial_port.h"
 #include "win32/win32_spool_watch.h"
@@ -148,7 +149,7 @@ bool Win32Host::WatchFollowsSpool() {
   return watch_ && watch_->FollowsPath();
 }
 
-void Win32Host::AddTrayIcon() {
+void Win32Host::AddTrayIcon(const std::string& tooltip) {
   hooked_ = true;
   tray_.cbSize = sizeof tray_;
   tray_.hWnd = main_;
@@ -156,7 +157,7 @@ void Win32Host::AddTrayIcon() {
   tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   tray_.uCallbackMessage = kTrayMessage;
   tray_.hIcon = LoadIconA(GetModuleHandleA(nullptr), "IDI_ICON1");
-  const std::string tip = ui::TooltipText();
+  const std::string tip = NarrowFromUtf8(tooltip);
   lstrcpynA(tray_.szTip, tip.c_str(), sizeof tray_.szTip);
   AddIcon();
 }

@@ -43,7 +43,7 @@ class Win32Host : public AppHost {
   // registered message "TaskbarCreated"), the icon is added again with its
   // current picture and tooltip. A close request of the main window
   // (taskkill without /F) runs the exit sequence, as the menu's exit does.
-  void AddTrayIcon() override;
+  void AddTrayIcon(const std::string& tooltip) override;
   // How many times the icon was added (for the tests).
   int TrayIconAdds() const { return trayIconAdds_; }
   // Called when the Windows session ends, after the exit sequence: the stop

@@ -88,7 +88,7 @@ bool Win32SerialPort::Open(const std::string& device, std::string* error) {
   if (!Configure(handle)) {
     const DWORD code = GetLastError();
     CloseHandle(handle);
-    return Fail(error, "line settings refused: " + SystemText(code));
+    return Fail(error, "setarile liniei refuzate: " + SystemText(code));
   }
   read_ = OVERLAPPED{};
   read_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -101,7 +101,7 @@ bool Win32SerialPort::Open(const std::string& device, std::string* error) {
   if (!StartRead()) {
     const DWORD code = GetLastError();
     Close();
-    return Fail(error, "read failed: " + SystemText(code));
+    return Fail(error, "citire esuata: " + SystemText(code));
   }
   return true;
 }
@@ -122,7 +122,7 @@ void Win32SerialPort::Close() {
 
 bool Win32SerialPort::EnsureOpen(std::string* error) {
   if (IsOpen()) return true;
-  if (device_.empty()) return Fail(error, "no device");
+  if (device_.empty()) return Fail(error, "niciun dispozitiv");
   return Open(device_, error);
 }
 
@@ -152,7 +152,7 @@ void Win32SerialPort::OnReadCompleted() {
     // A read that timed out with nothing is not a failure (Wine reports it
     // as an error, Windows as success with no bytes).
     if (code != ERROR_TIMEOUT && code != WAIT_TIMEOUT) {
-      ReportAndClose("read failed: " + SystemText(code));
+      ReportAndClose("citire esuata: " + SystemText(code));
       return;
     }
     got = 0;
@@ -166,7 +166,7 @@ void Win32SerialPort::OnReadCompleted() {
     if (onByte) onByte(static_cast<std::uint8_t>(c));
   }
   if (IsOpen() && wait_ == nullptr && !StartRead()) {
-    ReportAndClose("read failed: " + SystemText(GetLastError()));
+    ReportAndClose("citire esuata: " + SystemText(GetLastError()));
   }
 }
 
@@ -176,7 +176,7 @@ void Win32SerialPort::Write(const Bytes& bytes) {
   write->data = bytes;
   write->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (write->overlapped.hEvent == nullptr) {
-    ReportAndClose("write failed: " + SystemText(GetLastError()));
+    ReportAndClose("scriere esuata: " + SystemText(GetLastError()));
     return;
   }
   // Serial drivers carry out the overlapped writes of one handle in the order
@@ -186,7 +186,7 @@ void Win32SerialPort::Write(const Bytes& bytes) {
       GetLastError() != ERROR_IO_PENDING) {
     const DWORD code = GetLastError();
     CloseHandle(write->overlapped.hEvent);
-    ReportAndClose("write failed: " + SystemText(code));
+    ReportAndClose("scriere esuata: " + SystemText(code));
     return;
   }
   writes_.push_back(std::move(write));
@@ -202,7 +202,7 @@ bool Win32SerialPort::ReapWrites() {
     CloseHandle(write.overlapped.hEvent);
     writes_.pop_front();
     if (!ok) {
-      ReportAndClose("write failed: " + SystemText(code));
+      ReportAndClose("scriere esuata: " + SystemText(code));
       return false;
     }
   }

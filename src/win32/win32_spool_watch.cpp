@@ -45,9 +45,8 @@ bool OnLocalFileSystem(const std::string& directory, std::string* reason) {
   }
   for (const wchar_t* local : kLocalFileSystems)
     if (lstrcmpiW(name, local) == 0) return true;
-  std::string narrow;
-  for (const wchar_t* c = name; *c; ++c) narrow += *c < 0x80 ? static_cast<char>(*c) : '?';
-  *reason = "director pe un sistem de fisiere " + (narrow.empty() ? "necunoscut" : narrow);
+  const std::string system = TextFromPath(std::filesystem::path(name)).value_or("");
+  *reason = "director pe un sistem de fisiere " + (system.empty() ? "necunoscut" : system);
   return false;
 }
 
@@ -65,9 +64,10 @@ bool Win32SpoolWatch::Start(const std::string& directory, std::string* reason) {
   Stop();
   const std::string dir = directory.empty() ? "." : directory;
   if (!OnLocalFileSystem(dir, reason)) return false;
-  directory_ = CreateFileA(
-      dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  directory_ =
+      CreateFileW(PathFromText(dir).c_str(), FILE_LIST_DIRECTORY,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
   BY_HANDLE_FILE_INFORMATION info{};
   if (directory_ == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(directory_, &info)) {
     *reason = SystemText(GetLastError());
@@ -89,7 +89,7 @@ bool Win32SpoolWatch::Start(const std::string& directory, std::string* reason) {
 
 bool Win32SpoolWatch::FollowsPath() const {
   if (directory_ == INVALID_HANDLE_VALUE) return false;
-  const HANDLE now = CreateFileA(path_.c_str(), FILE_READ_ATTRIBUTES,
+  const HANDLE now = CreateFileW(PathFromText(path_).c_str(), FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (now == INVALID_HANDLE_VALUE) return false;
@@ -143,7 +143,7 @@ void Win32SpoolWatch::OnChangesRead() {
   for (DWORD at = 0; got != 0 && at + sizeof(FILE_NOTIFY_INFORMATION) <= got;) {
     const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer_ + at);
     const std::wstring wide(info->FileName, info->FileNameLength / sizeof(WCHAR));
-    // A name the narrow file functions cannot spell is never a job.
+    // A name that no text can spell (an unpaired surrogate) is never a job.
     if (const std::optional<std::string> name = TextFromPath(std::filesystem::path(wide))) {
       changes.emplace_back(info->Action == FILE_ACTION_RENAMED_NEW_NAME ? SpoolChange::Arrived
                                                                         : SpoolChange::Changed,

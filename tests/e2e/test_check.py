@@ -49,7 +49,7 @@ class Check(unittest.TestCase):
              ["e.txt: empty",
               "  warning: no printable line: the driver files the receipt to the error directory"]),
             ([("bad.txt", "[")], ["missing.txt"], 2,
-             ["bad.txt: receipt", "missing.txt: cannot be read: No such file or directory"]),
+             ["bad.txt: receipt", "missing.txt: cannot be read: nu exista (cod 2)"]),
             ([("ok.txt", "<")], ["--firmware", "odd"], 2, ["--firmware is old or new, not odd"]),
             ([("ok.txt", "<")], ["--ini", "missing.ini"], 2, ["missing.ini: cannot be read"]),
             ([], ["--version"], 0, ["ovixnova-check 1.0.0"]),

@@ -51,6 +51,20 @@ class Printing(DriverTest):
         self.assertEqual(rig.job_log()[0], "-> Programare Valute: ")
         self.assertEqual({rig.where(n) for n in ("b.txt", "c.txt")}, {"ok"})
 
+    def test_names_beyond_the_code_page(self):
+        """Receipts and a spool directory named with letters that no ANSI code
+        page has (comma-below s and t) print and are filed."""
+        rig = self.rig()
+        rig.spool = os.path.join(rig.root, "CASA \u0218TEFAN") + "/"
+        os.mkdir(rig.spool)
+        rig.write_ini({"COM": rig.device, "BONDIR": rig.spool, "OKDIR": rig.ok, "ERRDIR": rig.err})
+        rig.start()
+        names = ["BON \u0103.TXT", "BON \u0219.TXT", "BON \u0103\u00ee\u0219\u021b.TXT", "BON \u00ee.TXT"]
+        for name in names:
+            rig.drop(name, "<")
+        rig.wait(lambda: all(rig.where(n) == "ok" for n in names), "the receipts to be filed")
+        self.assertEqual(len([l for l in rig.log() if l.startswith("-> Sfirsit tiparire")]), 4)
+
     def test_status_checks_before_the_receipt(self):
         cases = [  # simulator state, commands between the status query and the receipt
             (["status 00", "byte6 1"], []),

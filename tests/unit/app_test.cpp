@@ -46,7 +46,7 @@ class FakeHost : public AppHost {
   std::deque<bool> noAnswer;
   std::deque<PaymentAnswer> payment;
 
-  void AddTrayIcon() override { calls += "tray "; }
+  void AddTrayIcon(const std::string&) override { calls += "tray "; }
   void mnuAbout_Click() override { calls += "about "; }
   void mnuExit_Click() override { calls += "exit "; }
   void SetTrayIcon(TrayPicture) override {}

@@ -160,8 +160,7 @@ TEST(CheckLines, UsesTheConfiguredWidthsAndCharacters) {
 TEST(CheckFile, ReportsUnreadableFilesAndExitStatus) {
   const FileReport missing = CheckFile("/nonexistent/bon.txt", DriverSettings{}, true);
   EXPECT_EQ(missing.kind, FileKind::Unreadable);
-  EXPECT_EQ(FormatReport(missing),
-            "/nonexistent/bon.txt: cannot be read: No such file or directory\n");
+  EXPECT_EQ(FormatReport(missing), "/nonexistent/bon.txt: cannot be read: nu exista (cod 2)\n");
   const FileReport clean = Check({"<"});
   const FileReport warned = Check({"["});
   EXPECT_EQ(ExitStatus({clean}), 0);

@@ -252,7 +252,9 @@ TEST_F(SettingsFileTest, LookupRules) {
       {"[DEFAULT]\r\nOKDIR=X\r\nERRDIR=Y\r\n", "X"},
       {"[DEFAULT]\rOKDIR=X\rERRDIR=Y", "X"},
       {"\xEF\xBB\xBF[DEFAULT]\nOKDIR=X\n", "X"},
-      {"[DEFAULT]\nOKDIR=\xE9\x80\xFF\n", "\xE9\x80\xFF"},
+      // Text of the code page: UTF-8 on Windows (code page 1252 here).
+      {"[DEFAULT]\nOKDIR=\xE9\x80\xFF\n",
+       kWindows ? "\xC3\xA9\xE2\x82\xAC\xC3\xBF" : "\xE9\x80\xFF"},
       {"[DEFAULT]\nOKDIR=A\nOKDIR=B\n", "A"},
       {"[DEFAULT]\n;OKDIR=A\n  ; OKDIR=B\nOKDIR=C\n", "C"},
       {"[DEFAULT]\nOKDIR\nOKDIR=X\n", "X"},
@@ -271,12 +273,12 @@ TEST_F(SettingsFileTest, LookupRules) {
   }
 }
 
-// Notepad's encodings: "Unicode" (UTF-16 with its mark, either byte order)
-// and UTF-8, with or without its mark, all give the value in the system's
-// narrow text (UTF-8 on Linux, the ANSI code page on Windows).
+// Notepad's encodings: "Unicode" (UTF-16, either byte order, with its mark
+// or, as other editors save it, without) and UTF-8, with or without its mark,
+// all give the value in UTF-8.
 TEST_F(SettingsFileTest, UnicodeFilesAreRead) {
-  const auto utf16 = [](const std::u16string& text, bool bigEndian) {
-    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  const auto utf16 = [](const std::u16string& text, bool bigEndian, bool mark) {
+    std::string bytes = !mark ? "" : bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (const char16_t unit : text) {
       const char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
       bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
@@ -284,15 +286,49 @@ TEST_F(SettingsFileTest, UnicodeFilesAreRead) {
     return bytes;
   };
   const std::u16string ini = u"[DEFAULT]\r\nCOM=3\r\nOKDIR=C:\\Cas\u00e9\U0001F600\r\n";
-  const std::string okdir = kWindows ? "C:\\Cas\xE9??\\" : "C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\\";
   for (const std::string& file : std::vector<std::string>{
-           utf16(ini, false), utf16(ini, true),
+           utf16(ini, false, true), utf16(ini, true, true), utf16(ini, false, false),
+           utf16(ini, true, false),
            "\xEF\xBB\xBF[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n",
            "[DEFAULT]\nCOM=3\nOKDIR=C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\n"}) {
-    const DriverSettings loaded = LoadDriverSettings(SystemEnv(), Write(file));
+    std::string problem;
+    const DriverSettings loaded = LoadDriverSettings(SystemEnv(), Write(file), &problem);
     EXPECT_EQ(loaded.COM, "3") << file;
-    EXPECT_EQ(loaded.OKDIR, okdir) << file;
+    EXPECT_EQ(loaded.OKDIR, "C:\\Cas\xC3\xA9\xF0\x9F\x98\x80\\") << file;
+    EXPECT_EQ(problem, "") << file;
   }
+}
+
+// A file that exists but gives nothing is said; a missing one is not.
+TEST_F(SettingsFileTest, AFileThatGivesOnlyDefaultsIsSaid) {
+  const struct {
+    const char* what;
+    std::optional<std::string> file;  // nothing: a directory stands there
+    std::string problem;              // its start; empty: none
+  } rows[] = {
+      {"no section", std::string("COM=4\nBONDIR=D:\\\n"), "NU ARE SECTIUNEA [DEFAULT]"},
+      {"garbage", std::string("\x89PNG\r\n\x1A\n\x01\x02[DEF"), "NU ARE SECTIUNEA [DEFAULT]"},
+      {"other section only", std::string("[Casa]\nCOM=4\n"), "NU ARE SECTIUNEA [DEFAULT]"},
+      {"lower-case section", std::string("[default]\nCOM=4\n"), ""},
+      {"empty section", std::string("[DEFAULT]\n"), ""},
+      {"a directory", std::nullopt, "NU POATE FI CITIT: "},
+  };
+  for (const auto& row : rows) {
+    const std::string path = (dir_ / "OVIX.INI").string();
+    fs::remove_all(path);
+    if (row.file) {
+      Write(*row.file);
+    } else {
+      fs::create_directory(path);
+    }
+    std::string problem;
+    LoadDriverSettings(SystemEnv(), path, &problem);
+    EXPECT_EQ(problem.substr(0, row.problem.size()), row.problem) << row.what;
+    EXPECT_EQ(problem.empty(), row.problem.empty()) << row.what << ": " << problem;
+  }
+  std::string problem;
+  LoadDriverSettings(SystemEnv(), (dir_ / "absent" / "OVIX.INI").string(), &problem);
+  EXPECT_EQ(problem, "");
 }
 
 TEST_F(SettingsFileTest, DefaultPassesThroughTheSameBuffer) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "os/os.h"
 #include "ovixnova_version.h"
 
 namespace {
@@ -57,7 +58,9 @@ int main(int argc, char** argv) {
     } else if (arg.starts_with("--")) {
       return UsageError("unknown option " + std::string(arg));
     } else {
-      files.emplace_back(arg);
+      // The driver's functions take names as UTF-8 (the command line's are
+      // in the ANSI code page on Windows).
+      files.push_back(ovix::Utf8FromNarrow(arg));
     }
   }
   if (files.empty()) return UsageError("no file to check");
@@ -72,7 +75,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::fclose(ini);
-    settings = ovix::LoadDriverSettings(ovix::SystemEnv(), iniPath);
+    settings = ovix::LoadDriverSettings(ovix::SystemEnv(), ovix::Utf8FromNarrow(iniPath));
   }
 
   std::vector<ovix::check::FileReport> reports;

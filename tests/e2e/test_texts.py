@@ -1,0 +1,104 @@
+"""Every text the cashier can see is Romanian: the windows, the menu, the
+tooltip, the log lines, the system reasons, --help, the settings file's
+comments and the installer's pages. The texts are taken from where the
+programs hold them (the string literals of the driver's sources, the
+installer scripts, the settings files shipped), and none may hold an English
+word but the two the driver's design gives: the menu's "Exit" and the
+"-> ERROR:" line.
+"""
+
+import glob
+import os
+import re
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+# Sources whose literals reach a window, a log line, the console or a box.
+# The scripted test operators and their scripts never run in a shop.
+SOURCES = ["src/app", "src/spool", "src/shell", "src/os", "src/link", "src/win32", "src/qt"]
+# The wire trace is a file for support.
+NOT_SHOWN = {"test_operator.cpp", "operator_script.cpp", "operator_script.h", "no_test_operator.cpp",
+             "wire_trace.cpp"}
+
+# Words of messages in English that Romanian does not have.
+ENGLISH = set("""
+the and not is was were be been to of for with from by on this that it its cannot can could
+failed fail fails error errors file files directory folder found missing denied access refused
+unknown read write written open opened close closed device disk full space busy
+use used please retry cancel yes help usage print printed printing receipt receipts register
+settings setting install installed installation uninstall uninstalled version function system
+supported timed out available longer line broken pipe input output operation permission already
+running wait waiting start started end ended status when which will would should must has have
+does done each every only than then there here what name names new old path drive default
+""".split())
+ALLOWED = {"-> ERROR:", "Exit"}  # the design's own texts
+
+LITERAL = re.compile(r'(?<![A-Za-z0-9_])L?"((?:[^"\\\n]|\\.)*)"')
+# Paths, file names, variables, options, section names; and a literal that is
+# one word in capitals is a name (a journal state, a settings section).
+NOT_WORDS = re.compile(r"\S*[\\/$%{}]\S*|\S*\w\.\w\S*|--?[a-z][a-z-]*|&|\[[A-Z]+\]|^[A-Z_]+$")
+
+
+def english_words(text):
+    for allowed in ALLOWED:
+        text = text.replace(allowed, " ")
+    text = NOT_WORDS.sub(" ", text)
+    return sorted({w for w in re.findall(r"[A-Za-z]+", text) if w.lower() in ENGLISH})
+
+
+def cpp_texts(path):
+    with open(path, encoding="utf-8") as f:
+        code = f.read()
+    code = re.sub(r"/\*.*?\*/", " ", code, flags=re.S)
+    code = re.sub(r"//[^\n]*|^\s*#\s*include[^\n]*", " ", code, flags=re.M)
+    return LITERAL.findall(code)
+
+
+# The installer's commands and settings that put a text on a page or in a box.
+NSIS_SHOWN = re.compile(r"^\s*(MessageBox|LangString|!define\s+MUI_\w*(TEXT|TITLE|INFO)\w*|Caption|"
+                        r"DetailPrint|BrandingText|\$\{NSD_Create\w*\}|Name|ComponentText|"
+                        r"DirText|UninstallText|SubCaption)\b")
+
+
+def nsis_texts(path):
+    with open(path, encoding="utf-8-sig") as f:
+        return [t for line in f if NSIS_SHOWN.match(line) for t in LITERAL.findall(line)]
+
+
+def ini_comments(path):
+    with open(path, encoding="latin-1") as f:
+        return [line[1:] for line in f if line.startswith(";")]
+
+
+def every_text():
+    """(where, text) for each text the cashier may read."""
+    found = []
+    for folder in SOURCES:
+        for path in sorted(glob.glob(os.path.join(ROOT, folder, "*.[ch]*"))):
+            if os.path.basename(path) not in NOT_SHOWN:
+                found += [(path, t) for t in cpp_texts(path)]
+    for path in glob.glob(os.path.join(ROOT, "packaging/windows/*.nsi")):
+        found += [(path, t) for t in nsis_texts(path)]
+    for path in ["packaging/OVIX.INI", "packaging/windows/OVIX.INI"]:
+        found += [(path, t) for t in ini_comments(os.path.join(ROOT, path))]
+    return found
+
+
+class RomanianTexts(unittest.TestCase):
+    def test_no_english_word_before_the_cashier(self):
+        texts = every_text()
+        self.assertGreater(len(texts), 300)
+        english = [(os.path.relpath(where, ROOT), text, words)
+                   for where, text in texts if (words := english_words(text))]
+        self.assertEqual(english, [])
+
+    def test_the_check_catches_english(self):
+        self.assertEqual(english_words("read failed: Broken pipe (error 109)"),
+                         ["Broken", "error", "failed", "pipe", "read"])
+        self.assertEqual(english_words("-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!"), [])
+        self.assertEqual(english_words("acces refuzat (cod 5) C:\\Program Files\\X"), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
