@@ -14,22 +14,48 @@
 ; folder and a Startup shortcut for all users and registers the uninstaller.
 ; Every other key of an existing OVIX.INI stays as it is.
 ;
+; Each installation has its own directories: a new one takes the BONDIR
+; chosen, else the first of C:\OVIX\, C:\OVIX2\, C:\OVIX3\, ... that no other
+; installation uses, with OKDIR and ERRDIR under it (BONDIR\BONOK\,
+; BONDIR\BONERR\); an update keeps the OKDIR and ERRDIR of its OVIX.INI. An
+; installation one of whose three directories another one uses (as BONDIR,
+; OKDIR or ERRDIR; case and a trailing '\' aside) is refused.
+;
 ; Command line (silent: /S):
 ;   /D=<dir>         the program directory (last on the command line)
-;   /COM=COM3        the serial port, written as COM=3; a device path such as
+;   /COM=COM3        the serial port, COM1 to COM256 (any case, no leading
+;                    zero), written as COM=3; a device path such as
 ;                    \\.\COM12 is written as it stands; left out: kept
 ;   /BONDIR=C:\POS\  the spool directory; left out: kept
 ;   /NOSTART         a silent install does not start the driver at its end
-;   /NAME=<name>     the name of a new installation (see below)
+;   /NAME=<name>     the name of a new installation (see below), without
+;                    \ / : * ? " < > |
 ; A silent install starts the driver at its end unless /NOSTART is given; an
 ; install with pages offers it on the last page.
 ;
 ; A driver that runs from the program directory is asked to end in order
 ; first: the new ovixnova.exe, unpacked into the plug-in directory, runs as
 ; `ovixnova.exe --stop <program directory>` (exit code 0: no driver of that
-; directory runs any more). When that fails, the operator is asked to end it
-; (silent: exit code 2, nothing changed). A driver stopped so is started
-; again at the end.
+; directory runs any more), which lets it finish the receipt it prints. When
+; that fails, the operator is asked to end it. A driver stopped so is
+; started again at the end, and after a refusal that follows the stop too.
+; An update that moves BONDIR is refused while the old spool, looked at
+; after the stop, holds receipt files (of the mask EXTENSIE) or the journal
+; OVIXNOVA.JOB: nobody would finish them there.
+;
+; Exit codes of a silent install (with pages the same refusals are said on
+; the page, which stays):
+;   0  installed
+;   1  cancelled
+;   2  nothing changed: the driver would not stop, or /NAME is the name of
+;      another directory's installation
+;   3  Windows older than 7 SP1
+;   4  nothing changed: an update that moves BONDIR while receipts or the
+;      journal wait in the old spool
+;   5  nothing changed: BONDIR, OKDIR or ERRDIR is one of another
+;      installation's directories
+;   6  nothing changed: a value not valid (/COM, /NAME), or /D or /BONDIR on
+;      a drive that does not exist
 ;
 ; Installations side by side: each program directory is an installation of
 ; its own, with a name that names its uninstall entry (HKLM ...\Uninstall\
@@ -808,6 +834,27 @@ Function .onInit
       StrCpy $INSTDIR $0
     ${EndIf}
   ${EndIf}
+  ; A /D on a drive that does not exist is put aside for the default folder
+  ; before this function runs, and taken off $CMDLINE; the process's own
+  ; command line still has it. A silent install is refused; with pages,
+  ; the folder page starts at it and says what is wrong.
+  System::Call 'kernel32::GetCommandLine() t .R1'
+  StrCpy $R2 0
+  find_d:
+    StrCpy $R3 $R1 4 $R2
+    StrCmp $R3 "" no_d
+    IntOp $R2 $R2 + 1
+    StrCmp $R3 " /D=" 0 find_d
+  IntOp $R2 $R2 + 3
+  StrCpy $R1 $R1 "" $R2
+  Call CheckDrive
+  ${If} $R0 != ""
+    ${If} ${Silent}
+      !insertmacro REFUSE_INPUT $R0
+    ${EndIf}
+    StrCpy $INSTDIR $R1
+  ${EndIf}
+  no_d:
   ${GetParameters} $R0
   ${GetOptions} $R0 "/COM=" $Port
   ${GetOptions} $R0 "/BONDIR=" $BonDir
