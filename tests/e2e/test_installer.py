@@ -1,6 +1,7 @@
 """The Windows installer under Wine: a silent install, the installed driver
 printing on the simulator, an install over it, a silent uninstall; the
-settings and start of a silent install, installations side by side, a
+settings and start of a silent install, installations side by side with
+their own directories, refused values, directories and spool moves, a
 refused uninstall, an update over a running driver."""
 
 import configparser
@@ -165,6 +166,10 @@ class Installer(harness.DriverTest):
                     (r"C:\Casa3\OVIXNOVA", "Casa3", None)]
         progs = [self.install(d, "/NOSTART", *(["/NAME=Casa3"] if name == "Casa3" else []))
                  for d, name, _ in installs]
+
+        # Each takes a spool of its own, with OKDIR and ERRDIR under it.
+        self.assertEqual([settings(os.path.join(p, "OVIX.INI"))["okdir"] for p in progs],
+                         ["C:\\OVIX\\BONOK\\", "C:\\OVIX2\\BONOK\\", "C:\\OVIX3\\BONOK\\"])
 
         def entries(name):
             return [self.menu(name, n) for n in MENU] + [self.menu("StartUp", name + ".lnk")]
