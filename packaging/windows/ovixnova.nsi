@@ -255,7 +255,7 @@ Function ${un}CheckNotRunning
     Pop $0
     StrCmp $0 1 0 done
     MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION \
-      "${PRODUCT} rulează. Închideți-l din meniul iconiței din bara de sistem (Exit), apoi apăsați OK pentru a continua ${what}. Celălalt buton renunță la ${what}: nu se schimbă nimic." \
+      "${PRODUCT} rulează. Închideți-l din meniul iconiței din bara de sistem (Exit), apoi apăsați OK pentru a continua ${what}. Celălalt buton renunță: nu se schimbă nimic." \
       /SD IDCANCEL IDOK retry
     DetailPrint "${PRODUCT} rulează: $INSTDIR\ovixnova.exe nu poate fi înlocuit."
     Call ${un}RestartDriver
