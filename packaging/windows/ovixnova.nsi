@@ -1,4 +1,4 @@
-; Installer of the Windows program, built on Linux by scripts/build-windows:
+﻿; Installer of the Windows program, built on Linux by scripts/build-windows:
 ;   makensis -DVERSION=x.y.z [-DSOURCE_DIR=...] [-DBUILD_DIR=...] [-DOUTFILE=...]
 ;            [-DAMD64] ovixnova.nsi
 ; A 32-bit program, so that every till runs it; it carries both builds of the
@@ -14,22 +14,48 @@
 ; folder and a Startup shortcut for all users and registers the uninstaller.
 ; Every other key of an existing OVIX.INI stays as it is.
 ;
+; Each installation has its own directories: a new one takes the BONDIR
+; chosen, else the first of C:\OVIX\, C:\OVIX2\, C:\OVIX3\, ... that no other
+; installation uses, with OKDIR and ERRDIR under it (BONDIR\BONOK\,
+; BONDIR\BONERR\); an update keeps the OKDIR and ERRDIR of its OVIX.INI. An
+; installation one of whose three directories another one uses (as BONDIR,
+; OKDIR or ERRDIR; case and a trailing '\' aside) is refused.
+;
 ; Command line (silent: /S):
 ;   /D=<dir>         the program directory (last on the command line)
-;   /COM=COM3        the serial port, written as COM=3; a device path such as
+;   /COM=COM3        the serial port, COM1 to COM256 (any case, no leading
+;                    zero), written as COM=3; a device path such as
 ;                    \\.\COM12 is written as it stands; left out: kept
 ;   /BONDIR=C:\POS\  the spool directory; left out: kept
 ;   /NOSTART         a silent install does not start the driver at its end
-;   /NAME=<name>     the name of a new installation (see below)
+;   /NAME=<name>     the name of a new installation (see below), without
+;                    \ / : * ? " < > |
 ; A silent install starts the driver at its end unless /NOSTART is given; an
 ; install with pages offers it on the last page.
 ;
 ; A driver that runs from the program directory is asked to end in order
 ; first: the new ovixnova.exe, unpacked into the plug-in directory, runs as
 ; `ovixnova.exe --stop <program directory>` (exit code 0: no driver of that
-; directory runs any more). When that fails, the operator is asked to end it
-; (silent: exit code 2, nothing changed). A driver stopped so is started
-; again at the end.
+; directory runs any more), which lets it finish the receipt it prints. When
+; that fails, the operator is asked to end it. A driver stopped so is
+; started again at the end, and after a refusal that follows the stop too.
+; An update that moves BONDIR is refused while the old spool, looked at
+; after the stop, holds receipt files (of the mask EXTENSIE) or the journal
+; OVIXNOVA.JOB: nobody would finish them there.
+;
+; Exit codes of a silent install (with pages the same refusals are said on
+; the page, which stays):
+;   0  installed
+;   1  cancelled
+;   2  nothing changed: the driver would not stop, or /NAME is the name of
+;      another directory's installation
+;   3  Windows older than 7 SP1
+;   4  nothing changed: an update that moves BONDIR while receipts or the
+;      journal wait in the old spool
+;   5  nothing changed: BONDIR, OKDIR or ERRDIR is one of another
+;      installation's directories
+;   6  nothing changed: a value not valid (/COM, /NAME), or /D or /BONDIR on
+;      a drive that does not exist
 ;
 ; Installations side by side: each program directory is an installation of
 ; its own, with a name that names its uninstall entry (HKLM ...\Uninstall\
@@ -65,6 +91,8 @@
 !define UNINSTALL_ROOT "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 ; The spool directory of the default OVIX.INI (BONDIR).
 !define SPOOL "C:\OVIX"
+; The driver's journal in the spool: receipts under way or not yet filed.
+!define JOURNAL "OVIXNOVA.JOB"
 ; How long the installer lets `ovixnova.exe --stop` take (it waits 30 s for
 ; the driver) before it gives up on it, in milliseconds.
 !define STOP_TIMEOUT 40000
@@ -116,32 +144,58 @@ Var Port
 Var BonDir
 Var NoStart
 Var PortCombo
+; Whether $INSTDIR holds an OVIX.INI (an update), its BONDIR, and the three
+; directories the installation will use (Plan); whether a driver ran when
+; the install began (StopDriver); scratch of the macros below.
+Var Update
+Var OldBonDir
+Var NewBonDir
+Var OkDir
+Var ErrDir
+Var WasRunning
+Var T
+Var Idx
+Var Entry
+Var Where
 
 !define MUI_ICON "${SOURCE_DIR}/resources/icons/ovixnova.ico"
 !define MUI_UNICON "${SOURCE_DIR}/resources/icons/ovixnova.ico"
-!define MUI_ABORTWARNING
+; No "are you sure" box on Cancel: nothing is changed before the last page,
+; and the box's Yes/No buttons are in the language of Windows, not ours.
 
-!define MUI_PAGE_CUSTOMFUNCTION_LEAVE ChooseName
+; The folder page lets "Instalează" be pressed on any folder, so that its
+; leave function can say what is wrong with it (a missing drive) instead of
+; greying the button out without a word.
+!define MUI_DIRECTORYPAGE_VERIFYONLEAVE
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE FolderLeave
 !insertmacro MUI_PAGE_DIRECTORY
+Page custom SecondPage SecondLeave
 Page custom PortPage PortLeave
 !define MUI_PAGE_HEADER_TEXT "Directorul bonurilor"
-!define MUI_PAGE_HEADER_SUBTEXT "Alegeti directorul in care programul de vanzare scrie bonurile."
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Programul de vanzare scrie bonurile in acest director; tot aici este jurnalul LOG.OVX. Directoarele bonurilor tiparite si ale celor cu erori raman cele din OVIX.INI."
+!define MUI_PAGE_HEADER_SUBTEXT "Alegeți directorul în care programul de vânzare scrie bonurile."
+!define MUI_DIRECTORYPAGE_TEXT_TOP " "
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Directorul bonurilor (BONDIR)"
 !define MUI_DIRECTORYPAGE_VARIABLE $BonDir
+!define MUI_DIRECTORYPAGE_VERIFYONLEAVE
 !define MUI_PAGE_CUSTOMFUNCTION_PRE BonDirPre
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW BonDirShow
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE BonDirLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN "$INSTDIR\ovixnova.exe"
-!define MUI_FINISHPAGE_RUN_TEXT "Porneste ${PRODUCT} acum"
+!define MUI_FINISHPAGE_RUN_TEXT "Pornește ${PRODUCT} acum"
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
+; The stock Romanian text lacks its "a".
+!define MUI_UNTEXT_ABORT_SUBTITLE "Dezinstalarea a fost anulată de utilizator."
 !insertmacro MUI_LANGUAGE "Romanian"
 
 ; Names of the Start menu shortcuts.
 !define LNK_LOG "Jurnal evenimente.lnk"
-!define LNK_INI "Setari (OVIX.INI).lnk"
+!define LNK_INI "Setări (OVIX.INI).lnk"
+; Its name in earlier versions, without the diacritic; removed.
+!define LNK_INI_OLD "Setari (OVIX.INI).lnk"
 !define LNK_SPOOL "Director bonuri.lnk"
 !define LNK_UNINSTALL "Dezinstalare.lnk"
 
@@ -173,26 +227,45 @@ FunctionEnd
 !insertmacro IS_BUSY ""
 !insertmacro IS_BUSY "un."
 
+; After a refusal that followed the stop: a driver that ran when the
+; install began and runs no more is started again, so that the till is not
+; left without it (nothing was changed).
+!macro RESTART_DRIVER un
+Function ${un}RestartDriver
+  ${If} $WasRunning == 1
+    Call ${un}IsBusy
+    Pop $0
+    ${If} $0 == 0
+      Exec '"$INSTDIR\ovixnova.exe"'
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro RESTART_DRIVER ""
+!insertmacro RESTART_DRIVER "un."
+
 ; The operator is asked to end a running driver from its tray menu (Exit). A
 ; silent run does not wait: it ends with exit code 2 and leaves the installed
-; files as they were.
-!macro CHECK_NOT_RUNNING un
+; files as they were. The box names only its OK button, the one button whose
+; text reads the same in every language of Windows.
+!macro CHECK_NOT_RUNNING un what
 Function ${un}CheckNotRunning
   retry:
     Call ${un}IsBusy
     Pop $0
     StrCmp $0 1 0 done
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-      "${PRODUCT} ruleaza. Inchideti-l din meniul iconitei din bara de sistem (Exit), apoi incercati din nou." \
-      /SD IDCANCEL IDRETRY retry
-    DetailPrint "${PRODUCT} ruleaza: $INSTDIR\ovixnova.exe nu poate fi inlocuit."
+    MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION \
+      "${PRODUCT} rulează. Închideți-l din meniul iconiței din bara de sistem (Exit), apoi apăsați OK pentru a continua ${what}. Celălalt buton renunță: nu se schimbă nimic." \
+      /SD IDCANCEL IDOK retry
+    DetailPrint "${PRODUCT} rulează: $INSTDIR\ovixnova.exe nu poate fi înlocuit."
+    Call ${un}RestartDriver
     SetErrorLevel 2
     Abort
   done:
 FunctionEnd
 !macroend
-!insertmacro CHECK_NOT_RUNNING ""
-!insertmacro CHECK_NOT_RUNNING "un."
+!insertmacro CHECK_NOT_RUNNING "" "instalarea"
+!insertmacro CHECK_NOT_RUNNING "un." "dezinstalarea"
 
 ; Asks a driver running from $INSTDIR to end in order with
 ; `$PLUGINSDIR\ovixnova.exe --stop $INSTDIR` (the installer unpacks the new
@@ -204,6 +277,7 @@ FunctionEnd
 Function ${un}StopDriver
   Call ${un}IsBusy
   Pop $0
+  StrCpy $WasRunning $0
   StrCmp $0 1 0 done
   InitPluginsDir
   !if "${un}" == ""
@@ -217,7 +291,7 @@ Function ${un}StopDriver
   !else
     CopyFiles /SILENT "$INSTDIR\ovixnova.exe" "$PLUGINSDIR\ovixnova.exe"
   !endif
-  DetailPrint "Se opreste ${PRODUCT} ($INSTDIR)..."
+  DetailPrint "Se oprește ${PRODUCT} ($INSTDIR)..."
   nsExec::Exec /TIMEOUT=${STOP_TIMEOUT} '"$PLUGINSDIR\ovixnova.exe" --stop "$INSTDIR"'
   Pop $0
   StrCmp $0 "0" 0 fallback
@@ -259,6 +333,289 @@ FunctionEnd
 !insertmacro FIND_NAME ""
 !insertmacro FIND_NAME "un."
 
+; Sets ${out} to the directory ${in} without a trailing '\' or '/'.
+!macro TRIM_DIR out in
+  StrCpy ${out} "${in}"
+  StrCpy $T ${out} 1 -1
+  ${If} $T == "\"
+  ${OrIf} $T == "/"
+    StrCpy ${out} ${out} -1
+  ${EndIf}
+!macroend
+
+; $R0 = 1 when the directories $R1 and $R2 are the same, else 0. Windows
+; names ignore case, and so does StrCmp (LogicLib's ==); a trailing '\'
+; makes no difference either.
+Function SameDir
+  !insertmacro TRIM_DIR $R3 $R1
+  !insertmacro TRIM_DIR $R4 $R2
+  StrCpy $R0 0
+  ${If} $R3 != ""
+  ${AndIf} $R3 == $R4
+    StrCpy $R0 1
+  ${EndIf}
+FunctionEnd
+
+; The directories that the OVIX.INI $R1 makes its driver use: BONDIR in $R6,
+; OKDIR in $R7, ERRDIR in $R8, each with the driver's default when the key
+; or the file is missing.
+Function DirsOf
+  ReadINIStr $R6 $R1 "DEFAULT" "BONDIR"
+  StrCmp $R6 "" 0 +2
+    StrCpy $R6 "${SPOOL}\"
+  ReadINIStr $R7 $R1 "DEFAULT" "OKDIR"
+  StrCmp $R7 "" 0 +2
+    StrCpy $R7 "${SPOOL}\BONOK\"
+  ReadINIStr $R8 $R1 "DEFAULT" "ERRDIR"
+  StrCmp $R8 "" 0 +2
+    StrCpy $R8 "${SPOOL}\BONERR\"
+FunctionEnd
+
+; $R9 = ${mine} when it is one of the directories $R6..$R8 of another
+; installation (and no earlier one was), else as it was.
+!macro CLASH_WITH mine theirs
+  ${If} $R9 == ""
+    StrCpy $R1 ${mine}
+    StrCpy $R2 ${theirs}
+    Call SameDir
+    ${If} $R0 == 1
+      StrCpy $R9 ${mine}
+    ${EndIf}
+  ${EndIf}
+!macroend
+!macro CLASH mine
+  !insertmacro CLASH_WITH ${mine} $R6
+  !insertmacro CLASH_WITH ${mine} $R7
+  !insertmacro CLASH_WITH ${mine} $R8
+!macroend
+
+; Looks for another installation (another program directory registered by
+; us) that uses one of the directories $NewBonDir, $OkDir, $ErrDir: two
+; drivers on one spool take each other's receipts, and on one OKDIR or
+; ERRDIR the files of one register replace those of the other. Sets $R9 to
+; the directory, $R5 to that installation's name and $R1 to its directory;
+; $R9 = "" when none.
+Function FindUser
+  StrCpy $R9 ""
+  StrCpy $Idx 0
+  loop:
+    EnumRegKey $Entry HKLM "${UNINSTALL_ROOT}" $Idx
+    StrCmp $Entry "" done
+    IntOp $Idx $Idx + 1
+    ReadRegStr $R2 HKLM "${UNINSTALL_ROOT}\$Entry" "Publisher"
+    StrCmp $R2 "${PUBLISHER}" 0 loop
+    ReadRegStr $Where HKLM "${UNINSTALL_ROOT}\$Entry" "InstallLocation"
+    StrCpy $R1 $Where
+    StrCpy $R2 $INSTDIR
+    Call SameDir
+    StrCmp $R0 1 loop
+    StrCpy $R1 "$Where\OVIX.INI"
+    Call DirsOf
+    !insertmacro CLASH $NewBonDir
+    !insertmacro CLASH $OkDir
+    !insertmacro CLASH $ErrDir
+    StrCmp $R9 "" loop
+    StrCpy $R5 $Entry
+    StrCpy $R1 $Where
+  done:
+FunctionEnd
+
+; The directories of the installation: an update (an OVIX.INI in $INSTDIR)
+; keeps its OKDIR and ERRDIR and, unless another one is chosen, its BONDIR.
+; A new installation has its own: the BONDIR chosen, else the first of
+; C:\OVIX\, C:\OVIX2\, C:\OVIX3\, ... that no other installation uses, with
+; OKDIR and ERRDIR under it (BONOK\ and BONERR\).
+Function Plan
+  StrCpy $Update 0
+  IfFileExists "$INSTDIR\OVIX.INI" 0 +2
+    StrCpy $Update 1
+  StrCpy $R1 "$INSTDIR\OVIX.INI"
+  Call DirsOf
+  StrCpy $OldBonDir $R6
+  ${If} $Update == 1
+    StrCpy $OkDir $R7
+    StrCpy $ErrDir $R8
+    StrCpy $NewBonDir $OldBonDir
+    ${If} $BonDir != ""
+      !insertmacro TRIM_DIR $R7 $BonDir
+      StrCpy $NewBonDir "$R7\"
+    ${EndIf}
+    Return
+  ${EndIf}
+  StrCpy $R0 1
+  next:
+    ${If} $BonDir != ""
+      StrCpy $NewBonDir $BonDir
+    ${ElseIf} $R0 == 1
+      StrCpy $NewBonDir "${SPOOL}"
+    ${Else}
+      StrCpy $NewBonDir "${SPOOL}$R0"
+    ${EndIf}
+    !insertmacro TRIM_DIR $R7 $NewBonDir
+    StrCpy $NewBonDir "$R7\"
+    StrCpy $OkDir "$R7\BONOK\"
+    StrCpy $ErrDir "$R7\BONERR\"
+    StrCmp $BonDir "" 0 done
+    Push $R0
+    Call FindUser
+    Pop $R0
+    StrCmp $R9 "" done
+    IntOp $R0 $R0 + 1
+    IntCmp $R0 99 done next done
+  done:
+FunctionEnd
+
+; Refuses (silent: exit code 5) an installation whose directories another
+; one uses (FindUser). Call Plan first.
+Function CheckDirsFree
+  Call FindUser
+  StrCmp $R9 "" done
+  MessageBox MB_OK|MB_ICONSTOP "Directorul $R9 este folosit de instalarea $R5 ($R1). Fiecare casă de marcat are nevoie de directoarele ei: alegeți alt director al bonurilor (/BONDIR=...), sau schimbați OKDIR și ERRDIR în $INSTDIR\OVIX.INI." /SD IDOK
+  SetErrorLevel 5
+  Abort
+  done:
+FunctionEnd
+
+; $R0 = "" when the drive of the path $R1 exists (or the path names none, as
+; \\server\share), else a sentence that says which drive is missing.
+Function CheckDrive
+  StrCpy $R0 ""
+  StrCpy $R2 $R1 1 1
+  StrCmp $R2 ":" 0 done
+  StrCpy $R2 $R1 2
+  StrCpy $R4 "$R2\"
+  System::Call 'kernel32::GetDriveType(t R4) i .R3'
+  IntCmp $R3 1 0 0 done
+  StrCpy $R0 "Unitatea $R2 din $R1 nu există pe acest calculator. Alegeți un director de pe o unitate care există (de exemplu C:)."
+  done:
+FunctionEnd
+
+; $R0 = 1 when $Port is a serial port as OVIX.INI takes it: COM1 to COM256
+; (any case, no leading zero; a number alone is the same), left in $Port as
+; COMn, or a device path such as \\.\COM12, kept as it stands. Else 0.
+Function NormalisePort
+  StrCpy $R0 1
+  StrCpy $R1 $Port 4
+  StrCmp $R1 "\\.\" 0 +3
+    StrCmp $Port "\\.\" bad
+    Return
+  StrCpy $R1 $Port 3
+  StrCpy $R2 $Port
+  StrCmp $R1 "COM" 0 +2
+    StrCpy $R2 $Port "" 3
+  ; A number written back as it was read: no sign, blank, letter or
+  ; leading zero.
+  IntOp $R3 $R2 + 0
+  StrCmp $R3 $R2 0 bad
+  IntCmp $R3 1 0 bad
+  IntCmp $R3 256 0 0 bad
+  StrCpy $Port "COM$R3"
+  Return
+  bad:
+  StrCpy $R0 0
+FunctionEnd
+
+; $R0 = 1 when the name $R1 can name a file (the Start menu folder, the
+; Startup shortcut): none of \ / : * ? " < > |. Else 0.
+Function CheckName
+  StrCpy $R0 1
+  StrCpy $R2 0
+  loop:
+    StrCpy $R3 $R1 1 $R2
+    StrCmp $R3 "" done
+    IntOp $R2 $R2 + 1
+    StrCpy $R4 0
+    chars:
+      StrCpy $R5 '\/:*?"<>|' 1 $R4
+      StrCmp $R5 "" loop
+      IntOp $R4 $R4 + 1
+      StrCmp $R3 $R5 0 chars
+    StrCpy $R0 0
+  done:
+FunctionEnd
+
+; The values of the command line, checked before anything changes; a value
+; that is not valid is refused with exit code 6 (with pages, each page has
+; checked its own already).
+!macro REFUSE_INPUT text
+  MessageBox MB_OK|MB_ICONSTOP "${text}" /SD IDOK
+  SetErrorLevel 6
+  Abort
+!macroend
+Function CheckInput
+  ${If} $Port != ""
+    Call NormalisePort
+    ${If} $R0 != 1
+      !insertmacro REFUSE_INPUT "Portul serial $Port nu este valid. Scrieți un port de la COM1 la COM256, de exemplu COM3 (/COM=COM3), sau o cale de dispozitiv ca \\.\COM12."
+    ${EndIf}
+  ${EndIf}
+  StrCpy $R1 $GivenName
+  Call CheckName
+  ${If} $R0 != 1
+    !insertmacro REFUSE_INPUT "Numele $GivenName nu poate fi numele unei instalări: nu poate conține \ / : * ? $\" < > |."
+  ${EndIf}
+  StrCpy $R1 $INSTDIR
+  Call CheckDrive
+  ${If} $R0 != ""
+    !insertmacro REFUSE_INPUT $R0
+  ${EndIf}
+  StrCpy $R1 $BonDir
+  Call CheckDrive
+  ${If} $R0 != ""
+    !insertmacro REFUSE_INPUT $R0
+  ${EndIf}
+FunctionEnd
+
+; Sets $R9 to a receipt file, or the journal, that waits in the old spool
+; $OldBonDir, or to "": the journal (OVIXNOVA.JOB, receipts under way) or a
+; file of the mask EXTENSIE that the driver would take.
+Function FindWaiting
+  StrCpy $R9 ""
+  !insertmacro TRIM_DIR $R1 $OldBonDir
+  IfFileExists "$R1\${JOURNAL}" 0 +3
+    StrCpy $R9 "${JOURNAL}"
+    Return
+  ReadINIStr $R2 "$INSTDIR\OVIX.INI" "DEFAULT" "EXTENSIE"
+  StrCmp $R2 "" 0 +2
+    StrCpy $R2 "*.TXT"
+  FindFirst $R3 $R4 "$R1\$R2"
+  loop:
+    StrCmp $R4 "" done
+    ${If} ${FileExists} "$R1\$R4\*.*"
+    ${OrIf} $R4 == "LOG.OVX"
+    ${OrIf} $R4 == "TRACE.OVX"
+    ${OrIf} $R4 == ".TRACE.OVX.OLD"
+    ${OrIf} $R4 == "${JOURNAL}"
+      FindNext $R3 $R4
+      Goto loop
+    ${EndIf}
+    StrCpy $R9 $R4
+  done:
+  FindClose $R3
+FunctionEnd
+
+; An update that moves BONDIR leaves the old spool to nobody: it is refused
+; (silent: exit code 4) while receipts or the journal wait there, after the
+; stop, which lets the driver finish the receipt it prints. A driver stopped
+; so is started again.
+Function CheckNothingWaits
+  ${If} $Update != 1
+    Return
+  ${EndIf}
+  StrCpy $R1 $OldBonDir
+  StrCpy $R2 $NewBonDir
+  Call SameDir
+  StrCmp $R0 1 done
+  Call FindWaiting
+  StrCmp $R9 "" done
+  MessageBox MB_OK|MB_ICONSTOP "În directorul bonurilor $OldBonDir așteaptă $R9: bonuri pe care driverul nu le-a terminat. Porniți ${PRODUCT} și lăsați-l să le termine (răspundeți la întrebările lui), apoi schimbați directorul bonurilor. Nu s-a schimbat nimic." /SD IDOK
+  DetailPrint "În $OldBonDir așteaptă $R9: directorul bonurilor nu se schimbă."
+  Call RestartDriver
+  SetErrorLevel 4
+  Abort
+  done:
+FunctionEnd
+
 ; The name of the installation in $INSTDIR: the one it has, else /NAME, else
 ; "OVIXNOVA" for the first, else one made of the directory. A /NAME that
 ; another directory's installation has is refused (silent: exit code 2),
@@ -270,7 +627,7 @@ Function ChooseName
   StrCmp $Name "" by_order
   ReadRegStr $0 HKLM "${UNINSTALL_ROOT}\$Name" "InstallLocation"
   StrCmp $0 "" done
-  MessageBox MB_OK|MB_ICONSTOP "Numele $Name este al instalarii din $0. Alegeti alt nume (/NAME=...)." /SD IDOK
+  MessageBox MB_OK|MB_ICONSTOP "Numele $Name este al instalării din $0. Alegeți alt nume (/NAME=...)." /SD IDOK
   SetErrorLevel 2
   Abort
   by_order:
@@ -296,7 +653,8 @@ FunctionEnd
 ; The serial port page: the ports Windows lists (USB adapters too) and the
 ; one of an existing OVIX.INI; another one can be typed in.
 Function PortPage
-  !insertmacro MUI_HEADER_TEXT "Portul serial" "Alegeti portul serial la care este legata casa de marcat."
+  Call RestoreBackButton
+  !insertmacro MUI_HEADER_TEXT "Portul serial" "Alegeți portul serial la care este legată casa de marcat."
   ${If} $Port == ""
     ReadINIStr $Port "$INSTDIR\OVIX.INI" "DEFAULT" "COM"
     ${If} $Port != ""
@@ -307,7 +665,7 @@ Function PortPage
   ${EndIf}
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateLabel} 0 0 100% 40u "Porturile seriale gasite pe acest calculator. Un adaptor USB apare de obicei ca COM3 sau mai mare (Manager dispozitive, Porturi). Puteti scrie si un alt port, de exemplu COM12."
+  ${NSD_CreateLabel} 0 0 100% 40u "Porturile seriale găsite pe acest calculator. Un adaptor USB apare de obicei ca COM3 sau mai mare (Manager dispozitive, Porturi). Puteți scrie și un alt port, de la COM1 la COM256, de exemplu COM12."
   Pop $0
   ${NSD_CreateComboBox} 0 44u 50% 80u ""
   Pop $PortCombo
@@ -338,19 +696,115 @@ FunctionEnd
 Function PortLeave
   ${NSD_GetText} $PortCombo $Port
   ${If} $Port == ""
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Alegeti portul serial al casei de marcat."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Alegeți portul serial al casei de marcat."
+    Abort
+  ${EndIf}
+  Call NormalisePort
+  ${If} $R0 != 1
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Portul serial $Port nu este valid. Alegeți un port de la COM1 la COM256, de exemplu COM3, sau scrieți o cale de dispozitiv ca \\.\COM12."
     Abort
   ${EndIf}
 FunctionEnd
 
-; The spool directory page starts at the one of OVIX.INI.
+; The folder page: a missing drive or a path that is not one is said in
+; words; then the installation's name (ChooseName).
+Function FolderLeave
+  StrCpy $R1 $INSTDIR
+  Call CheckDrive
+  ${If} $R0 == ""
+    GetInstDirError $R1
+    ${If} $R1 == 1
+      StrCpy $R0 "$INSTDIR nu este un director valid. Alegeți un director ca C:\Program Files\${PRODUCT}."
+    ${ElseIf} $R1 == 2
+      StrCpy $R0 "Pe unitatea directorului $INSTDIR nu este destul spațiu liber."
+    ${EndIf}
+  ${EndIf}
+  ${If} $R0 != ""
+    MessageBox MB_OK|MB_ICONEXCLAMATION $R0
+    Abort
+  ${EndIf}
+  Call ChooseName
+FunctionEnd
+
+; "< Înapoi" again after the question page, which names it "Nu".
+Function RestoreBackButton
+  GetDlgItem $R0 $HWNDPARENT 3
+  SendMessage $R0 ${WM_SETTEXT} 0 "STR:$(^BackBtn)"
+FunctionEnd
+
+; When an installation is registered on this computer and the folder chosen
+; is none of them, this page says that a second installation is made beside
+; it and asks; its own buttons answer: Da (go on) and Nu (back to the
+; folder page). Skipped otherwise.
+Function SecondPage
+  Call FindName
+  StrCmp $Name "" 0 skip
+  StrCpy $R5 0
+  loop:
+    EnumRegKey $R1 HKLM "${UNINSTALL_ROOT}" $R5
+    StrCmp $R1 "" skip
+    IntOp $R5 $R5 + 1
+    ReadRegStr $R2 HKLM "${UNINSTALL_ROOT}\$R1" "Publisher"
+    StrCmp $R2 "${PUBLISHER}" 0 loop
+  ReadRegStr $R2 HKLM "${UNINSTALL_ROOT}\$R1" "InstallLocation"
+  !insertmacro MUI_HEADER_TEXT "O a doua instalare" "Directorul ales nu este al instalării existente."
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 100% "${PRODUCT} este instalat în $R2 ($R1). Directorul ales, $INSTDIR, nu este al acestei instalări: ${PRODUCT} se instalează încă o dată în el, alături de prima instalare, cu setările și directoarele ei proprii (pentru o a doua casă de marcat).$\r$\n$\r$\nPentru a actualiza instalarea existentă, apăsați Nu și alegeți directorul ei.$\r$\n$\r$\nFaceți o a doua instalare în $INSTDIR?"
+  Pop $0
+  GetDlgItem $R0 $HWNDPARENT 1
+  SendMessage $R0 ${WM_SETTEXT} 0 "STR:Da"
+  GetDlgItem $R0 $HWNDPARENT 3
+  SendMessage $R0 ${WM_SETTEXT} 0 "STR:Nu"
+  nsDialogs::Show
+  Return
+  skip:
+  Abort
+FunctionEnd
+
+Function SecondLeave
+  Call RestoreBackButton
+FunctionEnd
+
+; The spool directory page starts at the one of OVIX.INI, or, for a new
+; installation, at the first one that no other installation uses (Plan).
 Function BonDirPre
+  Call RestoreBackButton
   ${If} $BonDir == ""
-    ReadINIStr $1 "$INSTDIR\OVIX.INI" "DEFAULT" "BONDIR"
-    StrCmp $1 "" 0 +2
-      StrCpy $1 "${SPOOL}"
-    !insertmacro NO_TRAILING_BACKSLASH
-    StrCpy $BonDir $0
+    Call Plan
+    !insertmacro TRIM_DIR $BonDir $NewBonDir
+  ${EndIf}
+FunctionEnd
+
+; Says where the printed receipts and the failed ones go: an update keeps
+; OKDIR and ERRDIR of its OVIX.INI, a new installation puts them under its
+; BONDIR.
+Function BonDirShow
+  Call Plan
+  ${If} $Update == 1
+    StrCpy $R0 "Programul de vânzare scrie bonurile în acest director; tot aici sunt jurnalul LOG.OVX și evidența OVIXNOVA.JOB. Bonurile tipărite merg în $OkDir, cele cu erori în $ErrDir (OKDIR și ERRDIR din OVIX.INI, care rămân)."
+  ${Else}
+    StrCpy $R0 "Programul de vânzare scrie bonurile în acest director; tot aici sunt jurnalul LOG.OVX și evidența OVIXNOVA.JOB. Bonurile tipărite merg în subdirectorul BONOK al lui, cele cu erori în BONERR (OKDIR și ERRDIR)."
+  ${EndIf}
+  FindWindow $R1 "#32770" "" $HWNDPARENT
+  GetDlgItem $R1 $R1 1006
+  SendMessage $R1 ${WM_SETTEXT} 0 "STR:$R0"
+FunctionEnd
+
+; A missing drive is said in words; directories that another installation
+; uses are refused (CheckDirsFree), and the page stays.
+Function BonDirLeave
+  StrCpy $R1 $BonDir
+  Call CheckDrive
+  ${If} $R0 != ""
+    MessageBox MB_OK|MB_ICONEXCLAMATION $R0
+    Abort
+  ${EndIf}
+  Call Plan
+  Call FindUser
+  ${If} $R9 != ""
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Directorul $R9 este folosit de instalarea $R5 ($R1). Fiecare casă de marcat are nevoie de directoarele ei: alegeți alt director al bonurilor."
+    Abort
   ${EndIf}
 FunctionEnd
 
@@ -380,6 +834,27 @@ Function .onInit
       StrCpy $INSTDIR $0
     ${EndIf}
   ${EndIf}
+  ; A /D on a drive that does not exist is put aside for the default folder
+  ; before this function runs, and taken off $CMDLINE; the process's own
+  ; command line still has it. A silent install is refused; with pages,
+  ; the folder page starts at it and says what is wrong.
+  System::Call 'kernel32::GetCommandLine() t .R1'
+  StrCpy $R2 0
+  find_d:
+    StrCpy $R3 $R1 4 $R2
+    StrCmp $R3 "" no_d
+    IntOp $R2 $R2 + 1
+    StrCmp $R3 " /D=" 0 find_d
+  IntOp $R2 $R2 + 3
+  StrCpy $R1 $R1 "" $R2
+  Call CheckDrive
+  ${If} $R0 != ""
+    ${If} ${Silent}
+      !insertmacro REFUSE_INPUT $R0
+    ${EndIf}
+    StrCpy $INSTDIR $R1
+  ${EndIf}
+  no_d:
   ${GetParameters} $R0
   ${GetOptions} $R0 "/COM=" $Port
   ${GetOptions} $R0 "/BONDIR=" $BonDir
@@ -419,9 +894,15 @@ Function un.onInit
   done:
 FunctionEnd
 
-; Writes the chosen port and spool directory into OVIX.INI: COM3 as COM=3
-; (the driver takes a port number), anything else as it stands; the spool
-; directory with its trailing '\'.
+; Writes the chosen port and the directories of Plan into OVIX.INI, each
+; only when it differs from what is there: COM3 as COM=3 (the driver takes
+; a port number), a device path as it stands; BONDIR with its trailing '\';
+; OKDIR and ERRDIR only for a new installation (an update keeps the shop's).
+!macro WRITE_KEY key value
+  ReadINIStr $R0 "$INSTDIR\OVIX.INI" "DEFAULT" "${key}"
+  StrCmp $R0 "${value}" +2
+    WriteINIStr "$INSTDIR\OVIX.INI" "DEFAULT" "${key}" "${value}"
+!macroend
 Function WriteSettings
   ${If} $Port != ""
     StrCpy $0 $Port 3
@@ -433,11 +914,13 @@ Function WriteSettings
     ${EndIf}
     WriteINIStr "$INSTDIR\OVIX.INI" "DEFAULT" "COM" $Port
   ${EndIf}
-  ${If} $BonDir != ""
-    StrCpy $0 $BonDir 1 -1
-    StrCmp $0 "\" +2
-      StrCpy $BonDir "$BonDir\"
-    WriteINIStr "$INSTDIR\OVIX.INI" "DEFAULT" "BONDIR" $BonDir
+  ${If} $Update != 1
+  ${OrIf} $BonDir != ""
+    !insertmacro WRITE_KEY "BONDIR" $NewBonDir
+  ${EndIf}
+  ${If} $Update != 1
+    !insertmacro WRITE_KEY "OKDIR" $OkDir
+    !insertmacro WRITE_KEY "ERRDIR" $ErrDir
   ${EndIf}
   FlushINI "$INSTDIR\OVIX.INI"
 FunctionEnd
@@ -475,9 +958,17 @@ Function RunAsAdmin
 FunctionEnd
 
 Section "${PRODUCT}"
+  ; Refusals that change nothing come first: the values given (6), the
+  ; name (2), directories of another installation (5); after the stop, a
+  ; driver that will not end (2) and receipts waiting in a spool that an
+  ; update moves (4).
+  Call CheckInput
   Call ChooseName
+  Call Plan
+  Call CheckDirsFree
   SetOutPath "$INSTDIR"
   Call StopDriver
+  Call CheckNothingWaits
   ${If} ${RunningX64}
     File "${BUILD_DIR}/ovixnova.exe"
     File "${BUILD_DIR}/ovixnova-check.exe"
@@ -512,6 +1003,7 @@ Section "${PRODUCT}"
   ${EndIf}
   StrCpy $R0 "$SMPROGRAMS\$Name"
   CreateDirectory $R0
+  Delete "$R0\${LNK_INI_OLD}"
   CreateShortcut "$R0\${PRODUCT}.lnk" "$INSTDIR\ovixnova.exe" "" "$INSTDIR\ovixnova.exe" 0
   CreateShortcut "$R0\${LNK_LOG}" "$WINDIR\notepad.exe" '"$R1\LOG.OVX"'
   CreateShortcut "$R0\${LNK_INI}" "$WINDIR\notepad.exe" '"$INSTDIR\OVIX.INI"'
@@ -554,6 +1046,7 @@ Section "Uninstall"
     Delete "$R0\${PRODUCT}.lnk"
     Delete "$R0\${LNK_LOG}"
     Delete "$R0\${LNK_INI}"
+    Delete "$R0\${LNK_INI_OLD}"
     Delete "$R0\${LNK_SPOOL}"
     Delete "$R0\${LNK_UNINSTALL}"
     RMDir $R0

@@ -1,6 +1,7 @@
 """The Windows installer under Wine: a silent install, the installed driver
 printing on the simulator, an install over it, a silent uninstall; the
-settings and start of a silent install, installations side by side, a
+settings and start of a silent install, installations side by side with
+their own directories, refused values, directories and spool moves, a
 refused uninstall, an update over a running driver."""
 
 import configparser
@@ -24,7 +25,7 @@ def read(path):
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\"
 KEY = UNINSTALL + "OVIXNOVA"
-MENU = ("OVIXNOVA.lnk", "Jurnal evenimente.lnk", "Setari (OVIX.INI).lnk", "Director bonuri.lnk",
+MENU = ("OVIXNOVA.lnk", "Jurnal evenimente.lnk", "Setări (OVIX.INI).lnk", "Director bonuri.lnk",
         "Dezinstalare.lnk")
 STOP_LINE = "-> DRIVER OPRIT: "
 
@@ -139,14 +140,15 @@ class Installer(harness.DriverTest):
         for name, args, changed, spool, starts in (
                 ("Silent1", ["/COM=COM" + rig.device, "/BONDIR=C:\\POS1\\"],
                  {"com": rig.device, "bondir": "C:\\POS1\\"}, r"C:\POS1", True),
-                ("Silent2", ["/NOSTART", "/COM=COM7"], {"com": "7", "bondir": "C:\\POS2\\"}, r"C:\POS2", False)):
+                ("Silent2", ["/NOSTART", "/COM=com7"], {"com": "7", "bondir": "C:\\POS2\\"}, r"C:\POS2", False)):
             directory = "C:\\%s\\OVIXNOVA" % name
             os.makedirs(self.c(directory))
+            kept = {"extensie": "*.BON", "okdir": "C:\\%s\\OK\\" % name, "errdir": "C:\\%s\\ERR\\" % name}
             with open(os.path.join(self.c(directory), "OVIX.INI"), "w", newline="") as f:
-                f.write("[DEFAULT]\r\nCOM=1\r\nBONDIR=C:\\POS2\\\r\nEXTENSIE=*.BON\r\n")
+                f.write("[DEFAULT]\r\nCOM=1\r\nBONDIR=C:\\POS2\\\r\n"
+                        + "".join("%s=%s\r\n" % (k.upper(), v) for k, v in kept.items()))
             prog = self.install(directory, "/NAME=" + name, *args)
-            self.assertEqual(dict(settings(os.path.join(prog, "OVIX.INI"))),
-                             dict({"extensie": "*.BON"}, **changed), name)
+            self.assertEqual(dict(settings(os.path.join(prog, "OVIX.INI"))), dict(kept, **changed), name)
             self.assertTrue(os.path.isdir(self.c(spool)), name)
             self.assertIn((spool + r"\LOG.OVX").encode("utf-16-le"), read(self.menu(name, MENU[1])), name)
             log = os.path.join(self.c(spool), "LOG.OVX")
@@ -164,6 +166,10 @@ class Installer(harness.DriverTest):
                     (r"C:\Casa3\OVIXNOVA", "Casa3", None)]
         progs = [self.install(d, "/NOSTART", *(["/NAME=Casa3"] if name == "Casa3" else []))
                  for d, name, _ in installs]
+
+        # Each takes a spool of its own, with OKDIR and ERRDIR under it.
+        self.assertEqual([settings(os.path.join(p, "OVIX.INI"))["okdir"] for p in progs],
+                         ["C:\\OVIX\\BONOK\\", "C:\\OVIX2\\BONOK\\", "C:\\OVIX3\\BONOK\\"])
 
         def entries(name):
             return [self.menu(name, n) for n in MENU] + [self.menu("StartUp", name + ".lnk")]
@@ -185,6 +191,36 @@ class Installer(harness.DriverTest):
         for d, name, where in installs[::2]:
             self.assertIn(where or d, self.registered(name) or "", name)
             self.assertTrue(all(map(os.path.exists, entries(name))), name)
+
+    def test_refused_choices_change_nothing(self):
+        # Installation A has its own spool, and OKDIR and ERRDIR under it. A
+        # value that is not valid (6), a directory of A's for B (5) and an
+        # update of A that moves its spool while a receipt or the journal
+        # waits there (4) are refused and change nothing; with the spool
+        # empty the update moves it and keeps A's OKDIR.
+        prog = self.install(r"C:\CasaA\OVIXNOVA", "/NOSTART", "/NAME=CasaA", "/BONDIR=C:\\POSA\\")
+        ini = os.path.join(prog, "OVIX.INI")
+        self.assertEqual((settings(ini)["okdir"], settings(ini)["errdir"]), ("C:\\POSA\\BONOK\\", "C:\\POSA\\BONERR\\"))
+        before = read(ini)
+        b, a = r"/D=C:\CasaB\OVIXNOVA", r"/D=C:\CasaA\OVIXNOVA"
+        for args, waiting, status in (
+                (["/COM=abc", b], None, 6), (["/COM=COM0", b], None, 6), (["/COM=COM300", b], None, 6),
+                (["/COM=COM03", b], None, 6), (["/NAME=Casa|B", b], None, 6),
+                (["/BONDIR=Q:\\POS\\", b], None, 6), ([r"/D=Q:\OVIXNOVA"], None, 6),
+                ([r"/BONDIR=c:\posa", b], None, 5), (["/BONDIR=C:\\POSA\\BONOK\\", b], None, 5),
+                (["/BONDIR=C:\\POSB\\", a], "a.txt", 4), (["/BONDIR=C:\\POSB\\", a], "OVIXNOVA.JOB", 4),
+                (["/BONDIR=C:\\POSB\\", a], None, 0)):
+            if waiting:
+                open(os.path.join(self.c(r"C:\POSA"), waiting), "w").close()
+            self.assertEqual(self.wine(SETUP, "/S", "/NOSTART", *args[:-1], "/NAME=CasaB", args[-1])[0], status, args)
+            if waiting:
+                os.remove(os.path.join(self.c(r"C:\POSA"), waiting))
+            if status:
+                self.assertEqual(read(ini), before, args)
+                self.assertIsNone(self.registered("CasaB"), args)
+                self.assertFalse(os.path.exists(self.c(r"C:\CasaB")), args)
+        self.assertEqual(dict(settings(ini)),
+                         dict(settings(INI), bondir="C:\\POSB\\", okdir="C:\\POSA\\BONOK\\", errdir="C:\\POSA\\BONERR\\"))
 
     def test_refused_over_busy_program_returns_nonzero(self):
         # A program that is not the driver holds ovixnova.exe open for a
