@@ -115,7 +115,7 @@ bool Ended(const Driver& driver) {
 // The close request: to the main window once it has one, else to the
 // windows it shows (its start-up error box); each window is asked once.
 void AskToClose(Driver& driver) {
-  WindowsOf found{driver.pid};
+  WindowsOf found{driver.pid, nullptr, {}};
   EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&found));
   if (found.main) {
     driver.main = found.main;
