@@ -177,9 +177,9 @@ TEST(AppHost, WithdrawExit) {
     bool silent;     // the register answers nothing from the exit's command on
     bool withdrawn;
   } cases[] = {
-      {3, 5, false, true},
+      {4, 6, false, true},
       {1, -1, false, false},
-      {3, -1, true, false},
+      {5, -1, true, false},
       {0, 0, true, false},
   };
   for (const auto& c : cases) {
