@@ -24,6 +24,7 @@ set(OVIX_UNIT_TEST_SOURCES
 )
 list(APPEND OVIX_UNIT_TEST_SOURCES
   ${OVIX_ROOT}/src/app/app_host.cpp
+  ${OVIX_ROOT}/src/app/command_line.cpp
   ${OVIX_ROOT}/src/app/operator_script.cpp
   ${OVIX_ROOT}/src/app/startup.cpp
   ${OVIX_ROOT}/src/app/ui_tables.cpp

@@ -42,11 +42,14 @@ ITEM = "PAINE ALBA           0002.500 00000450 01"
 
 def run_program(*args, env=None, cwd=None):
     """Exit status and output of a program run as the shop would run it
-    (under Wine: in the Wine session; its output goes through a file, as the
-    services that Wine starts keep a pipe open)."""
+    (under Wine: in the Wine session, `env` added to its environment; its
+    output goes through a file, as the services that Wine starts keep a pipe
+    open)."""
     command = [WineSession.WINE64, *args] if WINE else list(args)
+    if WINE:
+        env = dict(wine_session().env, **(env or {}))
     with tempfile.TemporaryFile("w+") as out:
-        status = subprocess.run(command, env=wine_session().env if WINE else env, cwd=cwd,
+        status = subprocess.run(command, env=env, cwd=cwd,
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                                 timeout=120).returncode
         out.seek(0)

@@ -23,6 +23,15 @@ void AppHost::RunExitSequence() {
   if (!spool_ || !spool_->TickRunning()) UnloadMain();
 }
 
+bool AppHost::WithdrawExit() {
+  if (mainUnloaded_ || !spool_ || !spool_->WithdrawExit()) return false;
+  StartTimers();
+  spool_->StartWatching();
+  AddTrayIcon();
+  SetTrayIcon(TrayPicture::Busy);
+  return true;
+}
+
 void AppHost::OnMenuCommand(ui::MenuCommand command) {
   switch (command) {
     case ui::MenuCommand::Clearing:

@@ -45,6 +45,13 @@ class AppHost : public DriverHost {
   // confirmation closed, open prompts ended without a choice, and the main
   // window unloaded at once when no tick runs (else the tick does it).
   void RunExitSequence();
+  // Takes back the exit that RunExitSequence requested, while the spool can
+  // (ReceiptSpool::WithdrawExit: the running tick has not acted on it): the
+  // timers, the spool's watch and the tray icon (with the busy picture, as
+  // the tick runs on) come back, and the driver goes on as if no exit had
+  // been requested; the exit confirmation it closed stays closed. False, and
+  // nothing changes, otherwise: the program then ends as requested.
+  bool WithdrawExit();
   // True once the main window was unloaded in order (the stop line is due).
   bool MainUnloaded() const { return mainUnloaded_; }
 

@@ -1,5 +1,5 @@
 // The driver's start-up up to the event loop, without any window: the
-// information options, the settings, the single instance, the port's name,
+// settings, the single instance, the port's name,
 // the log with its start block; and the one kind of failure that stops it,
 // which the front end only shows.
 #pragma once
@@ -40,19 +40,6 @@ std::string StartupFailureLine(const StartupFailure& failure);
 // FISIERUL " + the file + " " + the problem + "; SE FOLOSESC VALORILE
 // IMPLICITE".
 std::string SettingsProblemLine(const std::string& iniPath, const std::string& problem);
-
-// An option a front end adds to --help and --version, for the help text.
-struct ExtraOption {
-  std::string usage;  // as the usage line shows it, e.g. "--stop DIR"
-  std::string help;   // its lines in the options list, each ending in a line end
-};
-
-// --help and --version, answered on standard output before anything else, so
-// that they need no display. The exit status when an argument is one of them
-// (the first such argument counts), else nothing. The help lists `extra`
-// too, when given.
-std::optional<int> AnswerInformationOption(int argc, char** argv,
-                                           const std::optional<ExtraOption>& extra = {});
 
 // What the start-up found: a driver ready to run, or the end of this copy.
 struct Startup {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -13,10 +14,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/command_line.h"
 #include "app/driver.h"
 #include "app/startup.h"
 #include "qt/qt_driver_host.h"
@@ -100,6 +105,43 @@ int RunDriver(QApplication& app, const Startup& startup) {
   return 0;
 }
 
+// The options Qt itself reads from the command line (QGuiApplication,
+// QApplication and the X11 platform), each also written with two dashes:
+// the command line accepts them and Qt takes them.
+std::vector<ExtraOption> QtOptions() {
+  using V = ExtraOption::Value;
+  const std::pair<const char*, V> names[] = {
+      {"platform", V::Required},
+      {"platformpluginpath", V::Required},
+      {"platformtheme", V::Required},
+      {"plugin", V::Required},
+      {"qwindowgeometry", V::Required},
+      {"qwindowicon", V::Required},
+      {"qwindowtitle", V::Required},
+      {"session", V::Required},
+      {"style", V::Required},
+      {"stylesheet", V::Required},
+      {"display", V::Required},
+      {"name", V::Required},
+      {"qmljsdebugger", V::Required},
+      {"reverse", V::None},
+      {"widgetcount", V::None},
+      {"nograb", V::None},
+      {"dograb", V::None},
+      {"sync", V::None},
+  };
+  std::vector<ExtraOption> options;
+  for (const auto& [name, value] : names) {
+    options.push_back({std::string("-") + name, value, "", ""});
+    options.push_back({std::string("--") + name, value, "", ""});
+  }
+  options.front().help =
+      "  -platform NUME, -display X, -style NUME, -session ID si celelalte\n"
+      "             optiuni ale Qt (-reverse, -qwindowtitle TITLU, ...): trecute\n"
+      "             mai departe la Qt\n";
+  return options;
+}
+
 int Run(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
@@ -117,6 +159,8 @@ int Run(int argc, char** argv) {
 }  // namespace ovix
 
 int main(int argc, char** argv) {
-  if (const std::optional<int> status = ovix::AnswerInformationOption(argc, argv)) return *status;
+  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  if (const std::optional<int> status = ovix::AnswerInformationOption(args, ovix::QtOptions()))
+    return *status;
   return ovix::Run(argc, argv);
 }

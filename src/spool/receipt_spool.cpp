@@ -458,7 +458,9 @@ void ReceiptSpool::EndWithoutRegister(const JobFileRef& file, JobOutcome outcome
 bool ReceiptSpool::AskToGoOn(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
   Log("-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!");
+  prompting_ = true;
   const bool goOn = host_.AskContinueWithoutRegister();
+  prompting_ = false;
   // The exit closed the box: the operator did not choose to go on.
   if (exitRequested_) return true;
   if (!goOn) {
@@ -479,7 +481,9 @@ JobOutcome ReceiptSpool::AskPayment(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
   Log("-> PLATA NECONFIRMATA: BONUL " + filer_.ForLog(file) +
       " A IESIT COMPLET DIN CASA DE MARCAT ??");
+  prompting_ = true;
   const bool complete = host_.AskReceiptComplete(filer_.ForLog(file));
+  prompting_ = false;
   if (exitRequested_) return JobOutcome::Interrupted;
   link_.ForgetFailures();
   if (complete) {
@@ -497,7 +501,9 @@ void ReceiptSpool::ShowPrintError(const JobFileRef& file) {
   Log("-> EROARE LA TIPARIRE BON " + filer_.ForLog(file) + " !!!");
   // Unless the operator gives it up, the file is taken again first.
   retake_ = RetakeFile{file};
+  prompting_ = true;
   host_.ShowPrintErrorDialog();
+  prompting_ = false;
 }
 
 void ReceiptSpool::OnErrorDialogButton(ErrorChoice choice) {
@@ -556,7 +562,19 @@ void ReceiptSpool::PerformClearing() {
 
 void ReceiptSpool::RequestExit() {
   exitRequested_ = true;
-  if (phase_ == Phase::Queries || phase_ == Phase::Clearing) link_.ReleaseWait();
+  // A released wait or a prompt that the exit ends takes the tick to its end.
+  if (phase_ == Phase::Queries || phase_ == Phase::Clearing) {
+    link_.ReleaseWait();
+    exitFinal_ = true;
+  }
+  if (prompting_) exitFinal_ = true;
+}
+
+bool ReceiptSpool::WithdrawExit() {
+  if (!exitRequested_ || exitFinal_ || phase_ == Phase::Idle) return false;
+  exitRequested_ = false;
+  Log("-> OPRIREA CERUTA A FOST RETRASA");
+  return true;
 }
 
 }  // namespace ovix

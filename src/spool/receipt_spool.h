@@ -127,10 +127,19 @@ class ReceiptSpool {
   // - RequestExit: sets ExitRequested() and ends a running query or clearing
   //   wait at once; the running tick then ends the program (UnloadMain) once
   //   it is over, or the caller does when no tick runs (TickRunning).
+  // - WithdrawExit: takes back the exit while it is still pending: the tick
+  //   that runs has not acted on it (it sends the lines of a receipt, and no
+  //   wait was released nor a prompt shown since the request). The tick then
+  //   goes on as if the exit had never been requested, and the log says so
+  //   ("-> OPRIREA CERUTA A FOST RETRASA"). False, and nothing changes, when
+  //   no exit was requested or it is past that point: a tick no longer runs
+  //   (the program was unloaded), or a released wait or an ended prompt is
+  //   ending the tick, which then ends the program.
   void OnPortError(const std::string& reason);
   void RequestClearing();
   void OnErrorDialogButton(ErrorChoice choice);
   void RequestExit();
+  bool WithdrawExit();
   bool TickRunning() const { return phase_ != Phase::Idle; }
 
   // The operator's decision that the next tick carries out on the failed file.
@@ -218,6 +227,8 @@ class ReceiptSpool {
   bool newFirmware_ = false;  // the register keys amounts with the decimal point
   bool clearRequested_ = false;
   bool exitRequested_ = false;
+  bool exitFinal_ = false;  // the tick acted on the exit: it can no longer be withdrawn
+  bool prompting_ = false;  // the tick waits for the operator at a prompt
   bool portProblem_ = false;
   bool watching_ = false;   // the directory watch runs: the timer may stop
   bool watchLost_ = false;  // a running watch failed: the safety look tries again

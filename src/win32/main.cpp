@@ -1,17 +1,21 @@
 // The driver's start-up and orderly end with the Windows front end: the
-// application layer's start-up, the Win32 adapters and host; then the message
-// loop until the exit; then the stop line.
+// command line, the application layer's start-up, the Win32 adapters and
+// host; then the message loop until the exit; then the stop line.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/driver.h"
 #include "app/startup.h"
+#include "os/os.h"
 #include "win32/command_line.h"
 #include "win32/test_operator.h"
 #include "win32/win32_dialogs.h"
@@ -23,20 +27,32 @@ namespace ovix {
 namespace {
 
 std::string ProgramDirectory() {
-  char path[MAX_PATH * 4] = "";
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  const std::string executable(path, length);
-  const std::size_t slash = executable.find_last_of("\\/");
-  return slash == std::string::npos ? std::string(".") : executable.substr(0, slash);
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  const std::filesystem::path directory = std::filesystem::path(path).parent_path();
+  const std::optional<std::string> text = TextFromPath(directory);
+  return directory.empty() || !text ? std::string(".") : *text;
+}
+
+// The arguments after the program's name, as text.
+std::vector<std::string> Arguments() {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; wide && i < count; ++i)
+    args.push_back(TextFromPath(std::filesystem::path(wide[i])).value_or(""));
+  if (wide) LocalFree(wide);
+  return args;
 }
 
 // Reports a start-up failure on standard error and in a message box; the
 // scripted operator of the tests answers no box, so there it only prints.
+// The box is the program's only window then, which a stop request closes.
 int FailStartup(const StartupFailure& failure) {
   std::fprintf(stderr, "ovixnova: %s\n", failure.message.c_str());
   std::fflush(stderr);
   if (!TestOperatorRuns())
-    MessageBoxA(nullptr, failure.message.c_str(), "OVIXNOVA",
+    MessageBoxW(nullptr, PathFromText(failure.message).wstring().c_str(), L"OVIXNOVA",
                 MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
   return 1;
 }
@@ -52,8 +68,10 @@ void WaitForAboutBox(Win32Host& host) {
   }
 }
 
-// The driver from the port's opening to its end; returns the exit status.
-int RunDriver(const Startup& startup) {
+// The driver from the port's opening to its end: the exit status, or the
+// failure of its start, which the caller shows once the host and its main
+// window are gone.
+std::optional<StartupFailure> RunDriver(const Startup& startup) {
   Win32Host host;
   Win32SerialPort port(host.MainWindow());
   Win32EventPump pump;
@@ -61,20 +79,22 @@ int RunDriver(const Startup& startup) {
   host.AttachPort(&port);
   Driver driver(startup, port, pump, host);
   StartTestOperator(host);
-  if (const std::optional<StartupFailure> failure = driver.Start()) return FailStartup(*failure);
+  if (std::optional<StartupFailure> failure = driver.Start()) return failure;
   host.onSessionEnd = [&driver] { driver.WriteStopLine(); };
 
   pump.Run();
   driver.WriteStopLine();
   WaitForAboutBox(host);
-  return 0;
+  return std::nullopt;
 }
 
 int Run() {
   const Startup startup = PrepareStartup(SystemEnv(), ProgramDirectory());
   if (startup.outcome == Startup::Outcome::AlreadyRunning) return 0;
   if (startup.failure) return FailStartup(*startup.failure);
-  return RunDriver(startup);
+  if (const std::optional<StartupFailure> failure = RunDriver(startup))
+    return FailStartup(*failure);
+  return 0;
 }
 
 }  // namespace
@@ -82,15 +102,17 @@ int Run() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ovix::UseStartingConsole();
-  if (__argc >= 2 && std::strcmp(__argv[1], "--stop") == 0)
-    return ovix::StopDriversOf(__argc >= 3 ? __argv[2] : ovix::ProgramDirectory());
+  const std::vector<std::string> args = ovix::Arguments();
   const ovix::ExtraOption stop{
-      "--stop [DIR]",
-      "  --stop [DIR]  ask the driver running from program directory DIR (by\n"
-      "                default this program's) to end in order, wait for it\n"
-      "                (30 s at most) and exit: status 0 when none runs there\n"
-      "                any more, 1 when it still runs\n"};
-  if (const std::optional<int> status = ovix::AnswerInformationOption(__argc, __argv, stop))
-    return *status;
+      "--stop", ovix::ExtraOption::Value::Optional, "--stop [DIR]",
+      "  --stop [DIR]  cere driverului pornit din directorul de program DIR (implicit\n"
+      "             cel al acestui program) sa se opreasca in ordine, il asteapta\n"
+      "             (cel mult 30 s) si iese: starea 0 cind nu mai ruleaza niciunul\n"
+      "             acolo, 1 cind inca ruleaza (cererea de oprire este atunci\n"
+      "             retrasa, daca driverul nu a inceput inca sa se opreasca)\n"};
+  if (const std::optional<int> status = ovix::AnswerInformationOption(args, {stop})) return *status;
+  if (!args.empty() && args[0] == "--stop")
+    return ovix::StopDriversOf(args.size() > 1 ? args[1] : ovix::ProgramDirectory(),
+                               ovix::StopWaitMs());
   return ovix::Run();
 }

@@ -1,9 +1,11 @@
 #include "win32/test_operator.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/operator_script.h"
 #include "app/ui_tables.h"
+#include "win32/command_line.h"
 #include "win32/win32_dialogs.h"
 
 namespace ovix {
@@ -76,6 +78,11 @@ void StartTestOperator(Win32Host& host) {
   script = std::move(setup.script);
   hands = std::make_unique<Win32Hands>(host);
   SetTimer(nullptr, 0, 50, &Poll);
+}
+
+unsigned StopWaitMs() {
+  const char* wait = std::getenv("OVIXNOVA_TEST_STOP_WAIT_MS");
+  return wait && *wait ? static_cast<unsigned>(std::strtoul(wait, nullptr, 10)) : kStopWaitMs;
 }
 
 bool TestOperatorRuns() {

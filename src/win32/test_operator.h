@@ -14,6 +14,10 @@ namespace ovix {
 // outlive the message loop.
 void StartTestOperator(Win32Host& host);
 
+// How long `--stop` waits for the drivers to end: kStopWaitMs, or in a
+// test build the milliseconds that OVIXNOVA_TEST_STOP_WAIT_MS gives.
+unsigned StopWaitMs();
+
 // True when a scripted operator drives the program (it answers no message
 // box of a start-up failure).
 bool TestOperatorRuns();

@@ -57,6 +57,7 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     if (hooked_) AddIcon();
     return 0;
   }
+  if (message == withdrawStop_) return WithdrawExit() ? 1 : 0;
   switch (message) {
     case WM_TIMER:
       if (wParam == kPollTimer) OnPollTimer();

@@ -27,6 +27,11 @@ class Win32Host : public AppHost {
   static constexpr UINT kTrayMessage = 516;
   // The class of the hidden main window, by which `--stop` finds a driver.
   static constexpr char kMainClass[] = "OVIXNOVA_MAIN";
+  // The registered message by which `--stop`, having given up waiting, takes
+  // its close request back: the main window answers 1 when the exit was
+  // withdrawn (AppHost::WithdrawExit) and the driver runs on, 0 when it ends
+  // all the same.
+  static constexpr char kWithdrawStopMessage[] = "OVIXNOVA_RETRAGE_OPRIREA";
 
   Win32Host();
   ~Win32Host() override;
@@ -100,6 +105,7 @@ class Win32Host : public AppHost {
   HWND paymentBox_ = nullptr;
   HWND errorDialog_ = nullptr;
   const UINT taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+  const UINT withdrawStop_ = RegisterWindowMessageA(kWithdrawStopMessage);
   int trayIconAdds_ = 0;
 };
 

@@ -542,7 +542,7 @@ class Lifecycle(DriverTest):
         with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as f:
             version = re.search(r"project\(ovixnova VERSION ([0-9.]+)", f.read()).group(1)
         program = os.path.join(missing.prog, os.path.basename(DRIVER))
-        usage = "Usage: ovixnova [--help | --version"
+        usage = "Utilizare: ovixnova [--help | --version"
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
         for option, first in (("--version", "ovixnova " + version), ("--help", usage)):
@@ -550,6 +550,11 @@ class Lifecycle(DriverTest):
             self.assertEqual(status, 0)
             self.assertTrue(out.startswith(first), out)
         self.assertIn("OVIX.INI", out)
+        # Any other argument is refused, with the help, before anything else.
+        status, out = missing.run_program(program, "--bogus", env=env)
+        self.assertEqual(status, 2)
+        self.assertTrue(out.startswith("ovixnova: optiune necunoscuta: --bogus\n"), out)
+        self.assertIn(usage, out)
         # A start-up failure names the key to change and OVIX.INI's path, and
         # goes to the log too once the log can be written.
         driver = missing.start(wait_for_start=False)
@@ -592,6 +597,42 @@ class Lifecycle(DriverTest):
                 self.assertEqual(rig.run_program(*request)[0], 0)
                 self.assertEqual(rig.wait_exit(), 0)
                 self.assertTrue(rig.log()[-2].startswith("-> DRIVER OPRIT: "))
+
+    @unittest.skipUnless(WINE, "--stop of the Windows program")
+    def test_a_stop_that_gives_up_is_withdrawn(self):
+        """A --stop that gives up while a receipt's lines are still being sent
+        (a slow register; the test build's shorter wait) takes its request
+        back: the receipt is printed to its end, the log says the stop was
+        withdrawn, and the driver runs on and prints the next receipt."""
+        rig = self.rig()
+        rig.start()
+        rig.simulate("delay 1500")
+        rig.drop("a.txt", ITEM, ITEM, ITEM, ITEM, "<")
+        rig.wait(lambda: len(rig.commands()) >= 3, "the receipt's first line")
+        status, _ = rig.run_program(os.path.join(rig.prog, "ovixnova.exe"), "--stop",
+                                    env={"OVIXNOVA_TEST_STOP_WAIT_MS": "1000"})
+        self.assertEqual(status, 1)
+        rig.wait_log("Sfirsit tiparire")
+        rig.simulate("delay 0")
+        rig.drop("b.txt", ITEM, "<")
+        rig.wait(lambda: rig.where("b.txt") == "ok", "the next receipt")
+        self.assertIsNone(rig.driver.poll())
+        log = rig.job_log()
+        self.assertEqual(log.count("-> OPRIREA CERUTA A FOST RETRASA"), 1)
+        self.assertLess(log.index("-> OPRIREA CERUTA A FOST RETRASA"), log.index(printed(rig, "a.txt")[1]))
+        self.assertFalse(any(l.startswith("-> DRIVER OPRIT") for l in log))
+
+    @unittest.skipUnless(WINE, "--stop of the Windows program")
+    def test_stop_closes_the_start_up_box(self):
+        """A driver showing its start-up error box (its port is missing) is
+        stopped by --stop, given its folder in another case with a trailing
+        backslash."""
+        rig = self.rig(ini={"COM": "99"})
+        driver = rig.start(wait_for_start=False, operator=False)
+        rig.wait_log("-> EROARE LA PORNIRE: Portul serial COM99")
+        spelling = "Z:" + rig.prog.upper().replace("/", "\\") + "\\"
+        self.assertEqual(rig.run_program(os.path.join(rig.prog, "ovixnova.exe"), "--stop", spelling)[0], 0)
+        self.assertEqual(driver.wait(20), 1)
 
     @unittest.skipIf(WINE or not os.access("/var/lock", os.W_OK), "needs the POSIX lock directory")
     def test_empty_lock_left_by_a_killed_driver(self):

@@ -2,11 +2,15 @@
 // exit order over a fake front end, the windows' tables, the operator script.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "app/app_host.h"
+#include "app/command_line.h"
 #include "app/operator_script.h"
 #include "app/startup.h"
 #include "app/ui_tables.h"
@@ -45,6 +49,7 @@ class FakeHost : public AppHost {
   std::string calls;
   std::deque<bool> noAnswer;
   std::deque<PaymentAnswer> payment;
+  std::function<void()> duringPrompt;  // runs while a prompt is up
 
   void AddTrayIcon(const std::string&) override { calls += "tray "; }
   void mnuAbout_Click() override { calls += "about "; }
@@ -73,6 +78,7 @@ class FakeHost : public AppHost {
   template <class T>
   T Next(std::deque<T>& answers) {
     calls += "prompt ";
+    if (duringPrompt) std::exchange(duringPrompt, nullptr)();
     const T answer = answers.front();
     answers.pop_front();
     return answer;
@@ -159,6 +165,57 @@ TEST(AppHost, NoAnswerCancelEndsInOrder) {
   EXPECT_TRUE(fs::exists(rig.root / "a.txt"));
 }
 
+// An exit is taken back only while the running tick has not acted on it:
+// asked during the receipt's lines, the receipt is printed and the driver
+// runs on with its timers and icon; once a query's wait was released, a
+// command failed during the exit, or a prompt was ended by it, the tick ends
+// the program.
+TEST(AppHost, WithdrawExit) {
+  const struct {
+    int exitAt;      // the command during whose wait the exit comes; 0: at the no-answer box
+    int withdrawAt;  // the command during whose wait it is taken back; 0: at the box, -1: after
+    bool silent;     // the register answers nothing from the exit's command on
+    bool withdrawn;
+  } cases[] = {
+      {4, 6, false, true},
+      {1, -1, false, false},
+      {5, -1, true, false},
+      {0, 0, true, false},
+  };
+  for (const auto& c : cases) {
+    HostRig rig;
+    fs::create_directories(rig.root / "ok");
+    rig.settings.OKDIR = (rig.root / "ok").string() + "/";
+    int sent = 0;
+    bool withdrawn = false;
+    rig.rig.reg.answer = [&](const Bytes&) -> std::optional<Bytes> {
+      ++sent;
+      if (sent == c.exitAt) rig.rig.reg.duringWait = [&] { rig.host.RunExitSequence(); };
+      if (sent == c.withdrawAt)
+        rig.rig.reg.duringWait = [&] { withdrawn = rig.host.WithdrawExit(); };
+      if (c.silent && sent >= std::max(c.exitAt, 1)) return std::nullopt;
+      return test::ReplyData();
+    };
+    rig.host.noAnswer = {true};
+    rig.host.duringPrompt = [&] {
+      rig.host.RunExitSequence();
+      withdrawn = rig.host.WithdrawExit();
+    };
+    std::ofstream(rig.root / "a.txt") << "PAINE ALBA           0001.000 00000450 01\r\n<\r\n";
+    rig.spool.Tick();
+    rig.spool.Tick();
+    if (c.withdrawAt < 0) withdrawn = rig.host.WithdrawExit();
+    EXPECT_EQ(withdrawn, c.withdrawn);
+    EXPECT_EQ(rig.host.MainUnloaded(), !c.withdrawn);
+    EXPECT_EQ(fs::exists(rig.root / "ok" / "a.txt"), c.withdrawn);
+    EXPECT_EQ(rig.host.calls.find("start tray") != std::string::npos, c.withdrawn);
+    std::ifstream in(rig.root / "LOG.OVX");
+    const std::string log{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(log.find("-> OPRIREA CERUTA A FOST RETRASA\r\n") != std::string::npos, c.withdrawn);
+    EXPECT_EQ(log.find("-> Sfirsit tiparire") != std::string::npos, c.withdrawn);
+  }
+}
+
 // Changes that ask for a look post one until it has run.
 TEST(AppHost, SpoolChangePostsOneLook) {
   HostRig rig;
@@ -170,6 +227,43 @@ TEST(AppHost, SpoolChangePostsOneLook) {
   rig.host.OnPostedLook();
   rig.host.OnSpoolChange(SpoolChange::Arrived, "c.txt");
   EXPECT_EQ(rig.host.calls, "look look ");
+}
+
+// The command line: --help and --version answer, a front end's options and
+// their values are taken, anything else is refused with the help.
+TEST(AppCommandLine, AnswersTakesOrRefuses) {
+  using V = ExtraOption::Value;
+  const std::vector<ExtraOption> extras = {{"--stop", V::Optional, "--stop [DIR]", "  --stop\n"},
+                                           {"-style", V::Required, "", ""},
+                                           {"-reverse", V::None, "", ""}};
+  const struct {
+    std::vector<std::string> args;
+    std::optional<int> status;
+    const char* out;  // the beginning of standard output
+    const char* err;  // the beginning of standard error
+  } cases[] = {
+      {{}, std::nullopt, "", ""},
+      {{"--stop"}, std::nullopt, "", ""},
+      {{"--stop", "C:\\P"}, std::nullopt, "", ""},
+      {{"-style", "fusion", "-reverse", "-style=x"}, std::nullopt, "", ""},
+      {{"--version", "--bogus"}, 0, "ovixnova 9.9.9\n", ""},
+      {{"-reverse", "--help"}, 0, "Utilizare: ovixnova [--help | --version | --stop [DIR]]\n", ""},
+      {{"--bogus", "--help"}, 2, "", "ovixnova: optiune necunoscuta: --bogus\n\nUtilizare: "},
+      {{"--stop", "C:\\P", "x"}, 2, "", "ovixnova: optiune necunoscuta: x\n"},
+      {{"--stop", "--style"}, 2, "", "ovixnova: optiune necunoscuta: --style\n"},
+      {{"-style"}, std::nullopt, "", ""},
+  };
+  for (const auto& c : cases) {
+    const CommandLineAnswer answer = ReadCommandLine(c.args, extras, "ovixnova 9.9.9\n");
+    EXPECT_EQ(answer.status, c.status);
+    EXPECT_EQ(answer.out.rfind(c.out, 0), 0u) << answer.out;
+    EXPECT_EQ(answer.err.rfind(c.err, 0), 0u) << answer.err;
+    EXPECT_EQ(answer.out.empty(), std::string(c.out).empty());
+    EXPECT_EQ(answer.err.empty(), std::string(c.err).empty());
+  }
+  const std::string help = HelpText(extras);
+  for (const char* part : {"  --help ", "  --version ", "  --stop\n", "OVIX.INI", "iesire 2."})
+    EXPECT_NE(help.find(part), std::string::npos) << part;
 }
 
 TEST(AppTables, ErrorButtonsAndTexts) {

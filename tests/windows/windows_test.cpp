@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -20,6 +21,7 @@
 #include "spool/receipt_spool.h"
 #include "spool/spool_files.h"
 #include "test_support.h"
+#include "win32/command_line.h"
 #include "win32/win32_spool_watch.h"
 
 namespace ovix {
@@ -238,6 +240,33 @@ TEST_F(WindowsFiles, SpoolWatchRefusesWhatItCannotOpen) {
   EXPECT_FALSE(watch.Start(Setting("missing"), &reason));
   EXPECT_FALSE(reason.empty());
   EXPECT_FALSE(watch.FollowsPath());
+}
+
+// `--stop` finds a driver's directory whatever its spelling: a short name,
+// another case, a trailing separator, "." and ".." steps.
+TEST_F(WindowsFiles, OneDirectoryInEverySpelling) {
+  const fs::path dir = root_ / "Dosar De Program Lung";
+  fs::create_directories(dir);
+  fs::create_directories(root_ / "Alt Dosar");
+  std::wstring shortName(MAX_PATH, L'\0');
+  shortName.resize(GetShortPathNameW(dir.c_str(), shortName.data(), MAX_PATH));
+  std::wstring upper = dir.wstring();
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);
+  const struct {
+    std::wstring spelling;
+    bool same;
+  } cases[] = {
+      {dir.wstring(), true},
+      {shortName, true},
+      {upper + L"\\", true},
+      {shortName + L"\\", true},
+      {dir.wstring() + L"\\.\\..\\Dosar De Program Lung\\\\", true},
+      {(root_ / "Alt Dosar").wstring(), false},
+      {root_.wstring(), false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SameDirectory(dir.wstring(), c.spelling), c.same) << fs::path(c.spelling).string();
+  EXPECT_NE(shortName, dir.wstring());
 }
 
 }  // namespace
