@@ -27,7 +27,7 @@ bool AppHost::WithdrawExit() {
   if (mainUnloaded_ || !spool_ || !spool_->WithdrawExit()) return false;
   StartTimers();
   spool_->StartWatching();
-  AddTrayIcon();
+  AddTrayIcon(tooltip_);
   SetTrayIcon(TrayPicture::Busy);
   return true;
 }

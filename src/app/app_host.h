@@ -31,6 +31,12 @@ class AppHost : public DriverHost {
   // kSafetyLookPeriod) start once the event loop runs, and the spool's
   // directory watch starts (the polling timer then stops while nothing waits).
   void StartTimer();
+  // Shows the tray icon with `tooltip` (AddTrayIcon), and again with the same
+  // tooltip when a withdrawn exit brings it back.
+  void ShowTray(const std::string& tooltip) {
+    tooltip_ = tooltip;
+    AddTrayIcon(tooltip);
+  }
   // Installs the connection through which the icon's mouse events arrive, and
   // shows the tray icon, with `tooltip` as its tooltip, where a notification
   // area exists.
@@ -108,6 +114,7 @@ class AppHost : public DriverHost {
 
   ReceiptSpool* spool_ = nullptr;
   bool watchDisabled_ = false;
+  std::string tooltip_;
   bool lookPending_ = false;  // a look the watch asked for is posted
   bool mainUnloaded_ = false;
 };

@@ -36,7 +36,7 @@ std::optional<StartupFailure> Driver::Start() {
   }
   link_.StartReceiving();
   host_.StartTimer();
-  host_.AddTrayIcon(ui::TooltipText(startup_.settingsProblem));
+  host_.ShowTray(ui::TooltipText(startup_.settingsProblem));
   return std::nullopt;
 }
 

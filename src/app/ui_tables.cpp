@@ -56,6 +56,13 @@ constexpr ControlLayout kErorno2Controls[] = {
      .font = {"Arial", 1125},
      .align = Align::Center,
      .tooltip = "Reincearca tiparirea bonului"},
+    // The receipt's name: the label without a text of its own.
+    {.kind = ControlKind::Label,
+     .name = "lblBon",
+     .text = nullptr,
+     .place = {180, 600, 5475, 240},
+     .font = {"Arial", 825},
+     .align = Align::Center},
     {.kind = ControlKind::Button,
      .name = "cmdRetry",
      .text = "Re-incearca",

@@ -201,8 +201,14 @@ void AboutBox::paintEvent(QPaintEvent* event) {
     painter.drawLine(Px(line.x1), Px(line.y1), Px(line.x2), Px(line.y2));
 }
 
-PrintErrorDialog::PrintErrorDialog(QWidget* parent, std::function<void(int)> onButton)
+PrintErrorDialog::PrintErrorDialog(QWidget* parent, const QString& file,
+                                   std::function<void(int)> onButton)
     : FixedDialog(parent, ui::kPrintErrorDialog) {
+  for (std::size_t i = 0; i < Controls().size(); ++i) {
+    if (ui::kPrintErrorDialog.controls[i].kind == ui::ControlKind::Label &&
+        !ui::kPrintErrorDialog.controls[i].text)
+      static_cast<QLabel*>(Controls()[i])->setText(file);
+  }
   for (QWidget* control : Controls()) {
     auto* button = qobject_cast<QPushButton*>(control);
     if (!button) continue;

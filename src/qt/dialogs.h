@@ -78,7 +78,8 @@ class AboutBox : public FixedDialog {
 class PrintErrorDialog : public FixedDialog {
   Q_OBJECT
  public:
-  PrintErrorDialog(QWidget* parent, std::function<void(int)> onButton);
+  // `file` is the receipt's name, shown under the message.
+  PrintErrorDialog(QWidget* parent, const QString& file, std::function<void(int)> onButton);
   QPushButton* Button(int index) const { return buttons_[index]; }
 
  protected:

@@ -220,8 +220,9 @@ QPushButton* QtDriverHost::PaymentButton(QMessageBox* box, const QString& text) 
   return nullptr;
 }
 
-void QtDriverHost::ShowPrintErrorDialog() {
-  PrintErrorDialog dialog(&main_, [this](int button) { OnErrorDialogButton(button); });
+void QtDriverHost::ShowPrintErrorDialog(const std::string& file) {
+  PrintErrorDialog dialog(&main_, QString::fromStdString(file),
+                          [this](int button) { OnErrorDialogButton(button); });
   dialog.setWindowModality(Qt::ApplicationModal);
   RunPrompt<QDialog>(errorDialog_, dialog);
 }

@@ -31,7 +31,7 @@ class QtDriverHost : public QObject, public AppHost {
   void SetTrayIcon(TrayPicture picture) override;
   void SetTimerEnabled(bool enabled) override;
   bool WatchFollowsSpool() override;
-  void ShowPrintErrorDialog() override;
+  void ShowPrintErrorDialog(const std::string& file) override;
   void EndProgramNow() override;
 
   // The menu entries' click handlers.

@@ -94,13 +94,20 @@ std::string Utf8FromUtf16(std::string_view bytes, bool bigEndian) {
 }
 
 // Whether bytes without a byte-order mark are UTF-16, and in which order: an
-// INI file's text holds no zero byte, while UTF-16 of Latin letters has one in
-// every other byte. The order is the one whose high bytes hold more zeros.
+// INI file's text holds no zero byte, while in UTF-16 the high byte of every
+// Latin letter, digit and sign is zero. So the bytes are UTF-16 when at least
+// half the bytes of one position (even or odd) are zero and the other
+// position holds few zeros (letters such as U+0100 have a zero low byte); the
+// even position holds the high bytes in big-endian order.
 std::optional<bool> Utf16WithoutMark(std::string_view bytes) {
   std::size_t zeros[2] = {0, 0};
   for (std::size_t i = 0; i < bytes.size(); ++i) zeros[i % 2] += bytes[i] == '\0' ? 1 : 0;
-  if (zeros[0] + zeros[1] == 0) return std::nullopt;
-  return zeros[0] > zeros[1];
+  const std::size_t units = bytes.size() / 2;
+  for (const bool bigEndian : {false, true}) {
+    const std::size_t high = zeros[bigEndian ? 0 : 1], low = zeros[bigEndian ? 1 : 0];
+    if (units > 0 && 2 * high >= units && 8 * low <= high) return bigEndian;
+  }
+  return std::nullopt;
 }
 
 // The text of a settings file in UTF-8: UTF-16 with its byte-order mark

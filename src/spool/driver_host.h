@@ -53,10 +53,11 @@ class DriverHost {
     (void)file;
     return false;
   }
-  // Shows the printer-error dialog modally and returns once it is gone. While
-  // it is shown, its buttons call ReceiptSpool::OnErrorDialogButton; a dialog
+  // Shows the printer-error dialog about the receipt named `file` (its name
+  // in the spool, UTF-8) modally and returns once it is gone. While it is
+  // shown, its buttons call ReceiptSpool::OnErrorDialogButton; a dialog
   // closed another way records no decision.
-  virtual void ShowPrintErrorDialog() = 0;
+  virtual void ShowPrintErrorDialog(const std::string& file) = 0;
   // Ends the process at once, without the orderly shut-down (no stop line).
   virtual void EndProgramNow() = 0;
   // Ends the program in order once the running tick has returned: the stop

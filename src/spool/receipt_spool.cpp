@@ -502,7 +502,7 @@ void ReceiptSpool::ShowPrintError(const JobFileRef& file) {
   // Unless the operator gives it up, the file is taken again first.
   retake_ = RetakeFile{file};
   prompting_ = true;
-  host_.ShowPrintErrorDialog();
+  host_.ShowPrintErrorDialog(file.name);
   prompting_ = false;
 }
 

@@ -459,7 +459,8 @@ HWND AddPicture(HWND parent, const ui::ControlLayout& control) {
   return picture;
 }
 
-// A label of the layout; the one without a text of its own shows `versionText`.
+// A label of the layout; the one without a text of its own shows `versionText`
+// (the About box's version, the printer-error dialog's receipt).
 HWND AddLayoutLabel(HWND window, const ui::ControlLayout& control, HFONT font,
                     const std::string& versionText) {
   const int id = control.black ? kBlackLabelId : control.text ? kLabelId : kVersionLabelId;
@@ -489,11 +490,13 @@ void AddControls(HWND window, const ui::WindowLayout& layout, const std::string&
   AddTooltips(window, tips);
 }
 
-HWND CreatePrintErrorDialog(HWND owner, const std::function<void(int)>& onButton) {
+HWND CreatePrintErrorDialog(HWND owner, const std::string& file,
+                            const std::function<void(int)>& onButton) {
   auto state = NewState(Kind::Erorno2);
   state->onButton = &onButton;
   const HWND dialog = CreateFrame(&state, owner, ui::kPrintErrorDialog);
-  if (dialog) AddControls(dialog, ui::kPrintErrorDialog);
+  // The window's narrow text is the ANSI code page's; the name is UTF-8.
+  if (dialog) AddControls(dialog, ui::kPrintErrorDialog, NarrowFromUtf8(file));
   return dialog;
 }
 
@@ -647,8 +650,9 @@ HWND ShowAbout(HWND owner, const std::string& versionText) {
   return window;
 }
 
-void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, HWND* shown) {
-  const HWND dialog = CreatePrintErrorDialog(owner, onButton);
+void RunPrintErrorDialog(HWND owner, const std::string& file,
+                         const std::function<void(int)>& onButton, HWND* shown) {
+  const HWND dialog = CreatePrintErrorDialog(owner, file, onButton);
   if (!dialog) return;
   RunModal(owner, dialog, shown, HWND_NOTOPMOST, true);
   if (DialogState* state = StateOf(dialog)) state->onButton = nullptr;

@@ -26,11 +26,12 @@ HWND ShowExitConfirmation(HWND owner, std::function<void()> onExit);
 HWND ShowAbout(HWND owner, const std::string& versionText);
 
 // Printer-error dialog "ATENTIE !!", modal to `owner`: "Eroare pe casa de
-// marcat !!" and the buttons "Re-incearca", "Anuleaza bon", "Renunta" (Enter
-// or Space on the focused one presses it; Esc does nothing; no default
+// marcat !!", the receipt's name `file` (UTF-8) below it, and the buttons "Re-incearca", "Anuleaza
+// bon", "Renunta" (Enter or Space on the focused one presses it; Esc does nothing; no default
 // button; not topmost). Each button calls onButton(0, 1 or 2) and closes the
 // dialog; returns once it is gone. *shown holds the window while it is up.
-void RunPrintErrorDialog(HWND owner, const std::function<void(int)>& onButton, HWND* shown);
+void RunPrintErrorDialog(HWND owner, const std::string& file,
+                         const std::function<void(int)>& onButton, HWND* shown);
 
 // The no-answer box, a window of ours drawn from ui::kNoAnswerBox, so that
 // its buttons read as the table has them on every system: caption

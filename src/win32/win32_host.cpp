@@ -208,9 +208,9 @@ PaymentAnswer Win32Host::ShowPaymentQuestion(const std::string& file) {
   return answer == 0 ? PaymentAnswer::NotShown : PaymentAnswer::NoAnswer;
 }
 
-void Win32Host::ShowPrintErrorDialog() {
+void Win32Host::ShowPrintErrorDialog(const std::string& file) {
   win32::RunPrintErrorDialog(
-      main_, [this](int button) { OnErrorDialogButton(button); }, &errorDialog_);
+      main_, file, [this](int button) { OnErrorDialogButton(button); }, &errorDialog_);
   errorDialog_ = nullptr;
 }
 

@@ -59,7 +59,7 @@ class Win32Host : public AppHost {
   void SetTrayIcon(TrayPicture picture) override;
   void SetTimerEnabled(bool enabled) override;
   bool WatchFollowsSpool() override;
-  void ShowPrintErrorDialog() override;
+  void ShowPrintErrorDialog(const std::string& file) override;
   void EndProgramNow() override;
 
   // The menu entries' click handlers.

@@ -36,8 +36,9 @@ ALLOWED = {"-> ERROR:", "Exit"}  # the design's own texts
 
 LITERAL = re.compile(r'(?<![A-Za-z0-9_])L?"((?:[^"\\\n]|\\.)*)"')
 # Paths, file names, variables, options, section names; and a literal that is
-# one word in capitals is a name (a journal state, a settings section).
-NOT_WORDS = re.compile(r"\S*[\\/$%{}]\S*|\S*\w\.\w\S*|--?[a-z][a-z-]*|&|\[[A-Z]+\]|^[A-Z_]+$")
+# one word in capitals or in small letters is a name (a journal state, a
+# settings section, an option of the toolkit).
+NOT_WORDS = re.compile(r"\S*[\\/$%{}]\S*|\S*\w\.\w\S*|--?[a-z][a-z-]*|&|\[[A-Z]+\]|^[A-Z_]+$|^[a-z_]+$")
 
 
 def english_words(text):
@@ -63,7 +64,8 @@ NSIS_SHOWN = re.compile(r"^\s*(MessageBox|LangString|!define\s+MUI_\w*(TEXT|TITL
 
 def nsis_texts(path):
     with open(path, encoding="utf-8-sig") as f:
-        return [t for line in f if NSIS_SHOWN.match(line) for t in LITERAL.findall(line)]
+        lines = f.read().replace("\\\n", " ").splitlines()
+    return [t for line in lines if NSIS_SHOWN.match(line) for t in LITERAL.findall(line)]
 
 
 def ini_comments(path):

@@ -267,10 +267,13 @@ void UiTest::layouts() {
   QFETCH(QString, control);
   std::unique_ptr<QDialog> window;
   if (dialog == "Form1") window = std::make_unique<ExitConfirmation>(nullptr, [] {});
-  if (dialog == "Erorno2") window = std::make_unique<PrintErrorDialog>(nullptr, [](int) {});
+  // The label without a text of its own shows the given text: the version,
+  // the receipt's name.
+  const QString shown = QString::fromStdString(ui::VersionText(7, 0, 9));
+  if (dialog == "Erorno2") window = std::make_unique<PrintErrorDialog>(nullptr, shown, [](int) {});
   if (dialog == "About") {
     auto about = std::make_unique<AboutBox>(nullptr);
-    about->SetVersionText(QString::fromStdString(ui::VersionText(7, 0, 9)));
+    about->SetVersionText(shown);
     window = std::move(about);
   }
   window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -376,7 +379,7 @@ void UiTest::errorDialogKeys() {
   QFETCH(int, key);
   QFETCH(int, modifiers);
   QList<int> calls;
-  PrintErrorDialog dialog(nullptr, [&](int index) { calls << index; });
+  PrintErrorDialog dialog(nullptr, "BON1.TXT", [&](int index) { calls << index; });
   dialog.show();
   QWidget* target = &dialog;
   if (!focus.isEmpty()) {

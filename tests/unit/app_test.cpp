@@ -56,7 +56,7 @@ class FakeHost : public AppHost {
   void mnuExit_Click() override { calls += "exit "; }
   void SetTrayIcon(TrayPicture) override {}
   void SetTimerEnabled(bool) override {}
-  void ShowPrintErrorDialog() override {}
+  void ShowPrintErrorDialog(const std::string&) override {}
   void EndProgramNow() override {}
   using AppHost::OnPostedLook;
   using AppHost::OnSpoolChange;
@@ -209,7 +209,7 @@ TEST(AppHost, WithdrawExit) {
     EXPECT_EQ(rig.host.MainUnloaded(), !c.withdrawn);
     EXPECT_EQ(fs::exists(rig.root / "ok" / "a.txt"), c.withdrawn);
     EXPECT_EQ(rig.host.calls.find("start tray") != std::string::npos, c.withdrawn);
-    std::ifstream in(rig.root / "LOG.OVX");
+    std::ifstream in(rig.root / "LOG.OVX", std::ios::binary);
     const std::string log{std::istreambuf_iterator<char>(in), {}};
     EXPECT_EQ(log.find("-> OPRIREA CERUTA A FOST RETRASA\r\n") != std::string::npos, c.withdrawn);
     EXPECT_EQ(log.find("-> Sfirsit tiparire") != std::string::npos, c.withdrawn);

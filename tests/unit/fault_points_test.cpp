@@ -111,7 +111,7 @@ class Operator : public DriverHost {
   void SetTimerEnabled(bool) override {}
   bool AskContinueWithoutRegister() override { return true; }
   bool AskReceiptComplete(const std::string&) override { return !model_.closed.empty(); }
-  void ShowPrintErrorDialog() override {
+  void ShowPrintErrorDialog(const std::string&) override {
     spool->OnErrorDialogButton(next_);
     next_ = ErrorChoice::Retry;
   }

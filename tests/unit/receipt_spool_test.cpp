@@ -44,7 +44,7 @@ class ScriptedHost : public DriverHost {
     messageBoxAnswers.pop_front();
     return ok;
   }
-  void ShowPrintErrorDialog() override {
+  void ShowPrintErrorDialog(const std::string&) override {
     auto choice = dialog.front();
     dialog.pop_front();
     if (choice) spool->OnErrorDialogButton(*choice);

@@ -140,7 +140,7 @@ class QuietHost : public DriverHost {
   void SetTimerEnabled(bool) override {}
   bool AskContinueWithoutRegister() override { return true; }
   bool AskReceiptComplete(const std::string&) override { return true; }
-  void ShowPrintErrorDialog() override {}
+  void ShowPrintErrorDialog(const std::string&) override {}
   void EndProgramNow() override {}
   void UnloadMain() override {}
 };
