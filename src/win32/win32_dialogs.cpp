@@ -343,6 +343,9 @@ void OnCommand(HWND window, DialogState& state, int id, int code) {
     state.ended = true;
     state.answer = id - kFirstButtonId + 1;
     PostMessageA(window, WM_NULL, 0, 0);
+  } else if (state.kind == Kind::Prompt && id == IDCANCEL) {
+    // Esc, as the dialog manager reports it: the same as the close button.
+    SendMessageA(window, WM_CLOSE, 0, 0);
   }
 }
 

@@ -132,6 +132,7 @@ class Installer(harness.DriverTest):
         self.until(lambda: not any(map(os.path.exists, program + links))
                    and self.wine("reg", "query", KEY)[0] != 0, "the uninstall")
         self.assertTrue(all(map(os.path.exists, spool + kept + [ini])))
+        shutil.rmtree(prog)  # the next test installs there anew
 
     def test_silent_install_writes_settings_and_starts_driver(self):
         # Over an OVIX.INI of the shop: the keys given change, the others
@@ -248,7 +249,22 @@ class Installer(harness.DriverTest):
         rig.prog = prog
         rig.write_ini({"COM": rig.device, "BONDIR": rig.spool, "OKDIR": rig.ok, "ERRDIR": rig.err})
         rig.start(operator=False)
-        self.assertEqual(self.wine(SETUP, "/S", "/NAME=Casa5", r"/D=C:\Casa5\OVIXNOVA")[0], 0)
+
+        # A driver still sending a receipt when --stop gives up after its
+        # 30 s (a slow register) runs on: the update changes nothing (2), the
+        # stop is withdrawn, the receipt ends and the next one prints.
+        rig.simulate("delay 2000")
+        rig.drop("a.txt", *[harness.ITEM] * 7, "<")
+        rig.wait(lambda: len(rig.commands()) >= 3, "the receipt's first line")
+        update = [SETUP, "/S", "/NAME=Casa5", r"/D=C:\Casa5\OVIXNOVA"]
+        self.assertEqual(self.wine(*update)[0], 2)
+        rig.simulate("delay 0")
+        rig.drop("b.txt", harness.ITEM, "<")
+        rig.wait(lambda: rig.where("a.txt") == rig.where("b.txt") == "ok", "both receipts")
+        self.assertIsNone(rig.driver.poll())
+        self.assertIn("-> OPRIREA CERUTA A FOST RETRASA", rig.log())
+
+        self.assertEqual(self.wine(*update)[0], 0)
 
         def restarted():
             lines = rig.log()

@@ -18,6 +18,7 @@
 #include "os/os.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
+#include "spool/journal.h"
 #include "spool/receipt_spool.h"
 #include "spool/spool_files.h"
 #include "test_support.h"
@@ -189,13 +190,15 @@ TEST_F(WindowsFiles, EveryNamePrintsAndIsFiled) {
 
 // The log's narrow text: characters the code page has become its bytes, the
 // others a look-alike or '?', and bytes that are no UTF-8 (receipt text of the
-// code page) pass as they are; text from the code page comes back as UTF-8.
+// code page) pass as they are; text from the code page comes back as UTF-8,
+// and so do names in a journal of an older driver.
 TEST(WindowsText, LogTextKeepsWhatTheCodePageSpells) {
   if (GetACP() != 1252) GTEST_SKIP() << "written for the Western European code page 1252";
   EXPECT_EQ(NarrowFromUtf8("caf\xC3\xA9 \xE9 x"), "caf\xE9 \xE9 x");
   EXPECT_EQ(NarrowFromUtf8("\xC8\x99").size(), 1u);
   EXPECT_EQ(Utf8FromNarrow("caf\xE9"), "caf\xC3\xA9");
   EXPECT_EQ(Utf8FromNarrow("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_EQ(ParseJournalLine("PRINTED - caf\xE9.txt")->name, "caf\xC3\xA9.txt");
   EXPECT_EQ(SystemReason(std::error_code(ERROR_ACCESS_DENIED, std::system_category())),
             "acces refuzat (cod 5)");
   EXPECT_EQ(SystemReason(std::error_code(ERROR_DISK_FULL, std::system_category())),
