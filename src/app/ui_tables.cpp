@@ -81,6 +81,7 @@ constexpr ControlLayout kErorno2Controls[] = {
      .text = "Renunta",
      .place = {4260, 900, 1395, 375},
      .font = {"Arial", 825},
+     // "i curs" (for "in curs") as the tooltip always read.
      .tooltip = "Renunta la operatiunea i curs",
      .choice = ErrorChoice::GiveUp},
 };

@@ -112,6 +112,8 @@ bool JobFiler::FileIntoOkDirectory(const JobFileRef& file) {
 }
 
 void JobFiler::FiledIntoOkDirectory(const JobFileRef& file) {
+  // "Sfirsit" in the old spelling (not "Sfarsit") and in small letters: the
+  // line as it always read, for whoever searches the log.
   Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.OKDIR);
   Forget(file.name);
 }

@@ -300,6 +300,8 @@ bool ReceiptSpool::SendEachKey(std::string_view keys) {
 }
 
 JobOutcome ReceiptSpool::RunCurrencyJob(const JobFile& job) {
+  // Kept as it always read: the file is not named, and the line ends in a
+  // blank.
   Log("-> Programare Valute: ");
   for (const SentLine& line : LinesToSend(job, settings_))
     TranslateCurrencyLine(line.text, settings_, newFirmware_, link_);
@@ -307,6 +309,8 @@ JobOutcome ReceiptSpool::RunCurrencyJob(const JobFile& job) {
 }
 
 JobOutcome ReceiptSpool::RunReceiptJob(const JobFileRef& file, const JobFile& job) {
+  // The start and end lines of a receipt are in small letters, unlike the
+  // rest of the log: kept as they always read, for whoever searches the log.
   Log("-> Inceput tiparire: " + filer_.ForLog(file));
   filer_.Record(file, JobState::Printing);
   ReceiptProgress progress;
@@ -394,6 +398,8 @@ void ReceiptSpool::EndJob(const JobFileRef& file, JobOutcome outcome, const std:
       filer_.FileIntoOkDirectory(file);
       break;
     case JobOutcome::Cancelled:
+      // Two blanks before FISIERUL and none before either path: the line as
+      // it always read, not a slip to tidy.
       Log("-> EROARE !!  FISIERUL" + filer_.ForLog(file) + " ANULAT SI MUTAT IN DIRECTORUL" +
           settings_.ERRDIR);
       filer_.Record(file, JobState::GivenUp);
@@ -457,6 +463,7 @@ void ReceiptSpool::EndWithoutRegister(const JobFileRef& file, JobOutcome outcome
 
 bool ReceiptSpool::AskToGoOn(const JobFileRef& file) {
   host_.SetTrayIcon(TrayPicture::Error);
+  // The one log line that begins in English ("ERROR"): kept as it always was.
   Log("-> ERROR: LIPSA HIRTIE SAU CASA INCHISA !!");
   prompting_ = true;
   const bool goOn = host_.AskContinueWithoutRegister();

@@ -1,10 +1,12 @@
-"""Every text the cashier can see is Romanian: the windows, the menu, the
+"""The texts the cashier can see, taken from where the programs hold them
+(the string literals of the driver's sources, the installer scripts, the
+settings files shipped). They are Romanian: the windows, the menu, the
 tooltip, the log lines, the system reasons, --help, the settings file's
-comments and the installer's pages. The texts are taken from where the
-programs hold them (the string literals of the driver's sources, the
-installer scripts, the settings files shipped), and none may hold an English
-word but the two the driver's design gives: the menu's "Exit" and the
-"-> ERROR:" line.
+comments and the installer's pages hold no English word but the two the
+driver's design gives, the menu's "Exit" and the "-> ERROR:" line. And the
+README's table of log lines says what the driver writes: every line of the
+table is made of the driver's texts, and every line the driver begins is in
+the table.
 """
 
 import glob
@@ -53,7 +55,14 @@ def cpp_texts(path):
         code = f.read()
     code = re.sub(r"/\*.*?\*/", " ", code, flags=re.S)
     code = re.sub(r"//[^\n]*|^\s*#\s*include[^\n]*", " ", code, flags=re.M)
+    # Literals side by side are one text, as the compiler joins them.
+    code = re.sub(r'"\s*\n\s*L?"', "", code)
     return LITERAL.findall(code)
+
+
+def unescaped(literal):
+    return re.sub(r"\\(.)", lambda m: {"t": "\t", "r": "\r", "n": "\n"}.get(m.group(1), m.group(1)),
+                  literal)
 
 
 # The installer's commands and settings that put a text on a page or in a box.
@@ -85,6 +94,67 @@ def every_text():
     for path in ["packaging/OVIX.INI", "packaging/windows/OVIX.INI"]:
         found += [(path, t) for t in ini_comments(os.path.join(ROOT, path))]
     return found
+
+
+README = os.path.join(ROOT, "README.md")
+LOG_SOURCES = ["src/spool", "src/app", "src/shell"]
+
+
+def readme_log_texts():
+    """Each `...` of the first column of README's table of log lines."""
+    with open(README, encoding="utf-8") as f:
+        text = f.read()
+    table = text[text.index("## The event log"):text.index("## The wire trace")]
+    cells = [row.split(" | ")[0] for row in table.splitlines() if row.startswith("| `") or
+             row.startswith("| 60 ")]
+    return [t for cell in cells for t in re.findall(r"`([^`]+)`", cell)]
+
+
+def fixed_parts(log_text):
+    """The parts of a README log text that the driver writes as they stand:
+    what lies between the placeholders ‹...›, the "..." and the tabs (⇥)."""
+    return [p for p in re.split(r"‹[^›]*›|\.\.\.(?!\.)|⇥", log_text) if p.strip()]
+
+
+def driver_literals(folders):
+    return [unescaped(t) for folder in folders
+            for path in sorted(glob.glob(os.path.join(ROOT, folder, "*.[ch]*")))
+            if os.path.basename(path) not in NOT_SHOWN - {"wire_trace.cpp"} for t in cpp_texts(path)]
+
+
+def written(part, literals):
+    """Whether the driver can write `part` as it stands: the end of one of
+    its texts, then whole texts, then the start of one (a line is built of
+    several), or a piece of one text."""
+    whole = set(literals)
+    reach = {0}
+    for i in range(len(part)):
+        if i not in reach:
+            continue
+        for j in range(i + 1, len(part) + 1):
+            piece = part[i:j]
+            if (piece in whole or (i == 0 and j == len(part) and any(piece in l for l in literals))
+                    or (i == 0 and any(l.endswith(piece) for l in literals))
+                    or (j == len(part) and any(l.startswith(piece) for l in literals))):
+                reach.add(j)
+    return len(part) in reach
+
+
+class ReadmeLogLines(unittest.TestCase):
+    def test_every_line_of_the_table_is_written_so(self):
+        literals = driver_literals(SOURCES + ["src/os"])
+        texts = readme_log_texts()
+        self.assertGreater(len(texts), 50)
+        self.assertFalse(written("-> Sfirsit tiparire; ", literals))
+        missing = [(t, p) for t in texts for p in fixed_parts(t) if not written(p, literals)]
+        self.assertEqual(missing, [])
+
+    def test_every_line_the_driver_begins_is_in_the_table(self):
+        starts = [p for t in readme_log_texts() for p in fixed_parts(t)[:1]]
+        begun = {l.lstrip("\t") for l in driver_literals(LOG_SOURCES) if l.lstrip("\t").startswith("-> ")}
+        self.assertGreater(len(begun), 25)
+        self.assertEqual(sorted(l for l in begun if not any(s.startswith(l) or l.startswith(s)
+                                                            for s in starts)), [])
 
 
 class RomanianTexts(unittest.TestCase):
