@@ -35,20 +35,20 @@ bool AppHost::WithdrawExit() {
 void AppHost::OnMenuCommand(ui::MenuCommand command) {
   switch (command) {
     case ui::MenuCommand::Clearing:
-      mnuStergere_Click();
+      OnMenuClearing();
       break;
     case ui::MenuCommand::About:
-      mnuAbout_Click();
+      OnMenuAbout();
       break;
     case ui::MenuCommand::Exit:
-      mnuExit_Click();
+      OnMenuExit();
       break;
     case ui::MenuCommand::None:
       break;
   }
 }
 
-void AppHost::mnuStergere_Click() {
+void AppHost::OnMenuClearing() {
   if (spool_) spool_->RequestClearing();
 }
 

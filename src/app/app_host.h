@@ -63,9 +63,9 @@ class AppHost : public DriverHost {
 
   // The popup menu's entries: a command of the menu's table runs its handler.
   void OnMenuCommand(ui::MenuCommand command);
-  void mnuStergere_Click();
-  virtual void mnuAbout_Click() = 0;
-  virtual void mnuExit_Click() = 0;
+  void OnMenuClearing();
+  virtual void OnMenuAbout() = 0;
+  virtual void OnMenuExit() = 0;
 
   // DriverHost
   bool WatchSpool(const std::string& directory, std::string* reason) final;

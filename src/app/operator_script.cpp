@@ -46,10 +46,10 @@ OperatorAction ParseOperatorAction(std::string_view line) {
 bool ApplyOperatorAction(OperatorAction action, AppHost& host, OperatorHands& hands) {
   switch (action) {
     case OperatorAction::Clear:
-      host.mnuStergere_Click();
+      host.OnMenuClearing();
       return true;
     case OperatorAction::About:
-      host.mnuAbout_Click();
+      host.OnMenuAbout();
       return true;
     case OperatorAction::Exit:
       host.RunExitSequence();

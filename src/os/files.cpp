@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "os/env.h"
+#include "os/os.h"
 #include "os/system_files.h"
 
 namespace ovix {
@@ -37,6 +38,10 @@ constexpr Cause kCommonCauses[] = {
 };
 
 }  // namespace
+
+std::string FileInDirectory(const std::string& dir, std::string_view name) {
+  return dir + DirectorySeparator() + std::string(name);
+}
 
 std::string ReasonText(std::errc cause, const std::string& systemMessage, int code) {
   std::string text = systemMessage;

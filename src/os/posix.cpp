@@ -23,10 +23,6 @@ std::string NativeDirectory(std::string_view dirSetting) {
   return native;
 }
 
-std::string FileInDirectory(const std::string& dir, std::string_view name) {
-  return dir + DirectorySeparator() + std::string(name);
-}
-
 fs::path PathFromText(const std::string& text) {
   return fs::path(text);
 }

@@ -17,10 +17,6 @@ std::string NativeDirectory(std::string_view dirSetting) {
   return std::string(dirSetting);
 }
 
-std::string FileInDirectory(const std::string& dir, std::string_view name) {
-  return dir + DirectorySeparator() + std::string(name);
-}
-
 namespace {
 
 std::wstring WideFrom(std::string_view text, UINT codePage) {

@@ -131,7 +131,7 @@ void QtDriverHost::RemoveTray() {
   tray_.RemoveTrayIcon();
 }
 
-void QtDriverHost::mnuExit_Click() {
+void QtDriverHost::OnMenuExit() {
   if (!exitConfirmation_)
     exitConfirmation_ = new ExitConfirmation(&main_, [this] { RunExitSequence(); });
   exitConfirmation_->show();
@@ -139,7 +139,7 @@ void QtDriverHost::mnuExit_Click() {
   exitConfirmation_->activateWindow();
 }
 
-void QtDriverHost::mnuAbout_Click() {
+void QtDriverHost::OnMenuAbout() {
   if (!about_) {
     auto* box = new AboutBox(&main_);
     box->SetVersionText(QString::fromStdString(ui::VersionText()));

@@ -35,8 +35,8 @@ class QtDriverHost : public QObject, public AppHost {
   void EndProgramNow() override;
 
   // The menu entries' click handlers.
-  void mnuAbout_Click() override;
-  void mnuExit_Click() override;
+  void OnMenuAbout() override;
+  void OnMenuExit() override;
 
   MainWindow& Main() { return main_; }
   TrayIcon& Tray() { return tray_; }

@@ -232,7 +232,7 @@ void Win32Host::FinishOpenPrompts() {
   if (errorDialog_) win32::DismissPrompt(errorDialog_);
 }
 
-void Win32Host::mnuAbout_Click() {
+void Win32Host::OnMenuAbout() {
   if (IsWindow(about_)) {
     SetForegroundWindow(about_);
     return;
@@ -240,7 +240,7 @@ void Win32Host::mnuAbout_Click() {
   about_ = win32::ShowAbout(main_, ui::VersionText());
 }
 
-void Win32Host::mnuExit_Click() {
+void Win32Host::OnMenuExit() {
   if (IsWindow(exitConfirmation_)) {
     SetForegroundWindow(exitConfirmation_);
     return;

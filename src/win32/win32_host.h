@@ -63,8 +63,8 @@ class Win32Host : public AppHost {
   void EndProgramNow() override;
 
   // The menu entries' click handlers.
-  void mnuAbout_Click() override;
-  void mnuExit_Click() override;
+  void OnMenuAbout() override;
+  void OnMenuExit() override;
 
   // The windows of the prompts while they are up (null otherwise).
   HWND NoAnswerBox() const { return noAnswerBox_; }

@@ -163,9 +163,9 @@ void UiTest::menuEntries() {
     if (!expected[i].separator) QCOMPARE(actions[i]->isEnabled(), expected[i].enabled);
     QCOMPARE(actions[i]->isSeparator(), expected[i].separator);
   }
-  host.mnuExit_Click();
+  host.OnMenuExit();
   QDialog* first = host.ExitConfirmationWindow();
-  host.mnuExit_Click();
+  host.OnMenuExit();
   QCOMPARE(host.ExitConfirmationWindow(), first);
   QVERIFY(first->isVisible());
   first->close();

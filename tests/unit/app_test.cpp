@@ -52,8 +52,8 @@ class FakeHost : public AppHost {
   std::function<void()> duringPrompt;  // runs while a prompt is up
 
   void AddTrayIcon(const std::string&) override { calls += "tray "; }
-  void mnuAbout_Click() override { calls += "about "; }
-  void mnuExit_Click() override { calls += "exit "; }
+  void OnMenuAbout() override { calls += "about "; }
+  void OnMenuExit() override { calls += "exit "; }
   void SetTrayIcon(TrayPicture) override {}
   void SetTimerEnabled(bool) override {}
   void ShowPrintErrorDialog(const std::string&) override {}
