@@ -7,6 +7,7 @@ set(OVIX_CORE_SOURCES
   ${OVIX_ROOT}/src/link/printer_link.cpp
   ${OVIX_ROOT}/src/os/env.cpp
   ${OVIX_ROOT}/src/os/files.cpp
+  ${OVIX_ROOT}/src/os/text.cpp
   ${OVIX_ROOT}/src/shell/event_log.cpp
   ${OVIX_ROOT}/src/shell/settings.cpp
   ${OVIX_ROOT}/src/shell/wire_trace.cpp

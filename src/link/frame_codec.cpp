@@ -17,30 +17,6 @@ int HexValue(char c) {
   return 0;
 }
 
-// Blanks ignored, digits read up to the first other character; the first
-// decimal point is read too and starts the decimals.
-double UnsignedNumber(std::string_view text) {
-  double value = 0;
-  double scale = 1;  // weight of the next decimal once in the fraction
-  bool inFraction = false;
-  for (char c : text) {
-    if (c == ' ' || c == '\t') continue;
-    if (IsDigit(c)) {
-      if (!inFraction) {
-        value = value * 10 + (c - '0');
-      } else {
-        scale /= 10;
-        value += scale * (c - '0');
-      }
-    } else if (c == '.' && !inFraction) {
-      inFraction = true;
-    } else {
-      break;
-    }
-  }
-  return value;
-}
-
 }  // namespace
 
 Bytes MakeFrameHead() {
@@ -81,19 +57,6 @@ double DecimalReading(std::string_view twoChars) {
   const int first = twoChars[0] - '0';
   if (twoChars.size() >= 2 && IsDigit(twoChars[1])) return 10 * first + (twoChars[1] - '0');
   return first;
-}
-
-double LeadingNumber(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return 0;
-  const char sign = text[first];
-  if (sign != '-' && sign != '+') return UnsignedNumber(text);
-  const double value = UnsignedNumber(text.substr(first + 1));
-  return sign == '-' ? -value : value;
-}
-
-double RoundHalfEven(double value) {
-  return std::nearbyint(value);
 }
 
 std::string ReplyHexOf(const Bytes& replyRaw) {

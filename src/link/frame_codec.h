@@ -36,15 +36,6 @@ Bytes HexPairsToBytes(std::string_view hex);
 // else 0. Shorter texts read the same way ("" reads 0).
 double DecimalReading(std::string_view twoChars);
 
-// Numeric value of a text read as a decimal number: blanks anywhere are
-// ignored, an optional leading sign is taken, then digits with at most one
-// decimal point; reading stops at the first other character. No digits: 0.
-// Receipt fields are read with ReceiptFieldNumber (spool/digit_keys.h).
-double LeadingNumber(std::string_view text);
-
-// Rounds to the nearest integer, a half to the even neighbour (2.5 -> 2, 3.5 -> 4).
-double RoundHalfEven(double value);
-
 // Reply data of a collected reply record (4 leading bytes, data, 10 03) as
 // uppercase hex, two characters a byte. Fewer than 7 bytes: the empty text.
 std::string ReplyHexOf(const Bytes& replyRaw);

@@ -1,10 +1,13 @@
-// Small byte and path helpers that every layer of the core shares; they need
-// nothing of the system, so they stand beside the system seam (os.h), below
-// everything else.
+// Small text, number and path helpers that every layer of the core shares;
+// they need nothing of the system, so they stand beside the system seam
+// (os.h), below everything else. The inline ones are here; the others in
+// text.cpp.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace ovix {
@@ -50,5 +53,28 @@ constexpr bool IsWellFormedUtf8(std::string_view text, bool* beyondAscii = nullp
 inline std::filesystem::path ParentOf(const std::filesystem::path& path) {
   return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
+
+// Text for a log line that shows it as it is, with control characters (bytes
+// below 0x20 and 0x7F) written as \xHH: a file name can neither break a log
+// line nor forge one. With `reversible` the backslash is written as \x5C too,
+// so that UnescapeText gives the text back byte for byte.
+std::string VisibleText(std::string_view text, bool reversible = false);
+// Undoes VisibleText: every \xHH (uppercase hex) becomes its byte; any other
+// text, a malformed escape included, is kept as it stands.
+std::string UnescapeText(std::string_view text);
+
+// Numeric value of a text read as a decimal number: blanks anywhere are
+// ignored, an optional leading sign is taken, then digits with at most one
+// decimal point; reading stops at the first other character. No digits: 0.
+// Receipt fields are read with ReceiptFieldNumber (spool/digit_keys.h).
+double LeadingNumber(std::string_view text);
+
+// Rounds to the nearest integer, a half to the even neighbour (2.5 -> 2, 3.5 -> 4).
+double RoundHalfEven(double value);
+
+// The 64-bit FNV-1a hash of the bytes of `text`, as a number and as 16
+// lowercase hex digits.
+std::uint64_t Fnv1a64(std::string_view text);
+std::string Fnv1a64Hex(std::string_view text);
 
 }  // namespace ovix

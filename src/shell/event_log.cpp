@@ -15,40 +15,6 @@ bool EventLog::WriteLines(const std::vector<std::string>& lines, std::string* er
   return AppendToFile(env_, PathFromText(path_), NarrowFromUtf8(text), error);
 }
 
-std::string VisibleText(std::string_view text, bool reversible) {
-  std::string out;
-  for (char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || (reversible && c == '\\')) {
-      out += "\\x";
-      out += kHexDigits[b >> 4];
-      out += kHexDigits[b & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string UnescapeText(std::string_view text) {
-  const auto hexValue = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
-        hexValue(text[i + 2]) >= 0 && hexValue(text[i + 3]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 void EventLog::RotateAtStartup() const {
   RotateFileAtStartup(env_, path_);
 }

@@ -56,15 +56,6 @@ class EventLog {
 // than kLogSizeLimit bytes. Nothing is kept of it; failures are ignored.
 void RotateFileAtStartup(Env& env, const std::string& path);
 
-// Text for a log line that shows it as it is, with control characters (bytes
-// below 0x20 and 0x7F) written as \xHH: a file name can neither break a log
-// line nor forge one. With `reversible` the backslash is written as \x5C too,
-// so that UnescapeText gives the text back byte for byte.
-std::string VisibleText(std::string_view text, bool reversible = false);
-// Undoes VisibleText: every \xHH (uppercase hex) becomes its byte; any other
-// text, a malformed escape included, is kept as it stands.
-std::string UnescapeText(std::string_view text);
-
 // The lines written at start-up: 60 asterisks, the start line, an empty line
 // and the configuration dump of the settings as loaded and corrected.
 std::vector<std::string> StartBlock(const DriverSettings& settings, std::string_view timestamp);

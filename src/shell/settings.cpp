@@ -8,7 +8,6 @@
 #include <iterator>
 #include <utility>
 
-#include "link/frame_codec.h"
 #include "os/os.h"
 #include "os/text.h"
 
@@ -235,20 +234,6 @@ std::vector<std::string> InstanceLockNames(Env& env, const std::string& programD
                                            const DriverSettings& settings) {
   return {"ovixnova-program-" + Fnv1a64Hex(DirectoryIdentity(env, programDir)),
           "ovixnova-spool-" + Fnv1a64Hex(DirectoryIdentity(env, NativeDirectory(settings.BONDIR)))};
-}
-
-std::uint64_t Fnv1a64(std::string_view text) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  return hash;
-}
-
-std::string Fnv1a64Hex(std::string_view text) {
-  std::uint64_t hash = Fnv1a64(text);
-  std::string hex(16, '0');
-  for (int i = 15; i >= 0; --i, hash >>= 4)
-    hex[static_cast<std::size_t>(i)] = AsciiLower(kHexDigits[hash & 0x0F]);
-  return hex;
 }
 
 std::string ProgramIniPath(const std::string& programDir) {

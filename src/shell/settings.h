@@ -171,11 +171,6 @@ std::string WithTrailingSeparator(std::string_view dirSetting);
 std::vector<std::string> InstanceLockNames(Env& env, const std::string& programDir,
                                            const DriverSettings& settings);
 
-// The 64-bit FNV-1a hash of the bytes of `text`, as a number and as 16
-// lowercase hex digits.
-std::uint64_t Fnv1a64(std::string_view text);
-std::string Fnv1a64Hex(std::string_view text);
-
 // The INI file of a program: programDir followed by the file name OVIX.INI,
 // joined with the system's directory separator.
 std::string ProgramIniPath(const std::string& programDir);

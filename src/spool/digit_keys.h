@@ -13,7 +13,7 @@ namespace ovix {
 // Numeric value of a receipt field: blanks anywhere are ignored, then digits;
 // reading stops at the first other character, so a sign or a decimal point
 // ends it ("-1" reads 0, "12.5" reads 12). No digits: 0. Settings are read
-// with LeadingNumber (link/frame_codec.h) instead.
+// with LeadingNumber (os/text.h) instead.
 double ReceiptFieldNumber(std::string_view text);
 
 // A whole number as digit keys: leading "0"s dropped; nothing left gives the

@@ -1,6 +1,7 @@
 #include "spool/file_chooser.h"
 
 #include "os/os.h"
+#include "os/text.h"
 #include "spool/spool_files.h"
 
 namespace ovix {

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "os/os.h"
+#include "os/text.h"
 
 namespace ovix {
 

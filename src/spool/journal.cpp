@@ -3,8 +3,7 @@
 #include <charconv>
 
 #include "os/os.h"
-#include "shell/event_log.h"
-#include "shell/settings.h"
+#include "os/text.h"
 #include "spool/spool_files.h"
 
 namespace ovix {

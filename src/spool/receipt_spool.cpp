@@ -1,6 +1,7 @@
 #include "spool/receipt_spool.h"
 
 #include "os/os.h"
+#include "os/text.h"
 #include "spool/job_file.h"
 #include "spool/keys.h"
 #include "spool/receipt_line.h"

@@ -1,6 +1,7 @@
 #include "spool/translation.h"
 
 #include "link/frame_codec.h"
+#include "os/text.h"
 #include "spool/digit_keys.h"
 #include "spool/job_file.h"
 #include "spool/keys.h"

@@ -16,6 +16,7 @@
 #include "fuzz_support.h"
 #include "link/frame_codec.h"
 #include "os/os.h"
+#include "os/text.h"
 #include "shell/settings.h"
 
 namespace ovix::fuzz {

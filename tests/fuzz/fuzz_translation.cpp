@@ -26,6 +26,7 @@
 
 #include "fuzz_support.h"
 #include "link/frame_codec.h"
+#include "os/text.h"
 #include "shell/settings.h"
 #include "spool/keys.h"
 #include "spool/receipt_line.h"

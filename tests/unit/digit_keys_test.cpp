@@ -1,4 +1,5 @@
 #include "spool/digit_keys.h"
+#include "os/text.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "os/text.h"
 #include "test_support.h"
 
 namespace ovix {

@@ -1,4 +1,5 @@
 #include "shell/settings.h"
+#include "os/text.h"
 
 #include <gtest/gtest.h>
 
