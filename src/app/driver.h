@@ -10,7 +10,7 @@
 #include "app/app_host.h"
 #include "app/driver_port.h"
 #include "app/startup.h"
-#include "link/platform.h"
+#include "os/platform.h"
 #include "link/printer_link.h"
 #include "shell/wire_trace.h"
 #include "spool/receipt_spool.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "link/platform.h"
+#include "os/platform.h"
 
 namespace ovix {
 

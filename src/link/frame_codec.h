@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/platform.h"
+#include "os/platform.h"
 
 namespace ovix {
 

@@ -2,7 +2,7 @@
 // so that a test can put a wrapper between the core and the system that
 // counts, fails or "crashes" every call (tests/unit/fault_env.h). SystemEnv()
 // is the real one; the core's objects take an Env by reference and never own
-// it. The monotonic Clock of link/platform.h is not part of it: it times
+// it. The monotonic Clock of os/platform.h is not part of it: it times
 // waits on the line and retry pauses, not files, and already has fakes of
 // its own.
 //

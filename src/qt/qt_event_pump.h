@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "link/platform.h"
+#include "os/platform.h"
 
 namespace ovix {
 

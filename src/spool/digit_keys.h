@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "link/platform.h"
+#include "os/platform.h"
 
 namespace ovix {
 

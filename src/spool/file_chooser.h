@@ -15,7 +15,7 @@
 #include <set>
 #include <string>
 
-#include "link/platform.h"
+#include "os/platform.h"
 #include "os/env.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "link/platform.h"
+#include "os/platform.h"
 #include "link/printer_link.h"
 #include "shell/settings.h"
 #include "spool/receipt_line.h"

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "link/platform.h"
+#include "os/platform.h"
 
 namespace ovix {
 

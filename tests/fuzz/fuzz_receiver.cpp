@@ -18,7 +18,7 @@
 
 #include "fuzz_support.h"
 #include "link/frame_codec.h"
-#include "link/platform.h"
+#include "os/platform.h"
 #include "link/printer_link.h"
 
 namespace ovix::fuzz {

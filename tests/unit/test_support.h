@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/platform.h"
+#include "os/platform.h"
 #include "link/printer_link.h"
 
 namespace ovix::test {

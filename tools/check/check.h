@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/platform.h"
+#include "os/platform.h"
 #include "shell/settings.h"
 
 namespace ovix::check {

@@ -1,5 +1,6 @@
-// The few things the core needs from the platform, as small interfaces.
-// The Qt layer implements them for the real program; tests implement them with
+// The few things the core needs from the platform, as small interfaces, on
+// the lowest floor beside the system seam: every layer may use them.
+// The front ends implement them for the real program; tests implement them with
 // fakes (a scripted register, a clock that only moves when told) or real
 // pseudo-terminals.
 #pragma once
