@@ -172,15 +172,47 @@ void CheckSaleItem(LineReport& r, std::string_view line, int d, int p) {
   CheckIgnoredFrom(r, line, d + 14 + p, "after the department");
 }
 
+// The amount after a payment's or value discount's control character; `missing` says what
+// happens without one when it is required.
+void CheckAmount(LineReport& r, std::string_view rest, bool required, std::string_view missing) {
+  r.fields.push_back(rest.empty() && !required ? Field{"amount", "none (the exact amount)", false}
+                                               : Field{"amount", std::string(rest)});
+  CheckDigits(r, "amount", rest, 2, kKeyedAsZero);
+  if (required && rest.empty()) Warn(r, 2, "amount missing: " + std::string(missing));
+}
+
+void CheckCurrencyNumber(LineReport& r, std::string_view line) {
+  const std::string_view number = Columns(line, 2, 2);
+  r.fields.push_back({"currency", std::string(number)});
+  if (number.empty()) {
+    Warn(r, 2, "currency number missing: it is keyed as currency 0");
+  } else if (!IsDigit(number[0])) {
+    CheckDigits(r, "currency number", number, 2, "it is keyed as currency 0");
+  } else if (number[0] < '1' || number[0] > '4') {
+    Warn(r, 2, "currency " + std::string(number) + " is outside 1-4, the programmable ones");
+  }
+  CheckIgnoredFrom(r, line, 3, "the currency number is one digit");
+}
+
+void CheckPercentage(LineReport& r, std::string_view line) {
+  const std::string_view percentage = Columns(line, 2, 4);
+  r.fields.push_back({"percentage", std::string(percentage)});
+  CheckDigits(r, "percentage", percentage, 2, kKeyedAsZero);
+  if (percentage.empty()) Warn(r, 2, "percentage missing: the discount counts as zero");
+  if (ReceiptFieldNumber(percentage) > 100) Warn(r, 2, "percentage over 100");
+  CheckIgnoredFrom(r, line, 5, "the percentage is columns 2-4");
+}
+
+void CheckFreeText(LineReport& r, std::string_view line) {
+  const std::string_view rest = line.substr(1);
+  r.fields.push_back({"text", std::string(rest)});
+  if (rest.empty()) Warn(r, 1, "free text line without text: nothing is sent or printed");
+  CheckIgnoredFrom(r, line, kMaxFreeText + 2, "free text longer than 253 characters is cut");
+}
+
 void CheckReceiptLine(LineReport& r, std::string_view line, LineKind kind,
                       const DriverSettings& s) {
   const std::string_view rest = line.substr(1);
-  const auto amount = [&](bool required, std::string_view missing) {
-    r.fields.push_back(rest.empty() && !required ? Field{"amount", "none (the exact amount)", false}
-                                                 : Field{"amount", std::string(rest)});
-    CheckDigits(r, "amount", rest, 2, kKeyedAsZero);
-    if (required && rest.empty()) Warn(r, 2, "amount missing: " + std::string(missing));
-  };
   if (kind != LineKind::SaleItem && LooksLikeSaleItem(line, DescriptionWidth(s), PriceWidth(s))) {
     Warn(r, 1,
          "looks like a sale item, but its first character " + Shown(line.substr(0, 1), '\'') +
@@ -193,43 +225,25 @@ void CheckReceiptLine(LineReport& r, std::string_view line, LineKind kind,
       break;
     case LineKind::Total:
     case LineKind::Card:
-      amount(false, "");
+      CheckAmount(r, rest, false, "");
       break;
     case LineKind::Voucher:
     case LineKind::Cheque:
-      amount(true, "the tender key is pressed alone, paying the exact amount");
+      CheckAmount(r, rest, true, "the tender key is pressed alone, paying the exact amount");
       break;
     case LineKind::ValueDiscount:
     case LineKind::ValueDiscountOnSubtotal:
-      amount(true, "the discount counts as zero");
+      CheckAmount(r, rest, true, "the discount counts as zero");
       break;
-    case LineKind::ForeignCurrency: {
-      const std::string_view number = Columns(line, 2, 2);
-      r.fields.push_back({"currency", std::string(number)});
-      if (number.empty()) {
-        Warn(r, 2, "currency number missing: it is keyed as currency 0");
-      } else if (!IsDigit(number[0])) {
-        CheckDigits(r, "currency number", number, 2, "it is keyed as currency 0");
-      } else if (number[0] < '1' || number[0] > '4') {
-        Warn(r, 2, "currency " + std::string(number) + " is outside 1-4, the programmable ones");
-      }
-      CheckIgnoredFrom(r, line, 3, "the currency number is one digit");
+    case LineKind::ForeignCurrency:
+      CheckCurrencyNumber(r, line);
       break;
-    }
     case LineKind::PercentDiscount:
-    case LineKind::PercentDiscountOnSubtotal: {
-      const std::string_view percentage = Columns(line, 2, 4);
-      r.fields.push_back({"percentage", std::string(percentage)});
-      CheckDigits(r, "percentage", percentage, 2, kKeyedAsZero);
-      if (percentage.empty()) Warn(r, 2, "percentage missing: the discount counts as zero");
-      if (ReceiptFieldNumber(percentage) > 100) Warn(r, 2, "percentage over 100");
-      CheckIgnoredFrom(r, line, 5, "the percentage is columns 2-4");
+    case LineKind::PercentDiscountOnSubtotal:
+      CheckPercentage(r, line);
       break;
-    }
     case LineKind::FreeText:
-      r.fields.push_back({"text", std::string(rest)});
-      if (rest.empty()) Warn(r, 1, "free text line without text: nothing is sent or printed");
-      CheckIgnoredFrom(r, line, kMaxFreeText + 2, "free text longer than 253 characters is cut");
+      CheckFreeText(r, line);
       break;
     case LineKind::SaleItem:
       CheckSaleItem(r, line, DescriptionWidth(s), PriceWidth(s));

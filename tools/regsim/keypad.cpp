@@ -3,86 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "amounts.h"
+
 namespace regsim {
 
 namespace {
 
 constexpr std::int64_t kMaxTotal = 1'000'000'000'000'000;  // keeps every product inside 64 bits
-
-// A number as keyed: its digits and where the decimal point key fell among them.
-struct Number {
-  std::string digits;
-  int point = -1;  // digits keyed before the decimal point key; -1 without one
-  bool empty() const { return digits.empty() && point < 0; }
-};
-
-// Reads decimal digits with leading zeros dropped, so padded fields keep their value.
-bool ReadDigits(const std::string& digits, std::size_t max_significant, std::int64_t& value) {
-  const std::size_t first = digits.find_first_not_of('0');
-  if (first != std::string::npos && digits.size() - first > max_significant) return false;
-  value = 0;
-  for (char c : digits) value = value * 10 + (c - '0');
-  return true;
-}
-
-std::string Integer(const Number& n, std::size_t max_digits, std::int64_t& value) {
-  if (n.point >= 0) return "decimal point in a whole number";
-  if (!ReadDigits(n.digits, max_digits, value)) return "number too large";
-  return {};
-}
-
-// Where the decimal point key stood in a number's digits (the end when absent).
-std::size_t Split(const Number& n) {
-  return n.point < 0 ? n.digits.size() : static_cast<std::size_t>(n.point);
-}
-
-// A number with at most `decimals` decimals as an integer in units of
-// 10^-decimals, its whole part at most `max_whole` digits. False when too large.
-bool FixedPoint(const Number& n, std::size_t decimals, std::size_t max_whole, std::int64_t& value) {
-  std::int64_t whole = 0, part = 0;
-  if (!ReadDigits(n.digits.substr(0, Split(n)), max_whole, whole)) return false;
-  std::string fraction = n.digits.substr(Split(n));
-  fraction.resize(decimals, '0');
-  ReadDigits(fraction, decimals, part);
-  std::int64_t scale = 1;
-  for (std::size_t i = 0; i < decimals; ++i) scale *= 10;
-  value = whole * scale + part;
-  return true;
-}
-
-// Minor units. Keyed with the decimal point (at most two decimals; none means whole units)
-// or, on older firmware, as the minor units themselves.
-std::string Amount(const Number& n, bool decimal_point, std::int64_t& value) {
-  if (!decimal_point) {
-    if (n.point >= 0) return "decimal point in an amount (firmware before 5.07)";
-    if (!ReadDigits(n.digits, 9, value)) return "amount too large";
-    return {};
-  }
-  if (n.digits.size() - Split(n) > 2) return "more than two decimals in an amount";
-  if (!FixedPoint(n, 2, 7, value)) return "amount too large";
-  return {};
-}
-
-// Thousandths, up to three decimals after the decimal point key.
-std::string Quantity(const Number& n, std::int64_t& value) {
-  if (n.digits.size() - Split(n) > 3) return "more than three decimals in a quantity";
-  if (!FixedPoint(n, 3, 6, value)) return "quantity too large";
-  return value == 0 ? "quantity zero" : "";
-}
-
-std::string Fixed(std::int64_t value, int decimals) {
-  const std::int64_t scale = decimals == 3 ? 1000 : 100;
-  const std::int64_t magnitude = value < 0 ? -value : value;
-  char text[40];
-  std::snprintf(text, sizeof text, "%s%lld.%0*lld", value < 0 ? "-" : "",
-                static_cast<long long>(magnitude / scale), decimals,
-                static_cast<long long>(magnitude % scale));
-  return text;
-}
-
-std::string Money(std::int64_t value) {
-  return Fixed(value, 2);
-}
 
 // Roll text shows control bytes as dots; every other byte goes on the roll as it came.
 std::string Printable(const Bytes& bytes) {
@@ -211,6 +138,300 @@ std::string Keypad::Program(State& s, const Bytes& keys, bool decimal_point, Lin
   return {};
 }
 
+class Keypad::Command {
+ public:
+  Command(State& s, const Bytes& keys, bool decimal_point, Lines& out)
+      : s_(s), keys_(keys), decimal_point_(decimal_point), out_(out) {}
+
+  // Runs the keys from the first; the reason for refusing them, or the empty text.
+  std::string Run();
+
+ private:
+  using Handler = std::string (Command::*)();
+  struct FunctionKey {
+    std::uint8_t key;
+    bool takes_number;  // a number keyed before it is its argument, not an error
+    Handler run;
+  };
+  static const FunctionKey kFunctionKeys[];
+  static const FunctionKey* Find(std::uint8_t key);
+  // Digits 01-09, 0A for zero, and 0D the decimal point.
+  static bool IsNumberKey(std::uint8_t key) { return (key >= 0x01 && key <= 0x0A) || key == 0x0D; }
+  static bool IsDepartment(std::uint8_t key) { return key >= 0x4A && key <= 0x4A + 99; }
+
+  std::string Keyed(std::uint8_t key);
+  void ResetItem();
+  std::string OpenFor(const char* what) const;
+  void Pay(const std::string& name, std::int64_t amount);
+  void OpenReceipt();
+
+  std::string Department();
+  std::string DropItem();
+  std::string VoidKey();
+  std::string NoOp() { return {}; }
+  std::string NegativeKey();
+  std::string TextEntry();
+  std::string PrintKey() { return "print key without a text entry"; }
+  std::string QuantityKey();
+  std::string SubtotalKey();
+  std::string Discount();
+  std::string Tender();
+  std::string CreditKey();
+  std::string CurrencyKey();
+
+  State& s_;
+  const Bytes& keys_;
+  const bool decimal_point_;
+  Lines& out_;
+  std::size_t next_ = 0;      // index of the key after the one being run
+  std::uint8_t key_ = 0;      // the function key being run
+  Number pending_;            // digits keyed since the last function key
+  Number number_;             // the number keyed before key_
+  bool on_subtotal_ = false;  // the subtotal key came earlier in this command
+};
+
+const Keypad::Command::FunctionKey Keypad::Command::kFunctionKeys[] = {
+    {0x00, true, &Command::DropItem},     {0x0F, true, &Command::VoidKey},
+    {0x13, false, &Command::TextEntry},   {0x1B, true, &Command::QuantityKey},
+    {0x1F, true, &Command::Discount},     {0x21, true, &Command::Discount},
+    {0x2A, false, &Command::DropItem},    {0x31, true, &Command::Tender},
+    {0x32, false, &Command::CreditKey},   {0x33, true, &Command::Tender},
+    {0x34, true, &Command::Tender},       {0x35, true, &Command::CurrencyKey},
+    {0x36, true, &Command::Tender},       {0x38, false, &Command::PrintKey},
+    {0x3A, false, &Command::NoOp},        {0x3B, false, &Command::NegativeKey},
+    {0x45, false, &Command::SubtotalKey},
+};
+
+const Keypad::Command::FunctionKey* Keypad::Command::Find(std::uint8_t key) {
+  for (const FunctionKey& f : kFunctionKeys) {
+    if (f.key == key) return &f;
+  }
+  return nullptr;
+}
+
+std::string Keypad::Command::Run() {
+  while (next_ < keys_.size()) {
+    const std::uint8_t key = keys_[next_++];
+    if (IsNumberKey(key)) {
+      if (auto error = Keyed(key); !error.empty()) return error;
+      continue;
+    }
+    const FunctionKey* function = Find(key);
+    const bool department = IsDepartment(key);
+    const bool takes_number = department || (function != nullptr && function->takes_number);
+    if (!takes_number && !pending_.empty()) return "number before key " + Hex(key);
+    number_ = pending_;
+    pending_ = {};
+    key_ = key;
+    if (!department && function == nullptr) return "unknown key " + Hex(key);
+    if (auto error = department ? Department() : (this->*function->run)(); !error.empty()) {
+      return error;
+    }
+  }
+  if (!pending_.empty()) return "number without a function key";
+  return {};
+}
+
+// Adds a digit or the decimal point to the pending number.
+std::string Keypad::Command::Keyed(std::uint8_t key) {
+  if (key != 0x0D) {
+    if (pending_.digits.size() >= 18) return "number too long";
+    pending_.digits += key == 0x0A ? '0' : static_cast<char>('0' + key);
+    return {};
+  }
+  if (pending_.point >= 0) return "second decimal point";
+  pending_.point = static_cast<int>(pending_.digits.size());
+  return {};
+}
+
+void Keypad::Command::ResetItem() {
+  s_.description.clear();
+  s_.quantity = 1000;
+  s_.negative = false;
+}
+
+std::string Keypad::Command::OpenFor(const char* what) const {
+  if (s_.phase == Phase::kIdle) return std::string(what) + " before any item";
+  if (s_.phase == Phase::kPaid) return std::string(what) + " after the receipt was paid";
+  return {};
+}
+
+// Payments are printed under the TOTAL line; the receipt closes once they cover it.
+void Keypad::Command::Pay(const std::string& name, std::int64_t amount) {
+  if (s_.phase == Phase::kSelling) Row("TOTAL", Money(s_.total), out_);
+  s_.phase = Phase::kPaying;
+  Row(name, Money(amount), out_);
+  s_.paid += amount;
+  if (s_.paid < s_.total) return;
+  if (s_.paid > s_.total) Row("REST", Money(s_.paid - s_.total), out_);
+  out_.push_back(kRule);
+  s_.phase = Phase::kPaid;
+  ResetItem();
+}
+
+void Keypad::Command::OpenReceipt() {
+  s_.phase = Phase::kSelling;
+  s_.total = s_.paid = 0;
+  s_.last_sale = -1;
+  std::string head = " BON NR. " + std::to_string(++s_.receipt) + " ";
+  head.insert(0, (kRollWidth - head.size()) / 2, '-');
+  out_.push_back(head + std::string(kRollWidth - head.size(), '-'));
+}
+
+std::string Keypad::Command::Department() {
+  std::int64_t value = 0;
+  if (number_.empty()) return "price key with no digits";
+  if (auto error = Amount(number_, decimal_point_, value); !error.empty()) return error;
+  if (s_.phase == Phase::kPaying) return "item after the payment began";
+  if (s_.phase == Phase::kPaid) return "item after the receipt was paid";
+  std::int64_t item = (s_.quantity * value + 500) / 1000;
+  if (s_.negative) item = -item;
+  if (s_.phase == Phase::kIdle) OpenReceipt();
+  if (s_.total + item < 0) return "negative item larger than the receipt";
+  if (s_.total + item > kMaxTotal) return "receipt total too large";
+  char dep[16];
+  std::snprintf(dep, sizeof dep, "DEP %02d", key_ - 0x4A);
+  Row(s_.description.empty() ? "ARTICOL" : s_.description, dep, out_);
+  Row("  " + Fixed(s_.negative ? -s_.quantity : s_.quantity, 3) + " x " + Money(value) + " =",
+      Money(item), out_);
+  s_.total += item;
+  if (!s_.negative) s_.last_sale = item;
+  ResetItem();
+  return {};
+}
+
+// The clear key (00) and 2A: the item being keyed starts over.
+std::string Keypad::Command::DropItem() {
+  ResetItem();
+  return {};
+}
+
+std::string Keypad::Command::VoidKey() {
+  if (s_.phase == Phase::kSelling || s_.phase == Phase::kPaying) {
+    out_.push_back("BON ANULAT");
+    out_.push_back(kRule);
+  }
+  s_.phase = Phase::kIdle;
+  ResetItem();
+  return {};
+}
+
+std::string Keypad::Command::NegativeKey() {
+  s_.negative = true;
+  return {};
+}
+
+// 13, a length, that many bytes of text and the key that takes it: 31 for the item's
+// description, 38 to print it as a line of its own.
+std::string Keypad::Command::TextEntry() {
+  if (next_ >= keys_.size()) return "text entry without a length";
+  const std::size_t length = keys_[next_++];
+  if (keys_.size() - next_ < length + 1) return "text entry cut short";
+  Bytes text(keys_.begin() + next_, keys_.begin() + next_ + length);
+  next_ += length;
+  const std::uint8_t close = keys_[next_++];
+  if (close == 0x31) {
+    s_.description = Printable(text);
+    const std::size_t end = s_.description.find_last_not_of(' ');
+    s_.description.resize(end == std::string::npos ? 0 : end + 1);
+  } else if (close == 0x38) {
+    // A free text line leads with the bytes 03 02, which do not print.
+    if (text.size() >= 2 && text[0] == 0x03 && text[1] == 0x02)
+      text.erase(text.begin(), text.begin() + 2);
+    Wrap(Printable(text), out_);
+  } else {
+    return "text entry closed by key " + Hex(close);
+  }
+  return {};
+}
+
+std::string Keypad::Command::QuantityKey() {
+  if (number_.empty()) return "quantity key with no digits";
+  return Quantity(number_, s_.quantity);
+}
+
+std::string Keypad::Command::SubtotalKey() {
+  Row("SUBTOTAL", Money(s_.phase == Phase::kSelling || s_.phase == Phase::kPaying ? s_.total : 0),
+      out_);
+  on_subtotal_ = true;
+  return {};
+}
+
+// 1F takes a percentage, 21 an amount; after the subtotal key off the receipt, else off the
+// last sale item.
+std::string Keypad::Command::Discount() {
+  std::string error;
+  std::int64_t value = 0;
+  if (number_.empty()) return "discount key with no digits";
+  if (error = OpenFor("discount"); !error.empty()) return error;
+  if (s_.phase == Phase::kPaying) return "discount after the payment began";
+  if (!on_subtotal_ && s_.last_sale < 0) return "discount with no sale item before it";
+  const std::int64_t base = on_subtotal_ ? s_.total : std::min(s_.last_sale, s_.total);
+  std::string label = on_subtotal_ ? "REDUCERE SUBTOTAL" : "  REDUCERE";
+  if (key_ == 0x1F) {
+    if (error = Integer(number_, 3, value); !error.empty()) return error;
+    if (value > 100) return "percentage over 100";
+    label += " " + std::to_string(value) + "%";
+    value = (base * value + 50) / 100;
+  } else {
+    if (error = Amount(number_, decimal_point_, value); !error.empty()) return error;
+    if (value > base) {
+      return on_subtotal_ ? "discount larger than the subtotal" : "discount larger than the item";
+    }
+  }
+  Row(label, Money(-value), out_);
+  s_.total -= value;
+  if (!on_subtotal_) s_.last_sale -= value;
+  return {};
+}
+
+// Pays the amount keyed, or without one what is still due.
+std::string Keypad::Command::Tender() {
+  // The total key alone on an idle register does nothing: it also ends other sequences.
+  if (key_ == 0x31 && number_.empty() && (s_.phase == Phase::kIdle || s_.phase == Phase::kPaid)) {
+    return {};
+  }
+  std::string error;
+  std::int64_t value = 0;
+  if (error = OpenFor("payment"); !error.empty()) return error;
+  if (number_.empty()) {
+    value = s_.total - s_.paid;
+  } else if (error = Amount(number_, decimal_point_, value); !error.empty()) {
+    return error;
+  }
+  Pay(TenderName(key_), value);
+  return {};
+}
+
+std::string Keypad::Command::CreditKey() {
+  if (auto error = OpenFor("payment on credit"); !error.empty()) return error;
+  Pay(TenderName(key_), s_.total - s_.paid);
+  return {};
+}
+
+// n 35 31: pays what is due in programmed currency n, with the amount in it when its rate is
+// known.
+std::string Keypad::Command::CurrencyKey() {
+  std::string error;
+  std::int64_t value = 0;
+  if (number_.empty()) return "currency key with no currency number";
+  if (error = Integer(number_, 1, value); !error.empty()) return error;
+  if (next_ >= keys_.size() || keys_[next_] != 0x31) return "currency key not followed by 31";
+  ++next_;
+  if (error = OpenFor("payment"); !error.empty()) return error;
+  const std::int64_t due = s_.total - s_.paid;
+  const auto found = s_.currencies.find(static_cast<int>(value));
+  std::string name = "VALUTA " + std::to_string(value);
+  if (found != s_.currencies.end()) name += " " + found->second.name;
+  Pay(name, due);
+  if (found != s_.currencies.end() && found->second.rate > 0) {
+    const std::int64_t rate = found->second.rate;
+    out_.insert(out_.end() - (s_.paid > s_.total ? 2 : 1),
+                "  " + Money((due * 100 + rate / 2) / rate) + " x " + Money(rate));
+  }
+  return {};
+}
+
 std::string Keypad::Run(State& s, const Bytes& keys, bool decimal_point, Lines& out) {
   if (keys.empty()) return "no keys";
   if (s.programming > 0) return Program(s, keys, decimal_point, out);
@@ -228,204 +449,7 @@ std::string Keypad::Run(State& s, const Bytes& keys, bool decimal_point, Lines& 
     out.push_back("! clearing (11 45 31)");
     return {};
   }
-
-  const auto reset_item = [&s] {
-    s.description.clear();
-    s.quantity = 1000;
-    s.negative = false;
-  };
-  const auto open_for = [&s](const char* what) -> std::string {
-    if (s.phase == Phase::kIdle) return std::string(what) + " before any item";
-    if (s.phase == Phase::kPaid) return std::string(what) + " after the receipt was paid";
-    return {};
-  };
-  // Payments are printed under the TOTAL line; the receipt closes once they cover it.
-  const auto pay = [&](const std::string& name, std::int64_t amount) {
-    if (s.phase == Phase::kSelling) Row("TOTAL", Money(s.total), out);
-    s.phase = Phase::kPaying;
-    Row(name, Money(amount), out);
-    s.paid += amount;
-    if (s.paid < s.total) return;
-    if (s.paid > s.total) Row("REST", Money(s.paid - s.total), out);
-    out.push_back(kRule);
-    s.phase = Phase::kPaid;
-    reset_item();
-  };
-
-  Number num;
-  bool on_subtotal = false;  // the subtotal key came earlier in this command
-  for (std::size_t i = 0; i < keys.size();) {
-    const std::uint8_t key = keys[i++];
-    if (key >= 0x01 && key <= 0x0A) {
-      if (num.digits.size() >= 18) return "number too long";
-      num.digits += key == 0x0A ? '0' : static_cast<char>('0' + key);
-      continue;
-    }
-    if (key == 0x0D) {
-      if (num.point >= 0) return "second decimal point";
-      num.point = static_cast<int>(num.digits.size());
-      continue;
-    }
-    const bool department = key >= 0x4A && key <= 0x4A + 99;
-    const bool takes_number = department || key == 0x1B || key == 0x1F || key == 0x21 ||
-                              key == 0x31 || key == 0x33 || key == 0x34 || key == 0x35 ||
-                              key == 0x36 || key == 0x00 || key == 0x0F;
-    if (!takes_number && !num.empty()) return "number before key " + Hex(key);
-    const Number number = num;
-    num = {};
-    std::string error;
-    std::int64_t value = 0;
-
-    if (department) {
-      if (number.empty()) return "price key with no digits";
-      if (error = Amount(number, decimal_point, value); !error.empty()) return error;
-      if (s.phase == Phase::kPaying) return "item after the payment began";
-      if (s.phase == Phase::kPaid) return "item after the receipt was paid";
-      std::int64_t item = (s.quantity * value + 500) / 1000;
-      if (s.negative) item = -item;
-      if (s.phase == Phase::kIdle) {
-        s.phase = Phase::kSelling;
-        s.total = s.paid = 0;
-        s.last_sale = -1;
-        std::string head = " BON NR. " + std::to_string(++s.receipt) + " ";
-        head.insert(0, (kRollWidth - head.size()) / 2, '-');
-        out.push_back(head + std::string(kRollWidth - head.size(), '-'));
-      }
-      if (s.total + item < 0) return "negative item larger than the receipt";
-      if (s.total + item > kMaxTotal) return "receipt total too large";
-      char dep[16];
-      std::snprintf(dep, sizeof dep, "DEP %02d", key - 0x4A);
-      Row(s.description.empty() ? "ARTICOL" : s.description, dep, out);
-      Row("  " + Fixed(s.negative ? -s.quantity : s.quantity, 3) + " x " + Money(value) + " =",
-          Money(item), out);
-      s.total += item;
-      if (!s.negative) s.last_sale = item;
-      reset_item();
-      continue;
-    }
-
-    switch (key) {
-      case 0x00:  // clear key: drops the number and the item being keyed
-        reset_item();
-        break;
-      case 0x0F:  // voids the open receipt
-        if (s.phase == Phase::kSelling || s.phase == Phase::kPaying) {
-          out.push_back("BON ANULAT");
-          out.push_back(kRule);
-        }
-        s.phase = Phase::kIdle;
-        reset_item();
-        break;
-      case 0x3A:
-        break;
-      case 0x2A:
-        reset_item();
-        break;
-      case 0x3B:
-        s.negative = true;
-        break;
-      case 0x13: {
-        if (i >= keys.size()) return "text entry without a length";
-        const std::size_t length = keys[i++];
-        if (keys.size() - i < length + 1) return "text entry cut short";
-        Bytes text(keys.begin() + i, keys.begin() + i + length);
-        i += length;
-        const std::uint8_t close = keys[i++];
-        if (close == 0x31) {
-          s.description = Printable(text);
-          const std::size_t end = s.description.find_last_not_of(' ');
-          s.description.resize(end == std::string::npos ? 0 : end + 1);
-        } else if (close == 0x38) {
-          // A free text line leads with the bytes 03 02, which do not print.
-          if (text.size() >= 2 && text[0] == 0x03 && text[1] == 0x02)
-            text.erase(text.begin(), text.begin() + 2);
-          Wrap(Printable(text), out);
-        } else {
-          return "text entry closed by key " + Hex(close);
-        }
-        break;
-      }
-      case 0x38:
-        return "print key without a text entry";
-      case 0x1B:
-        if (number.empty()) return "quantity key with no digits";
-        if (error = Quantity(number, s.quantity); !error.empty()) return error;
-        break;
-      case 0x45:
-        Row("SUBTOTAL",
-            Money(s.phase == Phase::kSelling || s.phase == Phase::kPaying ? s.total : 0), out);
-        on_subtotal = true;
-        break;
-      case 0x1F:
-      case 0x21: {
-        const bool percent = key == 0x1F;
-        if (number.empty()) return "discount key with no digits";
-        if (error = open_for("discount"); !error.empty()) return error;
-        if (s.phase == Phase::kPaying) return "discount after the payment began";
-        if (!on_subtotal && s.last_sale < 0) return "discount with no sale item before it";
-        const std::int64_t base = on_subtotal ? s.total : std::min(s.last_sale, s.total);
-        std::string label = on_subtotal ? "REDUCERE SUBTOTAL" : "  REDUCERE";
-        if (percent) {
-          if (error = Integer(number, 3, value); !error.empty()) return error;
-          if (value > 100) return "percentage over 100";
-          label += " " + std::to_string(value) + "%";
-          value = (base * value + 50) / 100;
-        } else {
-          if (error = Amount(number, decimal_point, value); !error.empty()) return error;
-          if (value > base) {
-            return on_subtotal ? "discount larger than the subtotal"
-                               : "discount larger than the item";
-          }
-        }
-        Row(label, Money(-value), out);
-        s.total -= value;
-        if (!on_subtotal) s.last_sale -= value;
-        break;
-      }
-      case 0x31:
-      case 0x33:
-      case 0x34:
-      case 0x36:
-        // The total key alone on an idle register does nothing: it also ends other sequences.
-        if (key == 0x31 && number.empty() && (s.phase == Phase::kIdle || s.phase == Phase::kPaid)) {
-          break;
-        }
-        if (error = open_for("payment"); !error.empty()) return error;
-        if (number.empty()) {
-          value = s.total - s.paid;
-        } else if (error = Amount(number, decimal_point, value); !error.empty()) {
-          return error;
-        }
-        pay(TenderName(key), value);
-        break;
-      case 0x32:
-        if (error = open_for("payment on credit"); !error.empty()) return error;
-        pay(TenderName(key), s.total - s.paid);
-        break;
-      case 0x35: {
-        if (number.empty()) return "currency key with no currency number";
-        if (error = Integer(number, 1, value); !error.empty()) return error;
-        if (i >= keys.size() || keys[i] != 0x31) return "currency key not followed by 31";
-        ++i;
-        if (error = open_for("payment"); !error.empty()) return error;
-        const std::int64_t due = s.total - s.paid;
-        const auto found = s.currencies.find(static_cast<int>(value));
-        std::string name = "VALUTA " + std::to_string(value);
-        if (found != s.currencies.end()) name += " " + found->second.name;
-        pay(name, due);
-        if (found != s.currencies.end() && found->second.rate > 0) {
-          const std::int64_t rate = found->second.rate;
-          out.insert(out.end() - (s.paid > s.total ? 2 : 1),
-                     "  " + Money((due * 100 + rate / 2) / rate) + " x " + Money(rate));
-        }
-        break;
-      }
-      default:
-        return "unknown key " + Hex(key);
-    }
-  }
-  if (!num.empty()) return "number without a function key";
-  return {};
+  return Command(s, keys, decimal_point, out).Run();
 }
 
 }  // namespace regsim

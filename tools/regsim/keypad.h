@@ -51,6 +51,8 @@ class Keypad {
     std::map<int, Currency> currencies;
   };
   using Lines = std::vector<std::string>;
+  // The function keys of one command, run on a copy of the state.
+  class Command;
 
   static std::string Run(State& s, const Bytes& keys, bool decimal_point, Lines& out);
   static std::string Program(State& s, const Bytes& keys, bool decimal_point, Lines& out);

@@ -10,21 +10,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
-#include <map>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "keypad.h"
 #include "port.h"
+#include "register.h"
 #include "replay.h"
 #include "wire.h"
 
@@ -48,27 +45,7 @@ void OnSignal(int) {
   [[maybe_unused]] const ssize_t written = write(g_signal_pipe[1], &c, 1);
 }
 
-bool ParseInt(const std::string& text, int lo, int hi, int& out) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value < lo || value > hi) return false;
-  out = value;
-  return true;
-}
-
-bool ParseByte(const std::string& text, std::uint8_t& out) {
-  Bytes bytes;
-  if (!regsim::ParseHex(text, bytes) || bytes.size() != 1) return false;
-  out = bytes[0];
-  return true;
-}
-
-struct KeyRule {
-  Bytes prefix;
-  std::uint8_t status;
-  int times;  // 0: until "clear"
-};
+using regsim::ParseInt;
 
 class Simulator {
  public:
@@ -80,7 +57,7 @@ class Simulator {
   // With a trace loaded, commands are answered from it instead of by the register.
   std::optional<regsim::Replay> replay;
 
-  Simulator() : keypad_([this](const std::string& line) { PrintRoll(line); }) {}
+  Simulator() : register_([this](const std::string& line) { PrintRoll(line); }) {}
 
   // Applies one control line; returns an error text, empty when the line was understood.
   std::string Control(const std::vector<std::string>& args);
@@ -108,33 +85,17 @@ class Simulator {
   void Trace(char tag, const Bytes& bytes);
   void PrintRoll(const std::string& line);
   void Process(const std::uint8_t* data, std::size_t size);
+  void Answer(const Bytes& wire, const Bytes& record);
   void Queue(Bytes bytes, Clock::time_point due, bool ahead);
   void SendDue();
   void DropLine();
-  std::optional<Bytes> Answer(const Bytes& body);
+  std::string Send(const std::vector<std::string>& args);
+  std::string Plug(const std::string& cmd);
   std::optional<Bytes> Replayed(const Bytes& frame);
-  std::optional<std::uint8_t> RuleStatus(long ordinal, const Bytes& keys);
-  bool DecimalPoint() const { return fw_major_ * 100 + fw_minor_ >= 507; }
 
   const Clock::time_point start_ = Clock::now();
-  int fw_major_ = 5, fw_minor_ = 7, byte6_ = 1, second_ = 0, delay_ms_ = 0;
-  int split_ms_ = 0, late_ms_ = 0;
   Clock::duration byte_time_{};  // one byte on the wire at the paced rate; zero when unpaced
-  std::uint8_t status_ = 0;
-  bool silent_ = false;
-  Bytes noise_;
-  long a_count_ = 0;  // "A" commands received so far; fail-nth and mute-nth count from it
-  std::map<long, std::uint8_t> fail_at_;
-  std::set<long> mute_at_;
-  // late-nth and garble-nth: the reply of the Nth A command comes later by the
-  // given milliseconds, or carries the given bytes inside its frame.
-  std::map<long, int> late_at_;
-  std::map<long, Bytes> garble_at_;
-  int reply_late_ms_ = 0;
-  Bytes reply_garble_;
-  std::vector<KeyRule> key_rules_;
-  std::optional<std::uint8_t> fail_all_;
-  regsim::Keypad keypad_;
+  regsim::Register register_;
   regsim::FrameParser parser_;
   // Received bytes with the time their last bit would have arrived at the paced rate.
   std::deque<std::pair<Clock::time_point, std::uint8_t>> inbox_;
@@ -176,72 +137,10 @@ void Simulator::SetBaud(int baud) {
                         : Clock::duration::zero();
 }
 
-std::optional<std::uint8_t> Simulator::RuleStatus(long ordinal, const Bytes& keys) {
-  if (auto it = fail_at_.find(ordinal); it != fail_at_.end()) {
-    const std::uint8_t status = it->second;
-    fail_at_.erase(it);
-    return status;
-  }
-  for (auto it = key_rules_.begin(); it != key_rules_.end(); ++it) {
-    if (keys.size() < it->prefix.size() ||
-        !std::equal(it->prefix.begin(), it->prefix.end(), keys.begin())) {
-      continue;
-    }
-    const std::uint8_t status = it->status;
-    if (it->times > 0 && --it->times == 0) key_rules_.erase(it);
-    return status;
-  }
-  return fail_all_;
-}
-
-std::optional<Bytes> Simulator::Answer(const Bytes& body) {
-  if (body.empty()) return std::nullopt;
-  const std::uint8_t letter = body[0];
-  std::uint8_t key_status = 0;
-  if (letter == 'A') {
-    // Counted even when unanswered, so fail-nth and mute-nth keep to the order on the line.
-    const long ordinal = ++a_count_;
-    if (auto late = late_at_.find(ordinal); late != late_at_.end()) {
-      reply_late_ms_ = late->second;
-      late_at_.erase(late);
-    }
-    if (auto garble = garble_at_.find(ordinal); garble != garble_at_.end()) {
-      reply_garble_ = garble->second;
-      garble_at_.erase(garble);
-    }
-    if (mute_at_.erase(ordinal) > 0 || silent_) {
-      fail_at_.erase(ordinal);
-      return std::nullopt;
-    }
-    // A failure rule decides the reply; the register runs the keys unless the rule's status
-    // reports an error (bits 0x0C), in which case the keys were refused.
-    const Bytes keys(body.begin() + 1, body.end());
-    const auto rule = RuleStatus(ordinal, keys);
-    if (!rule || (*rule & 0x0C) == 0) key_status = keypad_.Press(keys, DecimalPoint());
-    if (rule) key_status = *rule;
-  } else if (silent_) {
-    return std::nullopt;
-  }
-  if (letter == 'T') {
-    keypad_.Query();
-    Bytes data(34, 0);
-    data[0] = letter;
-    data[32] = regsim::ToBcd(fw_minor_);
-    data[33] = regsim::ToBcd(fw_major_);
-    return data;
-  }
-  if (letter == 'S') {
-    keypad_.Query();
-    return Bytes{letter, status_, regsim::ToBcd(second_), 0, 0, regsim::ToBcd(byte6_), 0, 0};
-  }
-  // "A" and any other letter: a keypad-style reply of letter, status byte, second status.
-  return Bytes{letter, key_status, regsim::ToBcd(second_)};
-}
-
 // The bytes the register sent for this command when the trace was taken, as they were on the
 // wire; nothing when it sent none or the trace holds no more exchanges of this command.
 std::optional<Bytes> Simulator::Replayed(const Bytes& frame) {
-  if (silent_) return std::nullopt;
+  if (register_.line.silent) return std::nullopt;
   const regsim::Replay::Exchange* recorded = replay->Answer(frame);
   if (recorded == nullptr) {
     std::fprintf(stderr, "ovix-regsim: replay: the trace holds no more of %s\n",
@@ -276,28 +175,32 @@ void Simulator::Process(const std::uint8_t* data, std::size_t size) {
     } else {
       ++commands_;
       Trace('C', event.wire);
-      const Bytes body =
-          event.record.size() > 4 ? Bytes(event.record.begin() + 4, event.record.end()) : Bytes();
-      reply_late_ms_ = 0;
-      reply_garble_.clear();
-      std::optional<Bytes> frame;
-      if (replay) {
-        frame = Replayed(event.wire);
-      } else if (auto reply = Answer(body)) {
-        frame = regsim::FrameReply(*reply);
-        // Garbage inside the frame goes after its head (10 02 and the four leading bytes).
-        frame->insert(frame->begin() + std::min<std::size_t>(6, frame->size()),
-                      reply_garble_.begin(), reply_garble_.end());
-      }
-      if (frame) {
-        Bytes bytes = noise_;
-        bytes.insert(bytes.end(), frame->begin(), frame->end());
-        Queue(std::move(bytes), Clock::now() + milliseconds(delay_ms_ + late_ms_ + reply_late_ms_),
-              false);
-        late_ms_ = 0;
-      }
+      Answer(event.wire, event.record);
     }
   }
+}
+
+// Queues the reply to a command frame, if the register gives one.
+void Simulator::Answer(const Bytes& wire, const Bytes& record) {
+  const Bytes body = record.size() > 4 ? Bytes(record.begin() + 4, record.end()) : Bytes();
+  std::optional<Bytes> frame;
+  int reply_late_ms = 0;
+  if (replay) {
+    frame = Replayed(wire);
+  } else if (auto reply = register_.Answer(body)) {
+    frame = regsim::FrameReply(reply->data);
+    // Garbage inside the frame goes after its head (10 02 and the four leading bytes).
+    frame->insert(frame->begin() + std::min<std::size_t>(6, frame->size()), reply->garble.begin(),
+                  reply->garble.end());
+    reply_late_ms = reply->late_ms;
+  }
+  if (!frame) return;
+  regsim::Register::Line& line = register_.line;
+  Bytes bytes = line.noise;
+  bytes.insert(bytes.end(), frame->begin(), frame->end());
+  Queue(std::move(bytes), Clock::now() + milliseconds(line.delay_ms + line.late_ms + reply_late_ms),
+        false);
+  line.late_ms = 0;
 }
 
 // Replies go out in the order their commands came; bytes sent with "send" go ahead of replies
@@ -337,7 +240,8 @@ void Simulator::SendDue() {
       continue;
     }
     const auto now = Clock::now();
-    const auto split = milliseconds(split_ms_);
+    const int split_ms = register_.line.split_ms;
+    const auto split = milliseconds(split_ms);
     Bytes chunk;
     auto ready = out.sent == 0 ? out.due : out.last + split;
     auto done = ready;
@@ -349,7 +253,7 @@ void Simulator::SendDue() {
       }
       chunk.push_back(out.bytes[k]);
       done = ready = finish;
-      if (split_ms_ > 0) break;
+      if (split_ms > 0) break;
     }
     if (chunk.empty()) break;
     const ssize_t n = write(port.fd(), chunk.data(), chunk.size());
@@ -362,7 +266,7 @@ void Simulator::SendDue() {
     out.sent += static_cast<std::size_t>(n);
     bytes_out_ += n;
     if (byte_time_ > Clock::duration::zero()) line_free_ = done;
-    out.last = split_ms_ > 0 ? Clock::now() : done;
+    out.last = split_ms > 0 ? Clock::now() : done;
     if (static_cast<std::size_t>(n) < chunk.size()) {
       blocked_ = true;
       break;
@@ -393,93 +297,33 @@ std::string Simulator::Control(const std::vector<std::string>& args) {
   if (args.empty()) return {};
   const std::string& cmd = args[0];
   const std::size_t n = args.size();
-  int value = 0;
-  std::uint8_t byte = 0;
   if (cmd == "quit" && n == 1) {
     quit = true;
-  } else if (cmd == "clear" && n == 1) {
-    fail_at_.clear();
-    key_rules_.clear();
-    fail_all_.reset();
-  } else if (cmd == "silent" && n == 2 && (args[1] == "on" || args[1] == "off")) {
-    silent_ = args[1] == "on";
-  } else if (cmd == "firmware" && n == 2) {
-    const std::size_t dot = args[1].find('.');
-    int major = 0, minor = 0;
-    if (!ParseInt(args[1].substr(0, dot), 0, 99, major) ||
-        (dot != std::string::npos && !ParseInt(args[1].substr(dot + 1), 0, 99, minor))) {
-      return "bad firmware version";
-    }
-    fw_major_ = major;
-    fw_minor_ = minor;
-  } else if (cmd == "status" && n == 2 && ParseByte(args[1], byte)) {
-    status_ = byte;
-  } else if (cmd == "byte6" && n == 2 && ParseInt(args[1], 0, 99, value)) {
-    byte6_ = value;
-  } else if (cmd == "second" && n == 2 && ParseInt(args[1], 0, 99, value)) {
-    second_ = value;
-  } else if (cmd == "delay" && n == 2 && ParseInt(args[1], 0, 600000, value)) {
-    delay_ms_ = value;
-  } else if (cmd == "late" && n == 2 && ParseInt(args[1], 0, 600000, value)) {
-    late_ms_ = value;
-  } else if (cmd == "split" && n == 2 && ParseInt(args[1], 0, 60000, value)) {
-    split_ms_ = value;
-  } else if (cmd == "fail-nth" && (n == 2 || n == 3) && ParseInt(args[1], 1, 1000000, value)) {
-    byte = 0x08;
-    if (n == 3 && !ParseByte(args[2], byte)) return "bad status byte";
-    fail_at_[a_count_ + value] = byte;
-  } else if (cmd == "mute-nth" && n == 2 && ParseInt(args[1], 1, 1000000, value)) {
-    mute_at_.insert(a_count_ + value);
-  } else if (cmd == "late-nth" && n == 3 && ParseInt(args[1], 1, 1000000, value)) {
-    int ms = 0;
-    if (!ParseInt(args[2], 0, 600000, ms)) return "bad milliseconds";
-    late_at_[a_count_ + value] = ms;
-  } else if (cmd == "garble-nth" && n >= 3 && ParseInt(args[1], 1, 1000000, value)) {
-    Bytes bytes;
-    for (std::size_t i = 2; i < n; ++i) {
-      if (!regsim::ParseHex(args[i], bytes)) return "bad byte " + args[i];
-    }
-    garble_at_[a_count_ + value] = bytes;
-  } else if (cmd == "fail-all" && n == 2 && ParseByte(args[1], byte)) {
-    fail_all_ = byte;
-  } else if (cmd == "fail-keys" && n >= 2) {
-    KeyRule rule{{}, 0x08, 1};
-    for (std::size_t i = 1; i < n; ++i) {
-      if (args[i] == "status" && i + 1 < n) {
-        if (!ParseByte(args[++i], rule.status)) return "bad status byte";
-      } else if (args[i] == "times" && i + 1 < n) {
-        if (!ParseInt(args[++i], 0, 1000000, rule.times)) return "bad times";
-      } else if (!regsim::ParseHex(args[i], rule.prefix)) {
-        return "bad key byte " + args[i];
-      }
-    }
-    if (rule.prefix.empty()) return "no key bytes";
-    key_rules_.push_back(rule);
-  } else if (cmd == "noise" && n == 2 && args[1] == "off") {
-    noise_.clear();
-  } else if ((cmd == "noise" || cmd == "send") && n >= 2) {
-    Bytes bytes;
-    for (std::size_t i = 1; i < n; ++i) {
-      if (!regsim::ParseHex(args[i], bytes)) return "bad hex " + args[i];
-    }
-    if (cmd == "noise") {
-      noise_ = bytes;
-    } else if (port.fd() < 0) {
-      return "the line is unplugged";
-    } else {
-      Queue(std::move(bytes), Clock::now(), true);
-    }
+  } else if (cmd == "send" && n >= 2) {
+    return Send(args);
   } else if ((cmd == "replug" || cmd == "unplug" || cmd == "plug") && n == 1) {
-    if (cmd == "plug" && port.fd() >= 0) return "already plugged in";
-    DropLine();
-    return cmd == "replug" ? port.Replug() : cmd == "unplug" ? port.Unplug() : port.Plug();
+    return Plug(cmd);
   } else if (cmd == "stats" && n == 1) {
     std::printf("STATS commands=%ld acks=%ld bytes_in=%ld bytes_out=%ld\n", commands_, acks_,
                 bytes_in_, bytes_out_);
   } else {
-    return "unknown or malformed command";
+    return register_.Set(args);
   }
   return {};
+}
+
+std::string Simulator::Send(const std::vector<std::string>& args) {
+  Bytes bytes;
+  if (auto error = regsim::ParseHexArgs(args, bytes); !error.empty()) return error;
+  if (port.fd() < 0) return "the line is unplugged";
+  Queue(std::move(bytes), Clock::now(), true);
+  return {};
+}
+
+std::string Simulator::Plug(const std::string& cmd) {
+  if (cmd == "plug" && port.fd() >= 0) return "already plugged in";
+  DropLine();
+  return cmd == "replug" ? port.Replug() : cmd == "unplug" ? port.Unplug() : port.Plug();
 }
 
 std::vector<std::string> Split(const std::string& line) {
@@ -497,160 +341,216 @@ void Usage() {
                "                   [--silent] [--replay TRACE.OVX]\n");
 }
 
-}  // namespace
+struct Paths {
+  std::string device, link, trace, roll, replay;
+};
 
-int main(int argc, char** argv) {
-  Simulator sim;
-  std::string device_path, link_path, trace_path, roll_path, replay_path;
+// An option with a value: a file's path, or what the control command of that name sets.
+struct Option {
+  const char* name;
+  std::string Paths::*path;
+  const char* control;
+};
+
+const Option kOptions[] = {
+    {"--device", &Paths::device, nullptr}, {"--link", &Paths::link, nullptr},
+    {"--trace", &Paths::trace, nullptr},   {"--roll", &Paths::roll, nullptr},
+    {"--replay", &Paths::replay, nullptr}, {"--delay-ms", nullptr, "delay"},
+    {"--split-ms", nullptr, "split"},      {"--firmware", nullptr, "firmware"},
+    {"--status", nullptr, "status"},       {"--byte6", nullptr, "byte6"},
+    {"--second", nullptr, "second"},
+};
+
+std::string SetBaud(Simulator& sim, const char* value) {
+  int baud = 0;
+  if (!ParseInt(value, 0, 10000000, baud)) return "bad speed";
+  sim.SetBaud(baud);
+  return {};
+}
+
+// Applies the option argv[i], moving i past its value; an error text, empty when it was taken.
+std::string ApplyOption(int argc, char** argv, int& i, Simulator& sim, Paths& paths) {
+  const std::string opt = argv[i];
+  if (opt == "--silent") return sim.Control({"silent", "on"});
+  if (opt == "--trace-times") {
+    sim.trace_times = true;
+    return {};
+  }
+  if (i + 1 == argc) return "unknown option " + opt;
+  if (opt == "--baud") return SetBaud(sim, argv[++i]);
+  for (const Option& option : kOptions) {
+    if (opt != option.name) continue;
+    if (option.path == nullptr) return sim.Control({option.control, argv[++i]});
+    paths.*option.path = argv[++i];
+    return {};
+  }
+  return "unknown option " + opt;
+}
+
+// False, after saying why, when an option is unknown or wrong.
+bool ParseOptions(int argc, char** argv, Simulator& sim, Paths& paths) {
   for (int i = 1; i < argc; ++i) {
     const std::string opt = argv[i];
-    const bool has_value = i + 1 < argc;
-    std::string error;
-    int baud = 0;
-    if (opt == "--silent") {
-      error = sim.Control({"silent", "on"});
-    } else if (opt == "--trace-times") {
-      sim.trace_times = true;
-    } else if (opt == "--device" && has_value) {
-      device_path = argv[++i];
-    } else if (opt == "--link" && has_value) {
-      link_path = argv[++i];
-    } else if (opt == "--trace" && has_value) {
-      trace_path = argv[++i];
-    } else if (opt == "--roll" && has_value) {
-      roll_path = argv[++i];
-    } else if (opt == "--replay" && has_value) {
-      replay_path = argv[++i];
-    } else if (opt == "--delay-ms" && has_value) {
-      error = sim.Control({"delay", argv[++i]});
-    } else if (opt == "--split-ms" && has_value) {
-      error = sim.Control({"split", argv[++i]});
-    } else if (opt == "--baud" && has_value) {
-      if (ParseInt(argv[++i], 0, 10000000, baud)) {
-        sim.SetBaud(baud);
-      } else {
-        error = "bad speed";
-      }
-    } else if ((opt == "--firmware" || opt == "--status" || opt == "--byte6" ||
-                opt == "--second") &&
-               has_value) {
-      error = sim.Control({opt.substr(2), argv[++i]});
-    } else {
-      error = "unknown option " + opt;
-    }
-    if (error.empty() && !device_path.empty() && !link_path.empty()) {
+    std::string error = ApplyOption(argc, argv, i, sim, paths);
+    if (error.empty() && !paths.device.empty() && !paths.link.empty()) {
       error = "--link serves the pseudo-terminal, not --device";
     }
     if (!error.empty()) {
       std::fprintf(stderr, "ovix-regsim: %s: %s\n", opt.c_str(), error.c_str());
       Usage();
-      return 2;
+      return false;
     }
   }
+  return true;
+}
 
-  if (!replay_path.empty()) {
-    std::ifstream in(replay_path, std::ios::binary);
-    if (!in) {
-      std::perror(("ovix-regsim: " + replay_path).c_str());
-      return 1;
-    }
-    const std::string error = sim.replay.emplace().Load(in);
-    if (!error.empty()) {
-      std::fprintf(stderr, "ovix-regsim: %s: %s\n", replay_path.c_str(), error.c_str());
-      return 1;
-    }
+bool LoadReplay(Simulator& sim, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::perror(("ovix-regsim: " + path).c_str());
+    return false;
   }
-  if (!trace_path.empty()) {
-    sim.trace = std::fopen(trace_path.c_str(), "w");
-    if (sim.trace == nullptr) {
-      std::perror(("ovix-regsim: " + trace_path).c_str());
-      return 1;
-    }
+  const std::string error = sim.replay.emplace().Load(in);
+  if (!error.empty()) {
+    std::fprintf(stderr, "ovix-regsim: %s: %s\n", path.c_str(), error.c_str());
+    return false;
   }
-  if (roll_path == "-") {
+  return true;
+}
+
+// Opens `path` into `file` unless the path is empty; false after saying why it failed.
+bool Open(const std::string& path, const char* mode, FILE*& file) {
+  if (path.empty()) return true;
+  file = std::fopen(path.c_str(), mode);
+  if (file != nullptr) return true;
+  std::perror(("ovix-regsim: " + path).c_str());
+  return false;
+}
+
+// The replay trace, the trace and roll files and the line, in that order; false after saying
+// which failed.
+bool OpenAll(Simulator& sim, const Paths& paths) {
+  if (!paths.replay.empty() && !LoadReplay(sim, paths.replay)) return false;
+  if (!Open(paths.trace, "w", sim.trace)) return false;
+  if (paths.roll == "-") {
     sim.roll = stderr;
-  } else if (!roll_path.empty()) {
-    sim.roll = std::fopen(roll_path.c_str(), "a");
-    if (sim.roll == nullptr) {
-      std::perror(("ovix-regsim: " + roll_path).c_str());
-      return 1;
-    }
+  } else if (!Open(paths.roll, "a", sim.roll)) {
+    return false;
   }
   const std::string opened =
-      device_path.empty() ? sim.port.OpenPty(link_path) : sim.port.OpenDevice(device_path);
+      paths.device.empty() ? sim.port.OpenPty(paths.link) : sim.port.OpenDevice(paths.device);
   if (!opened.empty()) {
     std::fprintf(stderr, "ovix-regsim: cannot open the line: %s\n", opened.c_str());
-    return 1;
+    return false;
   }
+  return true;
+}
 
-  if (pipe(g_signal_pipe) != 0) return 1;
+// SIGTERM and SIGINT end the loop through the signal pipe, so the files are closed.
+bool CatchSignals() {
+  if (pipe(g_signal_pipe) != 0) return false;
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  return true;
+}
 
-  std::printf("DEVICE %s\n", sim.port.name().c_str());
-  std::fflush(stdout);
+// Control lines from stdin: each is applied and answered with "OK" on stdout.
+class ControlChannel {
+ public:
+  bool open() const { return open_; }
+  // Reads what stdin has and applies the lines it completes.
+  void Read(Simulator& sim);
 
-  bool stdin_open = true;
-  std::string control_buffer;
-  bool overlong = false;
+ private:
+  void Apply(Simulator& sim);
+
+  bool open_ = true;
+  std::string buffer_;
+  bool overlong_ = false;
+};
+
+void ControlChannel::Read(Simulator& sim) {
+  char data[4096];
+  const ssize_t got = read(STDIN_FILENO, data, sizeof data);
+  if (got > 0) {
+    buffer_.append(data, static_cast<std::size_t>(got));
+  } else if (got == 0 || errno != EINTR) {
+    // The simulator keeps serving the line after its control channel has closed.
+    open_ = false;
+    if (!buffer_.empty()) buffer_ += '\n';
+  }
+  Apply(sim);
+  // The head of an overlong line is dropped now and its end when its newline comes.
+  if (buffer_.size() > kControlLineLimit) {
+    overlong_ = true;
+    buffer_.clear();
+  }
+}
+
+void ControlChannel::Apply(Simulator& sim) {
+  for (std::size_t end; !sim.quit && (end = buffer_.find('\n')) != std::string::npos;) {
+    const std::string line = buffer_.substr(0, end);
+    buffer_.erase(0, end + 1);
+    const std::string error =
+        overlong_ ? "control line too long, dropped" : sim.Control(Split(line));
+    overlong_ = false;
+    if (!error.empty()) {
+      std::fprintf(stderr, "ovix-regsim: '%.60s': %s\n", line.c_str(), error.c_str());
+    }
+    std::printf("OK\n");
+    std::fflush(stdout);
+  }
+}
+
+// False after saying why when the line cannot be read any more.
+bool ReadDevice(Simulator& sim) {
   std::uint8_t buffer[4096];
-  int status = 0;
+  const ssize_t got = read(sim.port.fd(), buffer, sizeof buffer);
+  if (got > 0) {
+    sim.OnDeviceBytes(buffer, static_cast<std::size_t>(got));
+  } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+    std::perror("ovix-regsim: read from device");
+    return false;
+  }
+  return true;
+}
+
+// Serves the line and the control channel until "quit" or a signal; the exit status.
+int Serve(Simulator& sim) {
+  ControlChannel control;
   while (!sim.quit) {
     const short device_events =
         static_cast<short>((sim.WantsInput() ? POLLIN : 0) | (sim.WantsOutput() ? POLLOUT : 0));
     pollfd fds[3] = {{device_events != 0 ? sim.port.fd() : -1, device_events, 0},
-                     {stdin_open ? STDIN_FILENO : -1, POLLIN, 0},
+                     {control.open() ? STDIN_FILENO : -1, POLLIN, 0},
                      {g_signal_pipe[0], POLLIN, 0}};
     const std::optional<timespec> timeout = sim.PollTimeout();
     if (ppoll(fds, 3, timeout ? &*timeout : nullptr, nullptr) < 0) {
       if (errno == EINTR) continue;
       std::perror("ovix-regsim: poll");
-      status = 1;
-      break;
+      return 1;
     }
     if (fds[2].revents != 0) break;
-    if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
-      const ssize_t got = read(sim.port.fd(), buffer, sizeof buffer);
-      if (got > 0) {
-        sim.OnDeviceBytes(buffer, static_cast<std::size_t>(got));
-      } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-        std::perror("ovix-regsim: read from device");
-        status = 1;
-        break;
-      }
-    }
-    if (fds[1].revents != 0) {
-      const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (got > 0) {
-        control_buffer.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        // The simulator keeps serving the line after its control channel has closed.
-        stdin_open = false;
-        if (!control_buffer.empty()) control_buffer += '\n';
-      }
-      for (std::size_t end; !sim.quit && (end = control_buffer.find('\n')) != std::string::npos;) {
-        const std::string line = control_buffer.substr(0, end);
-        control_buffer.erase(0, end + 1);
-        const std::string error =
-            overlong ? "control line too long, dropped" : sim.Control(Split(line));
-        overlong = false;
-        if (!error.empty()) {
-          std::fprintf(stderr, "ovix-regsim: '%.60s': %s\n", line.c_str(), error.c_str());
-        }
-        std::printf("OK\n");
-        std::fflush(stdout);
-      }
-      // The head of an overlong line is dropped now and its end when its newline comes.
-      if (control_buffer.size() > kControlLineLimit) {
-        overlong = true;
-        control_buffer.clear();
-      }
-    }
+    if ((fds[0].revents & (POLLIN | POLLERR | POLLHUP)) && !ReadDevice(sim)) return 1;
+    if (fds[1].revents != 0) control.Read(sim);
     sim.Run();
   }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Simulator sim;
+  Paths paths;
+  if (!ParseOptions(argc, argv, sim, paths)) return 2;
+  if (!OpenAll(sim, paths) || !CatchSignals()) return 1;
+  std::printf("DEVICE %s\n", sim.port.name().c_str());
+  std::fflush(stdout);
+  const int status = Serve(sim);
   if (sim.trace != nullptr) std::fclose(sim.trace);
   if (sim.roll != nullptr && sim.roll != stderr) std::fclose(sim.roll);
   return status;

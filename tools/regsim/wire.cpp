@@ -81,67 +81,80 @@ std::vector<FrameParser::Event> FrameParser::Feed(const std::uint8_t* data, std:
 void FrameParser::Step(std::uint8_t b, std::vector<Event>& events) {
   switch (state_) {
     case State::kIdle:
-      if (b == kDle) {
-        wire_ = {b};
-        state_ = State::kGotDle;
-      } else {
-        events.push_back({b == kAck ? Event::Kind::kAck : Event::Kind::kNoise, {b}, {}});
-      }
-      return;
+      return Idle(b, events);
     case State::kGotDle:
-      if (b == kStx) {
-        wire_.push_back(b);
-        record_.clear();
-        state_ = State::kInFrame;
-      } else {
-        // A DLE not followed by STX opens no frame; the byte after it may open one itself.
-        events.push_back({Event::Kind::kNoise, {kDle}, {}});
-        state_ = State::kIdle;
-        Step(b, events);
-      }
-      return;
+      return AfterDle(b, events);
     case State::kInFrame:
-      wire_.push_back(b);
-      if (b == kDle) {
-        state_ = State::kInFrameDle;
-      } else {
-        record_.push_back(b);
-      }
-      if (wire_.size() >= kMaxFrame) Overflow(events);
-      return;
+      return InFrame(b, events);
     case State::kInFrameDle:
-      wire_.push_back(b);
-      state_ = State::kInFrame;
-      if (b == kDle) {
-        record_.push_back(kDle);
-      } else if (b == kEtx) {
-        events.push_back({Event::Kind::kFrame, wire_, record_});
-        state_ = State::kIdle;
-      } else if (b == kStx) {
-        // A fresh frame start: the unfinished frame before it becomes noise.
-        events.push_back({Event::Kind::kNoise, Bytes(wire_.begin(), wire_.end() - 2), {}});
-        wire_ = {kDle, kStx};
-        record_.clear();
-      } else {
-        // An undoubled DLE inside the body is kept as data, so the reply still follows.
-        record_.push_back(kDle);
-        record_.push_back(b);
-      }
-      if (state_ == State::kInFrame && wire_.size() >= kMaxFrame) Overflow(events);
-      return;
+      return AfterFrameDle(b, events);
     case State::kDropping:
       if (b == kDle) state_ = State::kDroppingDle;
       return;
     case State::kDroppingDle:
       if (b == kStx) {
-        wire_ = {kDle, kStx};
-        record_.clear();
-        state_ = State::kInFrame;
+        StartFrame();
       } else {
         state_ = b == kEtx ? State::kIdle : State::kDropping;
       }
       return;
   }
+}
+
+void FrameParser::StartFrame() {
+  wire_ = {kDle, kStx};
+  record_.clear();
+  state_ = State::kInFrame;
+}
+
+void FrameParser::Idle(std::uint8_t b, std::vector<Event>& events) {
+  if (b == kDle) {
+    wire_ = {b};
+    state_ = State::kGotDle;
+  } else {
+    events.push_back({b == kAck ? Event::Kind::kAck : Event::Kind::kNoise, {b}, {}});
+  }
+}
+
+void FrameParser::AfterDle(std::uint8_t b, std::vector<Event>& events) {
+  if (b == kStx) {
+    StartFrame();
+    return;
+  }
+  // A DLE not followed by STX opens no frame; the byte after it may open one itself.
+  events.push_back({Event::Kind::kNoise, {kDle}, {}});
+  state_ = State::kIdle;
+  Idle(b, events);
+}
+
+void FrameParser::InFrame(std::uint8_t b, std::vector<Event>& events) {
+  wire_.push_back(b);
+  if (b == kDle) {
+    state_ = State::kInFrameDle;
+  } else {
+    record_.push_back(b);
+  }
+  if (wire_.size() >= kMaxFrame) Overflow(events);
+}
+
+void FrameParser::AfterFrameDle(std::uint8_t b, std::vector<Event>& events) {
+  wire_.push_back(b);
+  state_ = State::kInFrame;
+  if (b == kDle) {
+    record_.push_back(kDle);
+  } else if (b == kEtx) {
+    events.push_back({Event::Kind::kFrame, wire_, record_});
+    state_ = State::kIdle;
+  } else if (b == kStx) {
+    // A fresh frame start: the unfinished frame before it becomes noise.
+    events.push_back({Event::Kind::kNoise, Bytes(wire_.begin(), wire_.end() - 2), {}});
+    StartFrame();
+  } else {
+    // An undoubled DLE inside the body is kept as data, so the reply still follows.
+    record_.push_back(kDle);
+    record_.push_back(b);
+  }
+  if (state_ == State::kInFrame && wire_.size() >= kMaxFrame) Overflow(events);
 }
 
 }  // namespace regsim

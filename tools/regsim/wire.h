@@ -46,6 +46,13 @@ class FrameParser {
   enum class State { kIdle, kGotDle, kInFrame, kInFrameDle, kDropping, kDroppingDle };
   void Overflow(std::vector<Event>& events);
   void Step(std::uint8_t b, std::vector<Event>& events);
+  // One handler for each state the byte may arrive in.
+  void Idle(std::uint8_t b, std::vector<Event>& events);
+  void AfterDle(std::uint8_t b, std::vector<Event>& events);
+  void InFrame(std::uint8_t b, std::vector<Event>& events);
+  void AfterFrameDle(std::uint8_t b, std::vector<Event>& events);
+  // DLE STX has come: a frame begins, with whatever came before it already reported.
+  void StartFrame();
 
   State state_ = State::kIdle;
   Bytes wire_;
