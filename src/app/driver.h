@@ -10,8 +10,8 @@
 #include "app/app_host.h"
 #include "app/driver_port.h"
 #include "app/startup.h"
-#include "os/platform.h"
 #include "link/printer_link.h"
+#include "os/platform.h"
 #include "shell/wire_trace.h"
 #include "spool/receipt_spool.h"
 

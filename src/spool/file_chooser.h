@@ -15,8 +15,8 @@
 #include <set>
 #include <string>
 
-#include "os/platform.h"
 #include "os/env.h"
+#include "os/platform.h"
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/journal.h"

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "os/platform.h"
 #include "link/printer_link.h"
+#include "os/platform.h"
 #include "shell/settings.h"
 #include "spool/receipt_line.h"
 

@@ -18,8 +18,8 @@
 
 #include "fuzz_support.h"
 #include "link/frame_codec.h"
-#include "os/platform.h"
 #include "link/printer_link.h"
+#include "os/platform.h"
 
 namespace ovix::fuzz {
 namespace {

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "os/platform.h"
 #include "link/printer_link.h"
+#include "os/platform.h"
 
 namespace ovix::test {
 
