@@ -371,7 +371,11 @@ std::string Keypad::Command::Discount() {
   if (key_ == 0x1F) {
     if (error = Integer(number_, 3, value); !error.empty()) return error;
     if (value > 100) return "percentage over 100";
-    label += " " + std::to_string(value) + "%";
+    // Appended piece by piece: GCC 12's optimiser warns (wrongly) about
+    // " " + string.
+    label += ' ';
+    label += std::to_string(value);
+    label += '%';
     value = (base * value + 50) / 100;
   } else {
     if (error = Amount(number_, decimal_point_, value); !error.empty()) return error;
