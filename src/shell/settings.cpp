@@ -128,7 +128,11 @@ std::string SettingsText(std::string_view bytes) {
 IniFile IniFile::Load(Env& env, const std::string& path, std::string* readError) {
   std::string error;
   const std::optional<std::string> text = env.ReadFile(PathFromText(path), &error);
-  if (text) return Parse(*text);
+  if (text) {
+    IniFile ini = Parse(*text);
+    ini.read_ = true;
+    return ini;
+  }
   FileStatus status;
   const bool missing =
       env.Status(PathFromText(path), &status, nullptr) && status.type == FileType::Missing;
@@ -191,11 +195,8 @@ DriverSettings LoadDriverSettings(Env& env, const std::string& iniPath, std::str
   const IniFile ini = IniFile::Load(env, iniPath, &readError);
   if (problem && !readError.empty()) {
     *problem = "NU POATE FI CITIT: " + readError;
-  } else if (problem && !ini.HasSection(kSettingsSection)) {
-    FileStatus status;
-    const bool exists =
-        env.Status(PathFromText(iniPath), &status, nullptr) && status.type != FileType::Missing;
-    if (exists) *problem = "NU ARE SECTIUNEA [DEFAULT]";
+  } else if (problem && ini.WasRead() && !ini.HasSection(kSettingsSection)) {
+    *problem = "NU ARE SECTIUNEA [DEFAULT]";
   }
   DriverSettings settings;
   auto read = [&](const SettingKey& key) {

@@ -113,6 +113,9 @@ class IniFile {
 
   // Whether the file has the section (its name in any case).
   bool HasSection(std::string_view section) const;
+  // Whether Load read the file's bytes (false for a missing or unreadable
+  // file, and for Parse).
+  bool WasRead() const { return read_; }
 
   // The value of the key in the section; std::nullopt when the section or the
   // key is missing. A present key with an empty value gives the empty text.
@@ -128,6 +131,7 @@ class IniFile {
     std::vector<Entry> entries;
   };
   std::vector<Section> sections_;
+  bool read_ = false;
 };
 
 // One lookup in the file iniPath: the key's value in the section, or
