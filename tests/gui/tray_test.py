@@ -125,8 +125,13 @@ class X:
         return result.stdout.split()
 
     def geometry(self, window):
+        """The window's box, or None when it went away since it was found."""
+        result = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=self.env,
+                                capture_output=True, text=True)
+        if result.returncode != 0:
+            return None
         values = {}
-        for line in self.run("xdotool", "getwindowgeometry", "--shell", window).split():
+        for line in result.stdout.split():
             key, value = line.split("=")
             values[key] = int(value)
         return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
@@ -166,7 +171,10 @@ class TrayOnX(DriverTest):
     def icon(self):
         """The tray icon's window: the one visible ovixnova window that is 22x22 at the top."""
         for window in self.x.windows():
-            x, y, w, h = self.x.geometry(window)
+            box = self.x.geometry(window)
+            if box is None:
+                continue
+            x, y, w, h = box
             if w <= 32 and h <= 32 and y < 30:
                 return window, (x, y, w, h)
         return None
@@ -175,6 +183,8 @@ class TrayOnX(DriverTest):
     def about_sized(geometry):
         """The About box: 251 x 65 inside; under Wine, which draws the frame
         itself, with a few pixels of frame around."""
+        if geometry is None:
+            return False
         width, height = geometry[2:]
         return (width, height) == (251, 65) or (WINE and 251 <= width <= 260 and 65 <= height <= 74)
 
@@ -228,7 +238,7 @@ class TrayOnX(DriverTest):
             time.sleep(0.5)
             # (Wine's tray shows the icon's tooltip meanwhile: only the program's windows count.)
             self.assertEqual([w for w in x.windows(classes="ovixnova") if w != window
-                              and self.x.geometry(w)[2] > 40], [])
+                              and (self.x.geometry(w) or (0, 0, 0, 0))[2] > 40], [])
             x.run("xdotool", "mouseup", "3")
             self.wait_for("the menu", lambda: [w for w in x.windows(classes="ovixnova") if w != window])
         else:
