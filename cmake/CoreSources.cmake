@@ -15,10 +15,13 @@ set(OVIX_CORE_SOURCES
   ${OVIX_ROOT}/src/spool/file_chooser.cpp
   ${OVIX_ROOT}/src/spool/job_file.cpp
   ${OVIX_ROOT}/src/spool/job_filer.cpp
+  ${OVIX_ROOT}/src/spool/job_log.cpp
   ${OVIX_ROOT}/src/spool/journal.cpp
   ${OVIX_ROOT}/src/spool/receipt_line.cpp
+  ${OVIX_ROOT}/src/spool/job_sender.cpp
   ${OVIX_ROOT}/src/spool/receipt_spool.cpp
   ${OVIX_ROOT}/src/spool/spool_files.cpp
+  ${OVIX_ROOT}/src/spool/spool_scheduler.cpp
   ${OVIX_ROOT}/src/spool/translation.cpp
 )
 if(WIN32)

@@ -8,7 +8,7 @@
 
 #include "app/ui_tables.h"
 #include "spool/driver_host.h"
-#include "spool/receipt_spool.h"
+#include "spool/spool_scheduler.h"
 
 namespace ovix {
 
@@ -24,8 +24,8 @@ class AppHost : public DriverHost {
  public:
   // The spool whose ticks the timers drive and whose exit the host runs. Must
   // outlive the host's event handling.
-  void Attach(ReceiptSpool* spool) { spool_ = spool; }
-  ReceiptSpool* Spool() const { return spool_; }
+  void Attach(SpoolScheduler* spool) { spool_ = spool; }
+  SpoolScheduler* Spool() const { return spool_; }
 
   // Start-up: the 100 ms polling timer and the safety timer (every
   // kSafetyLookPeriod) start once the event loop runs, and the spool's
@@ -52,7 +52,7 @@ class AppHost : public DriverHost {
   // window unloaded at once when no tick runs (else the tick does it).
   void RunExitSequence();
   // Takes back the exit that RunExitSequence requested, while the spool can
-  // (ReceiptSpool::WithdrawExit: the running tick has not acted on it): the
+  // (SpoolScheduler::WithdrawExit: the running tick has not acted on it): the
   // timers, the spool's watch and the tray icon (with the busy picture, as
   // the tick runs on) come back, and the driver goes on as if no exit had
   // been requested; the exit confirmation it closed stays closed. False, and
@@ -112,7 +112,7 @@ class AppHost : public DriverHost {
  private:
   bool ExitRequested() const;
 
-  ReceiptSpool* spool_ = nullptr;
+  SpoolScheduler* spool_ = nullptr;
   bool watchDisabled_ = false;
   std::string tooltip_;
   bool lookPending_ = false;  // a look the watch asked for is posted

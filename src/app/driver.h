@@ -13,7 +13,7 @@
 #include "link/printer_link.h"
 #include "os/platform.h"
 #include "shell/wire_trace.h"
-#include "spool/receipt_spool.h"
+#include "spool/spool_scheduler.h"
 
 namespace ovix {
 
@@ -45,7 +45,7 @@ class Driver {
   SteadyClock clock_;
   std::unique_ptr<WireTrace> trace_;
   PrinterLink link_;
-  ReceiptSpool spool_;
+  SpoolScheduler spool_;
   bool stopWritten_ = false;
 };
 

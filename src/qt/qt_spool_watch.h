@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "spool/receipt_spool.h"
+#include "spool/spool_scheduler.h"
 
 namespace ovix {
 

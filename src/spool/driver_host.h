@@ -23,8 +23,8 @@ class DriverHost {
   virtual void SetTrayIcon(TrayPicture picture) = 0;
   virtual void SetTimerEnabled(bool enabled) = 0;
   // Starts watching `directory` (as the file functions take it) for changes
-  // and reports each through ReceiptSpool::OnSpoolChange, and a watch that
-  // stops working through ReceiptSpool::OnWatchFailed, from the event
+  // and reports each through SpoolScheduler::OnSpoolChange, and a watch that
+  // stops working through SpoolScheduler::OnWatchFailed, from the event
   // processing. Returns false with the reason when the system cannot watch
   // it; a host without a watch keeps this default.
   virtual bool WatchSpool(const std::string& directory, std::string* reason) {
@@ -55,7 +55,7 @@ class DriverHost {
   }
   // Shows the printer-error dialog about the receipt named `file` (its name
   // in the spool, UTF-8) modally and returns once it is gone. While it is
-  // shown, its buttons call ReceiptSpool::OnErrorDialogButton; a dialog
+  // shown, its buttons call SpoolScheduler::OnErrorDialogButton; a dialog
   // closed another way records no decision.
   virtual void ShowPrintErrorDialog(const std::string& file) = 0;
   // Ends the process at once, without the orderly shut-down (no stop line).

@@ -14,8 +14,12 @@ constexpr int kFirstSightingsPerTick = 32;
 }  // namespace
 
 FileChooser::FileChooser(Env& env, const DriverSettings& settings, Clock& clock,
-                         const EventLog& log)
-    : env_(env), settings_(settings), clock_(clock), log_(log) {}
+                         const EventLog& log, NeverAgainTest neverAgain)
+    : env_(env),
+      settings_(settings),
+      clock_(clock),
+      log_(log),
+      neverAgain_(std::move(neverAgain)) {}
 
 FileChooser::ScanResult FileChooser::Scan(LookKind kind) {
   Look look;
@@ -37,7 +41,7 @@ bool FileChooser::Visit(const DirEntry& entry, LookKind kind, Look& look) {
   if (!CanBeJob(name) || entry.hidden) return true;
   if (entry.type != FileType::Regular || entry.symlink) return true;
   look.result.anyWaiting = true;
-  if (stuck_.count(name) || StillSetAside(name, look)) return true;
+  if ((neverAgain_ && neverAgain_(name)) || StillSetAside(name, look)) return true;
   // A file still open for writing is never taken. One renamed in is taken
   // at once only when the system proves that nobody writes it any more;
   // otherwise it waits for two timer looks like a file written in place.
@@ -176,14 +180,6 @@ bool FileChooser::SetAsideAt(const std::string& name, std::chrono::nanoseconds n
   if (now < d->second) return true;
   deferred_.erase(d);
   return false;
-}
-
-void FileChooser::NeverAgain(const std::string& name) {
-  stuck_.insert(name);
-}
-
-void FileChooser::TakeAgain(const std::string& name) {
-  stuck_.erase(name);
 }
 
 void FileChooser::ReportOnce(const std::string& name, const std::string& line) {

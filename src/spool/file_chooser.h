@@ -1,15 +1,17 @@
 // Choosing the next job file in the spool directory, and what the driver
 // remembers of the files it has met there: the size and modification time
 // each had at the last timer look, the files renamed in since, the files set
-// aside for a while because they could not be read, the files whose problem
-// has been logged, and the files this run never takes again. Reads the
-// directory and the files, never writes them; logs through the event log.
+// aside for a while because they could not be read, and the files whose
+// problem has been logged. The files this run never takes again are the
+// record keeper's (JobFiler), asked through `neverAgain`. Reads the directory
+// and the files, never writes them; logs through the event log.
 // Runs on the GUI thread; the Env, settings, clock and log must outlive it.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -55,7 +57,12 @@ class FileChooser {
     FileIdentity identity;
   };
 
-  FileChooser(Env& env, const DriverSettings& settings, Clock& clock, const EventLog& log);
+  // True for a name this run never takes again as a job.
+  using NeverAgainTest = std::function<bool(const std::string& name)>;
+
+  // Without `neverAgain`, every file may be taken again.
+  FileChooser(Env& env, const DriverSettings& settings, Clock& clock, const EventLog& log,
+              NeverAgainTest neverAgain = {});
 
   // Looks through the spool directory once. Skips names that cannot be jobs,
   // hidden files, symbolic links and anything not a regular file, the files
@@ -94,12 +101,6 @@ class FileChooser {
   void SetAside(const std::string& name, const std::string& line);
   // True while the file is set aside; once its time has come it is not any more.
   bool IsSetAside(const std::string& name);
-  // A printed, programmed or cancelled file that could not be filed: never
-  // taken again by this run.
-  void NeverAgain(const std::string& name);
-  // The file of that name was filed after all, or another file took its
-  // name: a file of that name is a job again.
-  void TakeAgain(const std::string& name);
   // Logs `line` unless a line was logged for this file since it was last taken.
   void ReportOnce(const std::string& name, const std::string& line);
 
@@ -143,8 +144,7 @@ class FileChooser {
   std::map<std::string, std::chrono::nanoseconds> deferred_;
   // Files whose problem has been logged; logged again only after it went away.
   std::set<std::string> reported_;
-  // Files that could not be filed after their outcome: never taken again by this run.
-  std::set<std::string> stuck_;
+  NeverAgainTest neverAgain_;
 };
 
 }  // namespace ovix

@@ -1,9 +1,11 @@
 #include "spool/job_filer.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "os/os.h"
 #include "os/text.h"
+#include "spool/job_log.h"
 
 namespace ovix {
 
@@ -28,23 +30,52 @@ void JobFiler::Log(const std::string& line) {
   log_.WriteLogLine(line);
 }
 
+void JobFiler::Conclude(const JobFileRef& file, JobOutcome outcome, const std::string& detail) {
+  switch (outcome) {
+    case JobOutcome::Printed:
+      Record(file, JobState::Printed);
+      FileIntoOkDirectory(file);
+      break;
+    case JobOutcome::Cancelled:
+      Log(job_log::Cancelled(ForLog(file), settings_.ERRDIR));
+      Record(file, JobState::GivenUp);
+      FileIntoErrorDirectory(file);
+      break;
+    case JobOutcome::CurrencyProgrammed:
+      DeleteProgrammedFile(file);
+      break;
+    case JobOutcome::GoneFileVoided:
+    case JobOutcome::GonePaymentCleared:
+    case JobOutcome::FileGone:
+      Log(outcome == JobOutcome::FileGone         ? detail
+          : outcome == JobOutcome::GoneFileVoided ? job_log::GoneFileVoided(detail)
+                                                  : job_log::GonePaymentCleared(detail));
+      Forget(file.name);
+      break;
+    case JobOutcome::FiledWithoutSending:
+    case JobOutcome::DeletedWithoutSending:
+      FileEmptyFile(file, outcome == JobOutcome::DeletedWithoutSending);
+      break;
+    default:
+      break;
+  }
+}
+
 void JobFiler::Record(const JobFileRef& file, JobState state) {
   std::string error;
   if (!journal_.Put({file.name, file.identity, state}, &error))
-    Log("-> EROARE !! EVIDENTA BONULUI " + ForLog(file) + " NU POATE FI SCRISA: " + error);
+    Log(job_log::RecordNotWritten(ForLog(file), error));
 }
 
 void JobFiler::Forget(const std::string& name) {
   std::string error;
-  if (!journal_.Remove(name, &error))
-    Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI STEARSA: " + error);
+  if (!journal_.Remove(name, &error)) Log(job_log::JournalNotRemoved(journal_.Path(), error));
 }
 
 std::optional<std::vector<JournalEntry>> JobFiler::Recover() {
   std::string error;
   if (!journal_.Load(&error)) {
-    if (!unreadReported_)
-      Log("-> EROARE !! EVIDENTA " + journal_.Path() + " NU POATE FI CITITA: " + error);
+    if (!unreadReported_) Log(job_log::JournalNotRead(journal_.Path(), error));
     unreadReported_ = true;
     return std::nullopt;
   }
@@ -58,7 +89,6 @@ std::optional<std::vector<JournalEntry>> JobFiler::Recover() {
 
 bool JobFiler::RecoverEntry(const JournalEntry& entry) {
   const JobFileRef file{entry.name, entry.identity};
-  const std::string bon = "-> RECUPERARE: BONUL " + ForLog(file);
   // The file the entry speaks of is still there (a file that cannot be read
   // or looked at now counts as it: the tick that takes it tells).
   std::string error;
@@ -69,8 +99,8 @@ bool JobFiler::RecoverEntry(const JournalEntry& entry) {
     case JobState::Printed:
     case JobState::GivenUp: {
       const bool printed = entry.state == JobState::Printed;
-      Log(bon + (printed ? std::string(" A FOST TIPARIT INAINTE DE OPRIRE")
-                         : " NU SE MAI TIPARESTE; SE MUTA IN DIRECTORUL " + settings_.ERRDIR));
+      Log(printed ? job_log::RecoveredPrinted(ForLog(file))
+                  : job_log::RecoveredGivenUp(ForLog(file), settings_.ERRDIR));
       if (!there) {
         Forget(entry.name);
       } else if (printed) {
@@ -82,16 +112,16 @@ bool JobFiler::RecoverEntry(const JournalEntry& entry) {
     }
     case JobState::Cancelled:
       // The operator cancelled it and the driver stopped before carrying that out.
-      Log(bon + " A FOST ANULAT; SE ANULEAZA PE CASA SI SE MUTA IN DIRECTORUL " + settings_.ERRDIR);
+      Log(job_log::RecoveredCancelled(ForLog(file), settings_.ERRDIR));
       return true;
     case JobState::Printing:
       // Cut off in the middle: the receipt is voided on the register, as a
       // retry does, before it is printed again.
-      Log(bon + " A FOST INTRERUPT; SE ANULEAZA PE CASA SI SE TIPARESTE DIN NOU");
+      Log(job_log::RecoveredInterrupted(ForLog(file)));
       return true;
     case JobState::Paying:
       // Whether the payment closed it, only the paper tells.
-      Log(bon + " ERA LA PLATA LA OPRIRE; SE INTREABA OPERATORUL");
+      Log(job_log::RecoveredPaying(ForLog(file)));
       return true;
   }
   return false;
@@ -106,23 +136,24 @@ bool JobFiler::FileIntoOkDirectory(const JobFileRef& file) {
   // A printed receipt never goes to the error directory, where receipts wait
   // to be printed again: it stays in the spool with its entry until a later
   // move (RetryUnfiled) or the next start files it.
-  Log("-> EROARE !! MUTARE " + ForLog(file) + " IN DIRECTORUL " + settings_.OKDIR +
-      " ESUATA: " + error);
+  Log(job_log::OkMoveFailed(ForLog(file), settings_.OKDIR, error));
   KeepUnfiled(file, Target::OkDirectory);
   return false;
 }
 
 void JobFiler::FiledIntoOkDirectory(const JobFileRef& file) {
-  // "Sfirsit" in the old spelling (not "Sfarsit") and in small letters: the
-  // line as it always read, for whoever searches the log.
-  Log("-> Sfirsit tiparire: " + ForLog(file) + "; Mutare in directorul " + settings_.OKDIR);
+  Log(job_log::Filed(ForLog(file), settings_.OKDIR));
   Forget(file.name);
 }
 
 void JobFiler::KeepUnfiled(const JobFileRef& file, Target target) {
-  chooser_.NeverAgain(file.name);
   std::erase_if(unfiled_, [&](const Unfiled& u) { return u.file.name == file.name; });
   unfiled_.push_back({file, target});
+}
+
+bool JobFiler::NeverAgain(const std::string& name) const {
+  return std::any_of(unfiled_.begin(), unfiled_.end(),
+                     [&](const Unfiled& u) { return u.file.name == name; });
 }
 
 void JobFiler::RetryUnfiled() {
@@ -130,11 +161,7 @@ void JobFiler::RetryUnfiled() {
   journal_.WriteAgain(&error);
   std::vector<Unfiled> still;
   for (const Unfiled& unfiled : unfiled_) {
-    if (RetryOne(unfiled)) {
-      chooser_.TakeAgain(unfiled.file.name);
-    } else {
-      still.push_back(unfiled);
-    }
+    if (!RetryOne(unfiled)) still.push_back(unfiled);
   }
   unfiled_ = std::move(still);
 }
@@ -160,11 +187,11 @@ bool JobFiler::RetryOne(const Unfiled& unfiled) {
       return true;
     case Target::ErrorDirectory:
       if (!MoveJobTo(file, settings_.ERRDIR, &error)) return false;
-      Log("-> FISIERUL " + ForLog(file) + " A FOST MUTAT IN DIRECTORUL " + settings_.ERRDIR);
+      Log(job_log::MovedLater(ForLog(file), settings_.ERRDIR));
       break;
     case Target::Deleted:
       if (!Delete(file, &error)) return false;
-      Log("-> FISIERUL " + ForLog(file) + " A FOST STERS");
+      Log(job_log::DeletedLater(ForLog(file)));
       break;
   }
   Forget(file.name);
@@ -174,7 +201,7 @@ bool JobFiler::RetryOne(const Unfiled& unfiled) {
 bool JobFiler::FileIntoErrorDirectory(const JobFileRef& file) {
   std::string error;
   if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
-    Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
+    Log(job_log::NotMoved(ForLog(file), error));
     KeepUnfiled(file, Target::ErrorDirectory);
     return false;
   }
@@ -186,18 +213,16 @@ void JobFiler::FileEmptyFile(const JobFileRef& file, bool currency) {
   std::string error;
   if (currency) {
     if (!Delete(file, &error)) {
-      Log("-> Programare Valute: " + ForLog(file) +
-          " FARA VALUTE; FISIERUL NU POATE FI STERS: " + error);
+      Log(job_log::EmptyCurrencyNotDeleted(ForLog(file), error));
       KeepUnfiled(file, Target::Deleted);
     } else {
-      Log("-> Programare Valute: " + ForLog(file) + " FARA VALUTE; FISIER STERS");
+      Log(job_log::EmptyCurrencyDeleted(ForLog(file)));
     }
   } else if (!MoveJobTo(file, settings_.ERRDIR, &error)) {
-    chooser_.ReportOnce(
-        file.name, "-> EROARE !! FISIERUL GOL " + ForLog(file) + " NU POATE FI MUTAT: " + error);
+    Log(job_log::EmptyNotMoved(ForLog(file), error));
     KeepUnfiled(file, Target::ErrorDirectory);
   } else {
-    Log("-> EROARE !! FISIERUL GOL " + ForLog(file) + " MUTAT IN DIRECTORUL " + settings_.ERRDIR);
+    Log(job_log::EmptyMoved(ForLog(file), settings_.ERRDIR));
   }
   Forget(file.name);
 }
@@ -206,7 +231,7 @@ void JobFiler::DeleteProgrammedFile(const JobFileRef& file) {
   std::string error;
   if (!Delete(file, &error)) {
     // Programmed already: never programmed again, even though the file stays.
-    Log("-> EROARE !! FISIERUL " + ForLog(file) + " NU POATE FI STERS: " + error);
+    Log(job_log::NotDeleted(ForLog(file), error));
     KeepUnfiled(file, Target::Deleted);
   }
 }

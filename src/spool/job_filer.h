@@ -1,9 +1,10 @@
-// Where a job's file goes once its outcome is known (the OK directory, the
-// error directory, or deleted), and the journal entry that tells a later
-// start what is still to be done for it. Every failure is logged; a file
-// that cannot be filed after its outcome is never taken again by this run
-// (FileChooser::NeverAgain): a printed one is moved again later
-// (RetryUnfiled), and the journal files any of them at the next start.
+// The record keeper of the jobs: where a job's file goes once its outcome is
+// known (the OK directory, the error directory, or deleted), the journal
+// entry that tells a later start what is still to be done for it, and the
+// files this run never takes again. Every failure is logged; a file that
+// cannot be filed after its outcome is never taken again by this run
+// (NeverAgain): it is moved again later (RetryUnfiled), and the journal
+// files it at the next start.
 // Runs on the GUI thread; the Env, settings, log and chooser must outlive it.
 #pragma once
 
@@ -15,6 +16,7 @@
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/file_chooser.h"
+#include "spool/job_outcome.h"
 #include "spool/journal.h"
 
 namespace ovix {
@@ -29,6 +31,12 @@ class JobFiler {
   // characters of the name escaped.
   std::string ForLog(const JobFileRef& file) const;
 
+  // The record of a job's end, for the outcomes that need no prompt (Printed,
+  // Cancelled, CurrencyProgrammed, GoneFileVoided, GonePaymentCleared,
+  // FileGone, FiledWithoutSending, DeletedWithoutSending): writes the
+  // journal, files or deletes the job's file and logs what became of it.
+  // `detail` is the log line of a gone file. Other outcomes change nothing.
+  void Conclude(const JobFileRef& file, JobOutcome outcome, const std::string& detail);
   // Sets the file's journal entry to `state` (with its identity, when known).
   void Record(const JobFileRef& file, JobState state);
   // Removes the journal entry of `name`.
@@ -49,6 +57,9 @@ class JobFiler {
   // with its entry (Printed), is never taken as a job by this run, and
   // RetryUnfiled tries the move again; returns false then.
   bool FileIntoOkDirectory(const JobFileRef& file);
+  // True for a file whose outcome is known but that is still in the spool
+  // because the disk refused to file it: no job may be run on it again.
+  bool NeverAgain(const std::string& name) const;
   // Tries again what could not be done to the files whose outcome is known
   // (a move into the OK or error directory, a delete), and the journal write
   // that failed last. A file that left the spool, or whose name another

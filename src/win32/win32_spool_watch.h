@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "spool/receipt_spool.h"
+#include "spool/spool_scheduler.h"
 
 namespace ovix {
 

@@ -63,6 +63,8 @@ class Printing(DriverTest):
         for name in names:
             rig.drop(name, "<")
         rig.wait(lambda: all(rig.where(n) == "ok" for n in names), "the receipts to be filed")
+        # The line of the last one follows its move.
+        rig.wait_log("-> Sfirsit tiparire", 4)
         self.assertEqual(len([l for l in rig.log() if l.startswith("-> Sfirsit tiparire")]), 4)
 
     def test_status_checks_before_the_receipt(self):

@@ -426,8 +426,8 @@ void UiTest::errorDialogButtons() {
   test::LinkRig rig;
   const EventLog eventLog(SystemEnv(), (root / "log.txt").string());
   QtDriverHost host;
-  ReceiptSpool spool(SystemEnv(), settings, rig.link, eventLog, host, rig.reg,
-                     [] { return std::string(); });
+  SpoolScheduler spool(SystemEnv(), settings, rig.link, eventLog, host, rig.reg,
+                       [] { return std::string(); });
   host.Attach(&spool);
   // The register refuses the total: the receipt fails and the spool shows the dialog.
   rig.reg.answer = [](const Bytes& body) {
@@ -491,8 +491,8 @@ void UiTest::messageBoxes() {
   test::LinkRig rig;
   const EventLog eventLog(SystemEnv(), (fs::temp_directory_path() / "ovix-gui-boxes.log").string());
   QtDriverHost host;
-  ReceiptSpool spool(SystemEnv(), settings, rig.link, eventLog, host, rig.reg,
-                     [] { return std::string(); });
+  SpoolScheduler spool(SystemEnv(), settings, rig.link, eventLog, host, rig.reg,
+                       [] { return std::string(); });
   host.Attach(&spool);
   // Checks a shown box; returns its two buttons, the first one first.
   const auto check = [&](QMessageBox* box, QPushButton** first, QPushButton** second) {

@@ -99,7 +99,7 @@ struct HostRig {
   test::LinkRig rig;
   EventLog log{SystemEnv(), (root / "LOG.OVX").string()};
   FakeHost host;
-  ReceiptSpool spool{
+  SpoolScheduler spool{
       SystemEnv(), settings, rig.link, log, host, rig.reg, [] { return std::string(); }};
   HostRig() { host.Attach(&spool); }
   ~HostRig() { fs::remove_all(root); }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "fault_env.h"
-#include "spool/receipt_spool.h"
+#include "spool/spool_scheduler.h"
 #include "test_support.h"
 
 namespace ovix {
@@ -105,7 +105,7 @@ struct End {
 class Operator : public DriverHost {
  public:
   Operator(ErrorChoice first, const RegisterModel& model) : next_(first), model_(model) {}
-  ReceiptSpool* spool = nullptr;
+  SpoolScheduler* spool = nullptr;
 
   void SetTrayIcon(TrayPicture) override {}
   void SetTimerEnabled(bool) override {}
@@ -152,7 +152,7 @@ struct Process {
   LinkRig rig;
   Operator op;
   EventLog log;
-  ReceiptSpool spool;
+  SpoolScheduler spool;
 };
 
 class FaultPoints {

@@ -1,4 +1,4 @@
-#include "spool/receipt_spool.h"
+#include "spool/spool_scheduler.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 // The program around the spool, with an operator who answers from a script.
 class ScriptedHost : public DriverHost {
  public:
-  ReceiptSpool* spool = nullptr;
+  SpoolScheduler* spool = nullptr;
   std::vector<int> icons;
   bool timerEnabled = true;
   std::deque<bool> messageBoxAnswers;             // OK = true
@@ -82,13 +82,13 @@ struct SpoolRig {
   LinkRig rig;
   EventLog log{SystemEnv(), (root / "spool" / "LOG.OVX").string()};
   ScriptedHost host;
-  ReceiptSpool spool{SystemEnv(),
-                     settings,
-                     rig.link,
-                     log,
-                     host,
-                     rig.reg,
-                     [] { return std::string("DATE - TIME"); }};
+  SpoolScheduler spool{SystemEnv(),
+                       settings,
+                       rig.link,
+                       log,
+                       host,
+                       rig.reg,
+                       [] { return std::string("DATE - TIME"); }};
   // What the register answers: status byte of S replies and of A replies
   // (per key command, by index), byte-6 value, second status, firmware.
   unsigned char statusS = 0;
@@ -146,9 +146,9 @@ struct SpoolRig {
   }
   bool In(const std::string& dir, const std::string& name) { return fs::exists(root / dir / name); }
   // Another driver on the same disk and register, as after a restart.
-  std::unique_ptr<ReceiptSpool> Restarted() {
-    return std::make_unique<ReceiptSpool>(SystemEnv(), settings, rig.link, log, host, rig.reg,
-                                          [] { return std::string(); });
+  std::unique_ptr<SpoolScheduler> Restarted() {
+    return std::make_unique<SpoolScheduler>(SystemEnv(), settings, rig.link, log, host, rig.reg,
+                                            [] { return std::string(); });
   }
   std::string Path(const std::string& name) { return settings.BONDIR + name; }
 };
@@ -943,7 +943,7 @@ TEST(ReceiptSpool, OutcomesTheDiskRefusedAreFinishedByARestart) {
     EXPECT_EQ(r.Sent(), c.sent) << c.blocked;
     for (const char* dir : {"ok", "err"})
       if (!fs::is_directory(r.root / dir)) fs::remove(r.root / dir);
-    const std::unique_ptr<ReceiptSpool> restarted = r.Restarted();
+    const std::unique_ptr<SpoolScheduler> restarted = r.Restarted();
     restarted->RecoverInterruptedJob();
     for (int i = 0; i < 4; ++i) restarted->Tick();
     EXPECT_EQ(r.Sent(), Cmds{}) << c.blocked;
@@ -985,7 +985,7 @@ TEST(ReceiptSpool, KeepsTheRecordWhileAFailedReceiptWaits) {
     EXPECT_EQ(r.Log().at(0), "-> Inceput tiparire: " + r.settings.BONDIR + logged);
     r.Sent();
     r.statusA = [](const Bytes&) -> unsigned char { return 0; };
-    const std::unique_ptr<ReceiptSpool> restarted = r.Restarted();
+    const std::unique_ptr<SpoolScheduler> restarted = r.Restarted();
     restarted->RecoverInterruptedJob();
     restarted->Tick();
     EXPECT_EQ(r.Sent(), c.restartSends);

@@ -19,8 +19,8 @@
 #include "shell/event_log.h"
 #include "shell/settings.h"
 #include "spool/journal.h"
-#include "spool/receipt_spool.h"
 #include "spool/spool_files.h"
+#include "spool/spool_scheduler.h"
 #include "test_support.h"
 #include "win32/command_line.h"
 #include "win32/win32_spool_watch.h"
@@ -170,8 +170,8 @@ TEST_F(WindowsFiles, EveryNamePrintsAndIsFiled) {
   const EventLog log(SystemEnv(), settings.BONDIR + std::string(kLogFileName));
   log.RotateAtStartup();
   QuietHost host;
-  ReceiptSpool receipts(SystemEnv(), settings, rig.link, log, host, rig.reg,
-                        [] { return std::string("T"); });
+  SpoolScheduler receipts(SystemEnv(), settings, rig.link, log, host, rig.reg,
+                          [] { return std::string("T"); });
   for (std::size_t i = 0; i < 4 * names.size(); ++i) receipts.Tick();
 
   const std::string logText = Read(spool / "LOG.OVX");
