@@ -34,10 +34,10 @@ class KeysAnswerNothing : public QObject {
 // added, `first` the first of them: Esc and the close button press it where
 // the layout says so; where keys answer nothing, no button is the default or
 // takes the focus and the keys' filter covers the box and all its widgets.
-// Qt activates every modal window it shows: a prompt shown without the
-// activation is not modal (RunPrompt waits for it all the same).
+// No prompt is modal (RunPrompt waits for it all the same): a window modal
+// to the program would block the tray icon, and with it the menu's Exit.
 void ApplyPromptLayout(QMessageBox& box, const ui::PromptLayout& layout, QAbstractButton* first) {
-  box.setWindowModality(layout.activates ? Qt::ApplicationModal : Qt::NonModal);
+  box.setWindowModality(Qt::NonModal);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   box.setAttribute(Qt::WA_ShowWithoutActivating, !layout.activates);
   if (layout.escapePressesFirst) box.setEscapeButton(first);
@@ -70,7 +70,6 @@ QtDriverHost::QtDriverHost(QObject* parent) : QObject(parent) {
   safetyTimer_.setInterval(std::chrono::milliseconds(kSafetyLookPeriod));
   connect(&safetyTimer_, &QTimer::timeout, this, [this] { OnSafetyTimer(); });
   BuildPopupMenu();
-  tray_.menuBlocked = [this] { return noAnswerBox_ || errorDialog_ || paymentBox_; };
   main_.onMinimized = [this] { tray_.OnMainMinimized(); };
   watch_.onChange = [this](SpoolChange change, const std::string& name) {
     OnSpoolChange(change, name);
@@ -174,10 +173,8 @@ void QtDriverHost::SetTimerEnabled(bool enabled) {
 template <class Prompt>
 int QtDriverHost::RunPrompt(QPointer<Prompt>& shown, Prompt& prompt) {
   shown = &prompt;
-  tray_.UpdateMenuEntries();
-  const int result = prompt.isModal() ? prompt.exec() : RunModeless(prompt);
+  const int result = RunModeless(prompt);
   shown = nullptr;
-  tray_.UpdateMenuEntries();
   return result;
 }
 
@@ -223,7 +220,6 @@ QPushButton* QtDriverHost::PaymentButton(QMessageBox* box, const QString& text) 
 void QtDriverHost::ShowPrintErrorDialog(const std::string& file) {
   PrintErrorDialog dialog(&main_, QString::fromStdString(file),
                           [this](int button) { OnErrorDialogButton(button); });
-  dialog.setWindowModality(Qt::ApplicationModal);
   RunPrompt<QDialog>(errorDialog_, dialog);
 }
 

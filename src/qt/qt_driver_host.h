@@ -72,8 +72,8 @@ class QtDriverHost : public QObject, public AppHost {
 
  private:
   void BuildPopupMenu();
-  // Runs a prompt, modal or not, noted in `shown` and with the tray menu shut
-  // while it is up; returns its result.
+  // Shows a prompt without making it modal, noted in `shown` while it is up,
+  // and waits for it; returns its result.
   template <class Prompt>
   int RunPrompt(QPointer<Prompt>& shown, Prompt& prompt);
 

@@ -59,13 +59,6 @@ void TrayIcon::UnhookWindow() {
   IsHooked = 0;
 }
 
-void TrayIcon::UpdateMenuEntries() {
-  const bool usable = !(menuBlocked && menuBlocked());
-  for (QAction* action : popup_.actions()) {
-    if (action->isVisible() && !action->isSeparator()) action->setEnabled(usable);
-  }
-}
-
 void TrayIcon::AddTrayIcon(const QIcon& icon, const std::string& tooltip) {
   tray_.setIcon(icon);
   tray_.setToolTip(QString::fromStdString(tooltip));
@@ -92,7 +85,6 @@ void TrayIcon::RemoveTrayIcon() {
 
 void TrayIcon::TrayWindowProc(TrayMouse action) {
   if (IsHooked != -1 || action != TrayMouse::RightRelease) return;
-  if (menuBlocked && menuBlocked()) return;
   popup_.popup(QCursor::pos());
 }
 

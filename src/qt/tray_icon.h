@@ -53,15 +53,10 @@ class TrayIcon : public QObject {
   void RemoveTrayIcon();
 
   // A mouse action over the icon, delivered through the hook: a right-button
-  // release opens the popup menu at the pointer, unless `menuBlocked` says an
-  // operator prompt must be answered first. Without the hook nothing happens.
+  // release opens the popup menu at the pointer, also while a prompt waits
+  // for the operator, so that Exit can always be reached. Without the hook
+  // nothing happens.
   void TrayWindowProc(TrayMouse action);
-  std::function<bool()> menuBlocked;
-  // Enables the visible entries of the menu, or disables them while
-  // `menuBlocked` says a prompt waits: a host that draws the exported menu
-  // (StatusNotifierItem) opens it whenever the operator asks. Call it when a
-  // prompt comes or goes.
-  void UpdateMenuEntries();
 
   // The main window was minimised: without the hook, connects it again, adds
   // the icon with the window's current icon and hides the window.

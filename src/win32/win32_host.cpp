@@ -98,7 +98,6 @@ LRESULT Win32Host::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Host::ShowPopupMenu() {
-  if (noAnswerBox_ || errorDialog_ || paymentBox_) return;  // a prompt waits for the operator
   HMENU menu = CreatePopupMenu();
   // A Windows menu cannot hide an entry: the hidden ones are left out.
   for (const ui::MenuEntry& entry : ui::kPopupMenu) {

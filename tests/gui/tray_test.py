@@ -204,7 +204,19 @@ class TrayOnX(DriverTest):
         """Right-clicks the icon and returns the windows the menu opened."""
         before = self.x.all_windows()
         self.x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
-        return self.wait_for("the menu", lambda: [w for w in self.x.all_windows() if w not in before])
+        menu = self.wait_for("the menu", lambda: [w for w in self.x.all_windows() if w not in before])
+        time.sleep(0.3)  # mapped is not yet holding the keyboard on a busy machine
+        return menu
+
+    def exit_reachable(self, cx, cy):
+        """While a prompt waits, the menu opens and its Exit shows the exit
+        confirmation, which takes input: Anulare closes it, nothing else changes."""
+        self.open_menu(cx, cy)
+        self.x.run("xdotool", "key", "e")
+        form = self.wait_for("the exit confirmation", lambda: self.x.windows("ATENTIE !!!"))
+        time.sleep(0.3)
+        self.x.run("xdotool", "windowfocus", "--sync", form[0], "key", "space")
+        self.wait_for("the exit confirmation closed", lambda: not self.x.windows("ATENTIE !!!"))
 
     def menu_dialogs_and_exit(self, panel):
         x = self.x
@@ -270,6 +282,7 @@ class TrayOnX(DriverTest):
         qx, qy, qw, qh = x.geometry(question[0])
         if embedded:
             x.shot("payment-question", (qx, qy, qw, qh))
+        self.exit_reachable(cx, cy)
         x.run("xdotool", "mousemove", str(qx + 24), str(qy + qh // 2), "click", "1")
         x.run("xdotool", "windowfocus", "--sync", question[0], "key", "Return", "space", "7", "n")
         time.sleep(0.5)
@@ -286,21 +299,8 @@ class TrayOnX(DriverTest):
         self.tray_shot("tray-error" + suffix, box)
         if embedded:
             x.shot("no-answer-box")
-        # The menu gives no way to the About box or the exit while the operator
-        # is asked: an embedded icon opens nothing, a host that draws the menu
-        # shows its entries disabled.
-        before = x.windows(classes="ovixnova") if embedded else x.all_windows()
-        x.run("xdotool", "mousemove", str(cx), str(cy), "click", "3")
-        time.sleep(0.5)
-        if embedded:
-            self.assertEqual(x.windows(classes="ovixnova"), before)
-        else:
-            self.assertTrue([w for w in x.all_windows() if w not in before])
-            x.shot("menu-while-asked" + suffix, menu_box)
-            x.run("xdotool", "key", "Down", "Return", "e")
-            time.sleep(0.5)
-            self.assertEqual((x.windows("ATENTIE !!!"), x.windows("^ $")), ([], []))
-            x.run("xdotool", "key", "Escape")
+        # The operator can always reach Exit, with each prompt up.
+        self.exit_reachable(cx, cy)
         # Esc in the no-answer box is OK: the same file is tried again.
         rig.simulate("silent off", "fail-keys 2A status 08")
         bx, by, bw, bh = x.geometry(no_answer[0])
@@ -312,6 +312,7 @@ class TrayOnX(DriverTest):
         time.sleep(0.3)
         if embedded:
             x.shot("error-dialog", x.geometry(dialog[0]))
+        self.exit_reachable(cx, cy)
         rig.operate("give-up")
         rig.wait(lambda: rig.where("c.txt") == "err", "the receipt given up")
 
