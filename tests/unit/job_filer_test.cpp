@@ -56,5 +56,65 @@ TEST(JobFiler, RecoversAnEarlierRunsJournal) {
   fs::remove_all(root);
 }
 
+// Each end that needs no prompt is one transition: the file goes where its
+// outcome says, one log line tells it, and no journal entry is left, but for
+// a printed receipt that the OK directory refuses: it keeps its entry, stays
+// in the spool and is never taken again by the chooser.
+TEST(JobFiler, ConcludesAJobsEndInOnePlace) {
+  const fs::path root = fs::temp_directory_path() / "ovix-filer-conclude";
+  const struct {
+    JobOutcome outcome;
+    bool there;         // the file is in the spool before
+    const char* place;  // where it is afterwards; "" when nowhere
+    const char* line;   // the start of the last log line
+    bool okRefuses = false;
+  } cases[] = {
+      {JobOutcome::Printed, true, "ok", "-> Sfirsit tiparire: "},
+      {JobOutcome::Cancelled, true, "err", "-> EROARE !!  FISIERUL"},
+      {JobOutcome::FiledWithoutSending, true, "err", "-> EROARE !! FISIERUL GOL "},
+      {JobOutcome::DeletedWithoutSending, true, "", "-> Programare Valute: "},
+      {JobOutcome::GoneFileVoided, false, "", "-> GONE; BONUL NETERMINAT"},
+      {JobOutcome::GonePaymentCleared, false, "", "-> GONE; BONUL ERA LA PLATA"},
+      {JobOutcome::FileGone, false, "", "-> GONE"},
+      {JobOutcome::Printed, true, "spool", "-> EROARE !! MUTARE ", true},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(root);
+    fs::create_directories(root / "spool");
+    DriverSettings settings;
+    settings.BONDIR = (root / "spool").string() + "/";
+    // An OK directory under a plain file cannot be made.
+    std::ofstream(root / "plain");
+    settings.OKDIR = (root / (c.okRefuses ? "plain/ok" : "ok")).string() + "/";
+    settings.ERRDIR = (root / "err").string() + "/";
+    const EventLog log(SystemEnv(), (root / "log.txt").string());
+    FakeRegister clock;
+    JobFiler* keeper = nullptr;
+    FileChooser chooser(SystemEnv(), settings, clock, log,
+                        [&](const std::string& name) { return keeper->NeverAgain(name); });
+    JobFiler filer(SystemEnv(), settings, log, chooser);
+    keeper = &filer;
+    if (c.there) std::ofstream(root / "spool" / "a.txt") << "+";
+    filer.Record({"a.txt", std::nullopt}, JobState::Printing);
+    filer.Conclude({"a.txt", std::nullopt}, c.outcome, "-> GONE");
+    const std::string trace = testing::PrintToString(c.outcome) + (c.okRefuses ? " refused" : "");
+    for (const char* place : {"spool", "ok", "err"})
+      EXPECT_EQ(fs::exists(root / place / "a.txt"), std::string(place) == c.place) << trace;
+    std::ifstream in(root / "log.txt");
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    EXPECT_EQ(last.rfind(c.line, 0), 0u) << trace << ": " << last;
+    std::string error;
+    Journal after(SystemEnv(), settings.BONDIR + std::string(kJournalFileName));
+    ASSERT_TRUE(after.Load(&error)) << error;
+    EXPECT_EQ(after.Entries().size(), c.okRefuses ? 1u : 0u) << trace;
+    EXPECT_EQ(filer.NeverAgain("a.txt"), c.okRefuses) << trace;
+    // A timer look stamps a file, the next one would take it.
+    for (int look = 0; look < 2; ++look)
+      EXPECT_EQ(chooser.Scan(FileChooser::LookKind::Timer).taken, std::nullopt) << trace;
+  }
+  fs::remove_all(root);
+}
+
 }  // namespace
 }  // namespace ovix
