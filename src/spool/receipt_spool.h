@@ -12,7 +12,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "link/printer_link.h"
 #include "shell/event_log.h"
