@@ -66,9 +66,12 @@ def unescaped(literal):
 
 
 # The installer's commands and settings that put a text on a page or in a box.
+# A sentence put together in a variable is shown too: every StrCpy is read,
+# its paths and variables aside.
 NSIS_SHOWN = re.compile(r"^\s*(MessageBox|LangString|!define\s+MUI_\w*(TEXT|TITLE|INFO)\w*|Caption|"
                         r"DetailPrint|BrandingText|\$\{NSD_Create\w*\}|Name|ComponentText|"
-                        r"DirText|UninstallText|SubCaption)\b")
+                        r"DirText|UninstallText|SubCaption|StrCpy|"
+                        r"!insertmacro\s+(MUI_HEADER_TEXT|REFUSE_INPUT))(?!\w)")
 
 
 def nsis_texts(path):
