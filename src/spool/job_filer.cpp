@@ -45,11 +45,15 @@ void JobFiler::Conclude(const JobFileRef& file, JobOutcome outcome, const std::s
       DeleteProgrammedFile(file);
       break;
     case JobOutcome::GoneFileVoided:
+      Log(job_log::GoneFileVoided(detail));
+      Forget(file.name);
+      break;
     case JobOutcome::GonePaymentCleared:
+      Log(job_log::GonePaymentCleared(detail));
+      Forget(file.name);
+      break;
     case JobOutcome::FileGone:
-      Log(outcome == JobOutcome::FileGone         ? detail
-          : outcome == JobOutcome::GoneFileVoided ? job_log::GoneFileVoided(detail)
-                                                  : job_log::GonePaymentCleared(detail));
+      Log(detail);
       Forget(file.name);
       break;
     case JobOutcome::FiledWithoutSending:

@@ -11,13 +11,8 @@ JobSender::JobSender(const DriverSettings& settings, PrinterLink& link, const Ev
                      JobFiler& filer, const bool& exitRequested)
     : settings_(settings), link_(link), log_(log), filer_(filer), exitRequested_(exitRequested) {}
 
-void JobSender::Log(const std::string& line) {
-  // A line that cannot be written is skipped: the receipt matters more than its record.
-  log_.WriteLogLine(line);
-}
-
 JobOutcome JobSender::SendReceipt(const JobFileRef& file, const JobFile& job, bool newFirmware) {
-  Log(job_log::ReceiptStart(filer_.ForLog(file)));
+  log_.WriteLogLine(job_log::ReceiptStart(filer_.ForLog(file)));
   filer_.Record(file, JobState::Printing);
   Progress progress;
   for (const SentLine& line : LinesToSend(job, settings_)) {
@@ -36,7 +31,8 @@ std::optional<JobOutcome> JobSender::SendLine(const JobFileRef& file, const Sent
   const LineKind kind = ClassifyReceiptLine(line.text, settings_);
   const bool payment = IsPayment(kind);
   if (payment && kind != LineKind::Credit && !progress.paid && link_.CommandFailed()) {
-    Log(job_log::NoPaymentAfterFailure(progress.firstFailure.value_or(line), filer_.ForLog(file)));
+    log_.WriteLogLine(
+        job_log::NoPaymentAfterFailure(progress.firstFailure.value_or(line), filer_.ForLog(file)));
     return JobOutcome::PrintFailed;
   }
   // From its first payment on, a receipt may be closed on the register: it
@@ -68,7 +64,7 @@ std::optional<JobOutcome> JobSender::SendLine(const JobFileRef& file, const Sent
 // A receipt whose payment the register carried out is filed as printed, even
 // though a later line failed: sending it again could print and pay it twice.
 JobOutcome JobSender::PaidDespiteFailure(const JobFileRef& file, const SentLine& line) {
-  Log(job_log::FailedAfterPayment(line, filer_.ForLog(file)));
+  log_.WriteLogLine(job_log::FailedAfterPayment(line, filer_.ForLog(file)));
   link_.ForgetFailures();
   return JobOutcome::Printed;
 }
@@ -78,7 +74,7 @@ JobOutcome JobSender::PaidDespiteFailure(const JobFileRef& file, const SentLine&
 JobOutcome JobSender::CreditPaymentClosed(const JobFileRef& file,
                                           const std::optional<SentLine>& firstFailure) {
   if (link_.LastVerdict() != Exchange::Reply) return JobOutcome::PrintFailed;
-  if (firstFailure) Log(job_log::ClosedByCredit(*firstFailure, filer_.ForLog(file)));
+  if (firstFailure) log_.WriteLogLine(job_log::ClosedByCredit(*firstFailure, filer_.ForLog(file)));
   link_.ForgetFailures();
   return JobOutcome::Printed;
 }
@@ -101,7 +97,7 @@ bool JobSender::SendEachKey(std::string_view keys) {
 }
 
 JobOutcome JobSender::SendCurrencies(const JobFile& job, bool newFirmware) {
-  Log(job_log::CurrencyStart());
+  log_.WriteLogLine(job_log::CurrencyStart());
   for (const SentLine& line : LinesToSend(job, settings_))
     TranslateCurrencyLine(line.text, settings_, newFirmware, link_);
   return JobOutcome::CurrencyProgrammed;

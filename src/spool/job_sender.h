@@ -5,7 +5,8 @@
 // receipt is being paid; once a payment was carried out, nothing that fails
 // after it sends the receipt again. Runs on the GUI thread inside a job of
 // the runner (ReceiptSpool); the settings, link, log and filer must outlive
-// it.
+// it. A log line that cannot be written is skipped: the receipt matters more
+// than its record.
 #pragma once
 
 #include <optional>
@@ -60,7 +61,6 @@ class JobSender {
   JobOutcome PaidDespiteFailure(const JobFileRef& file, const SentLine& line);
   JobOutcome CreditPaymentClosed(const JobFileRef& file,
                                  const std::optional<SentLine>& firstFailure);
-  void Log(const std::string& line);
 
   const DriverSettings& settings_;
   PrinterLink& link_;

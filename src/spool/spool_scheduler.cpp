@@ -17,11 +17,6 @@ SpoolScheduler::SpoolScheduler(Env& env, const DriverSettings& settings, Printer
       filer_(env, settings, log, chooser_),
       job_(settings, link, log, host, filer_, [this] { SetTimer(false); }) {}
 
-void SpoolScheduler::Log(const std::string& line) {
-  // A line that cannot be written is skipped: the job matters more than its record.
-  log_.WriteLogLine(line);
-}
-
 void SpoolScheduler::RecoverInterruptedJob() {
   const std::optional<std::vector<JournalEntry>> entries = filer_.Recover();
   journalUnread_ = !entries;
@@ -93,7 +88,7 @@ void SpoolScheduler::SafetyLook() {
     // The directory is back (made anew after it was removed or renamed away).
     watchLost_ = false;
     watching_ = true;
-    Log(job_log::WatchedAgain(settings_.BONDIR));
+    log_.WriteLogLine(job_log::WatchedAgain(settings_.BONDIR));
   }
   if (timerOn_ || !watching_) return;
   if (!host_.WatchFollowsSpool()) {
@@ -103,7 +98,7 @@ void SpoolScheduler::SafetyLook() {
       WatchLost(reason);
       return SetTimer(true);
     }
-    Log(job_log::WatchReplaced(settings_.BONDIR));
+    log_.WriteLogLine(job_log::WatchReplaced(settings_.BONDIR));
   }
   Tick();
 }
@@ -113,7 +108,7 @@ void SpoolScheduler::StartWatching() {
   if (host_.WatchSpool(NativeDirectory(settings_.BONDIR), &reason))
     watching_ = true;
   else
-    Log(job_log::NotWatched(settings_.BONDIR, reason));
+    log_.WriteLogLine(job_log::NotWatched(settings_.BONDIR, reason));
 }
 
 void SpoolScheduler::OnWatchFailed(const std::string& reason) {
@@ -126,7 +121,7 @@ void SpoolScheduler::WatchLost(const std::string& reason) {
   watching_ = false;
   watchLost_ = true;
   chooser_.ForgetArrivals();
-  Log(job_log::NotWatched(settings_.BONDIR, reason));
+  log_.WriteLogLine(job_log::NotWatched(settings_.BONDIR, reason));
 }
 
 bool SpoolScheduler::OnSpoolChange(SpoolChange change, const std::string& name) {

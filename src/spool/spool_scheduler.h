@@ -7,7 +7,9 @@
 // the directory, the timer stops while nothing waits and a change starts it
 // again; a safety look every few seconds finds what the watch missed. It
 // also ends the program once the exit is confirmed and no job runs. Runs on
-// the GUI thread; the settings, link, log and host must outlive it.
+// the GUI thread; the settings, link, log and host must outlive it. A log
+// line that cannot be written is skipped: the spool matters more than its
+// record.
 #pragma once
 
 #include <chrono>
@@ -128,7 +130,6 @@ class SpoolScheduler {
   void SetTimer(bool enabled);
   // The watch is lost: logs why, and the timer looks every 100 ms.
   void WatchLost(const std::string& reason);
-  void Log(const std::string& line);
   // Idle, and no exit confirmed: a look may start a job.
   bool MayLook() const { return !job_.Running() && !job_.ExitRequested(); }
 
